@@ -1,0 +1,23 @@
+# GoogleTest from the sources Debian's googletest package installs, built
+# by this configuration's own compiler.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# glyph_test(<name> SOURCES ... [LIBS ...] [WIN32_ONLY] [DESKTOP])
+# One test executable, registered with CTest as <suite>.<name>; under the
+# win32 configuration CTest runs it through Wine. DESKTOP tests drive real
+# windows, focus and input, so no two of them run at once.
+function(glyph_test name)
+  cmake_parse_arguments(T "WIN32_ONLY;DESKTOP" "" "SOURCES;LIBS" ${ARGN})
+  if(T_WIN32_ONLY AND NOT WIN32)
+    return()
+  endif()
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${name})
+  set_tests_properties(${GLYPH_SUITE}.${name} PROPERTIES TIMEOUT 600)
+  if(T_DESKTOP)
+    set_tests_properties(${GLYPH_SUITE}.${name} PROPERTIES RESOURCE_LOCK desktop)
+  endif()
+endfunction()

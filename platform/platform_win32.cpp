@@ -1,0 +1,115 @@
+// Win32 side of the seam: the real kernel32 and msvcrt calls.
+#include "platform/platform.h"
+
+#include <windows.h>
+#include <cwchar>
+#include <cstdlib>
+
+static_assert(sizeof(PlatformLock) == sizeof(CRITICAL_SECTION),
+              "PlatformLock must embed a critical section exactly");
+static_assert(sizeof(unit16) == sizeof(wchar_t), "UTF-16 units are wchar_t");
+
+static volatile LONG refusals_left;
+
+// Consumes one pending refusal; 1 when this allocation must fail.
+static int refuse_allocation()
+{
+    for (;;) {
+        LONG left = refusals_left;
+        if (left <= 0)
+            return 0;
+        if (InterlockedCompareExchange(&refusals_left, left - 1, left) == left)
+            return 1;
+    }
+}
+
+void heap_fail_next(int count) { InterlockedExchange(&refusals_left, count); }
+
+HeapHandle heap_create() { return HeapCreate(0, 4096, 0); }
+
+void heap_destroy(HeapHandle heap) { HeapDestroy(heap); }
+
+void* heap_alloc(HeapHandle heap, uint32_t size, int zero)
+{
+    if (refuse_allocation())
+        return nullptr;
+    return HeapAlloc(heap, zero ? HEAP_ZERO_MEMORY : 0, size);
+}
+
+void* heap_realloc(HeapHandle heap, void* block, uint32_t size)
+{
+    if (refuse_allocation())
+        return nullptr;
+    return HeapReAlloc(heap, 0, block, size);
+}
+
+void heap_free(HeapHandle heap, void* block) { HeapFree(heap, 0, block); }
+
+static CRITICAL_SECTION* as_section(PlatformLock* lock)
+{
+    return reinterpret_cast<CRITICAL_SECTION*>(lock->storage);
+}
+
+void lock_init(PlatformLock* lock) { InitializeCriticalSection(as_section(lock)); }
+void lock_delete(PlatformLock* lock) { DeleteCriticalSection(as_section(lock)); }
+void lock_enter(PlatformLock* lock) { EnterCriticalSection(as_section(lock)); }
+void lock_leave(PlatformLock* lock) { LeaveCriticalSection(as_section(lock)); }
+
+int32_t atomic_compare_exchange(volatile int32_t* word, int32_t exchange,
+                                int32_t comparand)
+{
+    return InterlockedCompareExchange(reinterpret_cast<volatile LONG*>(word),
+                                      exchange, comparand);
+}
+
+int32_t atomic_exchange(volatile int32_t* word, int32_t value)
+{
+    return InterlockedExchange(reinterpret_cast<volatile LONG*>(word), value);
+}
+
+void thread_yield() { Sleep(0); }
+
+typedef BOOL(WINAPI* InitOnceExecuteOnceFn)(void*, BOOL(CALLBACK*)(void*, void*, void**),
+                                            void*, void**);
+
+// The system calls this once; the routine travels as the parameter.
+static BOOL CALLBACK run_once_adapter(void*, void* parameter, void** context)
+{
+    reinterpret_cast<void (*)()>(parameter)();
+    // Nobody reads the context; any value the system accepts will do.
+    *context = reinterpret_cast<void*>(4);
+    return TRUE;
+}
+
+int system_run_once(volatile int32_t* once_word, void (*routine)())
+{
+    HMODULE kernel = LoadLibraryW(L"Kernel32.dll");
+    if (!kernel)
+        return 0;
+    auto execute_once = reinterpret_cast<InitOnceExecuteOnceFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "InitOnceExecuteOnce")));
+    if (execute_once) {
+        void* context = nullptr;
+        execute_once(const_cast<int32_t*>(once_word), run_once_adapter,
+                     reinterpret_cast<void*>(routine), &context);
+    }
+    FreeLibrary(kernel);
+    return execute_once != nullptr;
+}
+
+static const wchar_t* w(const unit16* s) { return reinterpret_cast<const wchar_t*>(s); }
+
+uint32_t u16_len(const unit16* s) { return static_cast<uint32_t>(wcslen(w(s))); }
+
+int u16_ncmp(const unit16* a, const unit16* b, uint32_t n) { return wcsncmp(w(a), w(b), n); }
+
+int u16_nicmp(const unit16* a, const unit16* b, uint32_t n) { return _wcsnicmp(w(a), w(b), n); }
+
+void u16_ncopy(unit16* dst, const unit16* src, uint32_t n)
+{
+    wcsncpy(reinterpret_cast<wchar_t*>(dst), w(src), n);
+}
+
+unit16* u16_dup(const unit16* s) { return reinterpret_cast<unit16*>(_wcsdup(w(s))); }
+
+void u16_free(unit16* s) { free(s); }
