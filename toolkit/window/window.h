@@ -12,4 +12,92 @@
 
 // ---- Windows and the window procedure --------------------------------------
 
+// Consulted before the toolkit's own handling; RESULT_CALLBACK_PASS lets it go on.
+using WindowMessageCallback = LRESULT (*)(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// Asked to erase a window's background when the record holds no brush.
+using WindowEraseHandler = LRESULT (*)(HDC device, HWND window);
+
+// One per window; the record of the window list (zero-filled when allocated).
+struct WindowRecord {
+    HWND handle;                            // null: the number is unused
+    ACCEL* accelerator_entries;             // main heap; the table was built from them
+    HACCEL accelerator_table;               // the pump translates with it
+    WindowMessageCallback message_callback; // null when none
+    int32_t accelerator_count;
+    int32_t background_color;               // -1 when none has been set
+    HBRUSH background_brush;                // fills the client area on WM_ERASEBKGND
+    HWND mdi_client;                        // null for a top-level window
+    WindowEraseHandler erase_handler;       // null when none
+    uint16_t min_width;                     // tracking-size limits, 0 = no limit
+    uint16_t min_height;
+    uint16_t max_width;
+    uint16_t max_height;
+    int32_t minimized_or_maximized;         // drives EV_RESTORE
+};
+
+// The window library's per-thread record. The pump writes the message fields.
+struct WindowThreadState {
+    WPARAM last_wparam;
+    LPARAM last_lparam;
+    WPARAM last_wparam_copy;
+    LPARAM last_lparam_copy;
+    WindowMessageCallback default_message_callback;  // for windows without their own
+};
+
+extern ObjectList* window_list;
+extern WindowThreadState* window_state;
+
+// Flags of window_create. Every other bit is a native window style.
+constexpr uint32_t WINDOW_CENTER_SCREEN = 0x1;
+constexpr uint32_t WINDOW_CENTER_PARENT = 0x2;
+constexpr uint32_t WINDOW_TOOL = 0x4;
+constexpr uint32_t WINDOW_NO_GADGET_LIST = 0x8;
+constexpr uint32_t WINDOW_NO_ACTIVATE = 0x2000000;
+constexpr uint32_t WINDOW_INVISIBLE = 0x10000000;
+
+constexpr int32_t POSITION_DEFAULT = -65535;
+constexpr int32_t NAV_NEXT_COMMAND = 64001;
+constexpr int32_t NAV_PREV_COMMAND = 64002;
+
+// "Not handled": the class procedure lets the default procedure run.
+constexpr LRESULT RESULT_DEFAULT = (LRESULT)0xD0D0D0D1;
+// A message callback's "not handled": the toolkit's own handling goes on.
+constexpr LRESULT RESULT_CALLBACK_PASS = (LRESULT)0xE0E0E0E1;
+
+constexpr UINT MSG_NOTIFY_ICON = 12501;
+constexpr UINT MSG_GADGET_REFLECT = 13120;
+
+// Creates the window list and the per-thread record, loads icon and cursor.
+void windows_init();
+// Frees every window still open.
+void windows_end();
+
+// Opens window `number` (ANY_NUMBER: the toolkit chooses) whose client area is
+// width by height. Returns the handle, the new number for ANY_NUMBER, or 0.
+// An existing window of that number is destroyed first.
+intptr_t window_create(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                       const unit16* title, uint32_t flags, HWND parent);
+// window_create without a parent.
+intptr_t window_open(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                     const unit16* title, uint32_t flags);
+// Sets the caption; a null title or an unknown number does nothing.
+void window_set_title(int32_t number, const unit16* title);
+// Destroys window `number` and all attached to it (-1: every window).
+// Returns 1 when a window was freed, else 0. The window list's free callback.
+int32_t window_free(int32_t number);
+// Moves a freshly created window by the centring bits of flags; never resizes it.
+void window_center(HWND window, uint32_t flags, HWND parent);
+
+// The registered procedure of every toolkit window class.
+LRESULT CALLBACK window_class_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// Turns the messages that matter into events; RESULT_DEFAULT when not handled.
+LRESULT window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// Hands a message to the gadget whose control is `control`; RESULT_DEFAULT
+// when it is no gadget or its class does not answer parent messages.
+LRESULT gadget_forward(HWND control, HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// Moves the focus to the next (0) or previous (1) tab stop of the active window.
+void focus_navigate(int32_t backward);
+// Shows (1) or hides (0) the focus rectangles and accelerator underlines.
+void keyboard_cues(HWND window, int32_t show);
+
 // ---- Environment probes ------------------------------------------------------
