@@ -87,3 +87,127 @@ void run_once(volatile int32_t* once_word, void (*routine)());
 void run_once_portable(volatile int32_t* once_word, void (*routine)());
 
 // ---- Hash map and value descriptors ---------------------------------------
+// A chained hash table with a bucket count fixed at creation, values stored
+// inline in pool elements, a built-in cursor, and an owner variable that the
+// map keeps pointed at itself while it lives.
+
+enum : uint32_t { MAP_CASE_INSENSITIVE = 1, MAP_INIT_VALUES = 2, MAP_INT_KEYS = 4 };
+// Set by map_insert_ascii: the keys are 8-bit copies, and map_copy copies them so.
+constexpr uint32_t MAP_ASCII_KEYS = 8;
+
+// One pool block; the pool's element size is the value size + 8.
+struct MapElement {
+    MapElement* next;         // next element of the same bucket
+    union {
+        unit16* text;         // private UTF-16 copy (map_insert)
+        char* bytes;          // private 8-bit copy (map_insert_ascii)
+        int32_t number;       // MAP_INT_KEYS: the key itself
+    } key;
+    unsigned char value[];    // value_size bytes; every value result points here
+};
+
+struct StringMap {
+    MapElement* current;      // under the cursor; null before the first and after the last
+    MapElement** buckets;     // bucket_count chain heads
+    MapElement* predecessor;  // the element that preceded `current`
+    const int32_t* descriptor;  // managed fields of the value, or null
+    int32_t bucket_index;     // bucket of `current`; -1 after map_reset
+    int32_t saved_bucket_index;  // bucket_index before the last map_next
+    int32_t value_size;
+    int32_t value_kind;       // opaque; recreates an identical map when a value holding it is copied
+    int32_t bucket_count;     // at least 1
+    int32_t element_count;
+    uint32_t flags;
+    StringMap** owner;        // names the map while it lives, null afterwards
+    BlockPool* pool;
+};
+
+// A new empty map stored into *owner (the map *owner named before is freed
+// first). bucket_count <= 0 gives one bucket. Null, with *owner null, when
+// memory is short or the sizes are out of range.
+StringMap* map_create(int32_t value_size, int32_t value_kind, const int32_t* descriptor,
+                      StringMap** owner, int32_t bucket_count);
+
+// Frees the elements with their keys and managed value fields, the map and
+// its user of the element pool; *owner becomes null. Null is ignored.
+void map_free(StringMap* map);
+
+// Removes every element; the map stays usable with a reset cursor.
+void map_clear(StringMap* map);
+
+// Inserts every element of `source` into `destination` (after clearing it
+// when clear_first is set) and copies the values deeply. The source's cursor
+// is kept. 1 on success; 0 for a null map, maps of different value sizes,
+// or when an insert fails.
+int32_t map_copy(StringMap* source, StringMap* destination, int32_t clear_first);
+
+// The zeroed (and initialised) value of a new element under `key` (null is
+// the empty key), or with reuse set the value of an existing element, cleared
+// and zeroed. The element becomes current. Null when memory is short.
+void* map_insert(StringMap* map, const unit16* key, int32_t reuse);
+// As map_insert for 8-bit keys; the map keeps a private 8-bit copy.
+void* map_insert_ascii(StringMap* map, const char* key, int32_t reuse);
+// As map_insert for a MAP_INT_KEYS map; null for any other map.
+void* map_insert_int(StringMap* map, int32_t key, int32_t reuse);
+
+// The value of the most recently inserted element under `key` (null is the
+// empty key), which becomes current; null on a miss, the cursor untouched.
+void* map_find(StringMap* map, const unit16* key);
+void* map_find_ascii(StringMap* map, const char* key);
+// Int-key lookup; null for a map without MAP_INT_KEYS.
+void* map_find_int(StringMap* map, int32_t key);
+
+// Puts the cursor before the first element; iteration starts here.
+void map_reset(StringMap* map);
+// The value of the next element (bucket by bucket, newest first in a
+// bucket), or null at the end, where it stays until map_reset.
+void* map_next(StringMap* map);
+// Deletes the current element; the following map_next yields the element
+// after it. Returns the value now current, or null.
+void* map_delete_current(StringMap* map);
+
+// ValueDescriptor: int32 words, entries ended by -1. A code >= 0 is the
+// offset of a string field; the others are followed by their words:
+//   -2 count, offset, stride, sub-descriptor   embedded structures
+//   -3 offset, size, sub-descriptor            one embedded structure
+//   -4 offset, four creation parameters        dimensioned container pointer
+//   -5 offset, three creation parameters       two-word container
+//   -6 offset, value size, value kind, descriptor, bucket count   StringMap pointer
+//   -7 offset, n, three creation parameters, n dimension words
+// Descriptor words name sub-descriptors by address (32-bit).
+enum : int32_t {
+    DESCRIPTOR_END = -1, DESCRIPTOR_ARRAY = -2, DESCRIPTOR_STRUCT = -3,
+    DESCRIPTOR_DIMENSIONED = -4, DESCRIPTOR_PAIR = -5, DESCRIPTOR_MAP = -6,
+    DESCRIPTOR_DIMENSIONED_INLINE = -7
+};
+
+// 1 when the descriptor, or a sub-descriptor of it, has a container field.
+int32_t descriptor_needs_init(const int32_t* descriptor);
+// Creates the nested containers of a zero-filled value.
+void struct_init(void* value, const int32_t* descriptor);
+// Frees the strings and nested containers of a value; their fields become null.
+void struct_clear(void* value, const int32_t* descriptor);
+// Copies `size` bytes of value, giving the destination its own strings and
+// containers (what it held before is freed). Same address: nothing happens.
+void struct_copy(void* destination, int32_t size, const int32_t* descriptor, const void* source);
+
+// Create, copy and free per container kind, filled in by each container
+// library at start-up; a null slot leaves fields of that kind untouched.
+struct ContainerOps {
+    void* (*create_dimensioned)(int32_t, int32_t, int32_t, int32_t, void* field);
+    void* (*create_dimensioned_inline)(int32_t dimension_count, int32_t, int32_t, int32_t,
+                                       void* field);
+    void* (*create_pair)(int32_t first, void* field, int32_t second, int32_t third);
+    StringMap* (*create_map)(int32_t value_size, int32_t value_kind, const int32_t* descriptor,
+                             StringMap** owner, int32_t bucket_count);
+    int32_t (*copy_dimensioned)(void* source, void* destination, int32_t clear_first);
+    int32_t (*copy_pair)(const void* source, void* destination, int32_t clear_first);
+    int32_t (*copy_map)(StringMap* source, StringMap* destination, int32_t clear_first);
+    void (*free_dimensioned)(void* container);
+    void (*free_pair)(void* container);
+    void (*free_map)(StringMap* map);
+};
+extern ContainerOps container_ops;
+
+// Enters map_create, map_copy and map_free into container_ops.
+void container_ops_register_map();
