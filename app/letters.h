@@ -1,0 +1,27 @@
+// The letter normalizer: the fixed table of look-alike repairs and the pass
+// that applies it to the program's working text.
+#pragma once
+
+#include "runtime/strings/strings.h"
+
+#include <cstdint>
+
+// One repair: every occurrence of search becomes replacement.
+struct LetterFix {
+    const unit16* search;       // 1 or 2 code units, never empty
+    const unit16* replacement;  // exactly 1 code unit
+};
+
+// Applied in this order. No replacement, alone or with the unit after it,
+// forms a search string, so rows never feed one another.
+extern const LetterFix letter_fixes[19];
+
+// Program globals (string variables): the text under repair, and its copy
+// taken before the pass for the change test.
+extern unit16* work_text;
+extern unit16* saved_text;
+
+// Rewrites work_text by every row of letter_fixes in table order.
+void normalize_letters();
+// 1 when work_text differs from saved_text (null reads as empty), else 0.
+int32_t text_changed();
