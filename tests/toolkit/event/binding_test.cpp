@@ -1,0 +1,250 @@
+#include "tests/toolkit/event/event_fixture.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+
+using Bindings = EventLibrary;
+
+namespace {
+
+// Which callback ran, and what it saw as the current event.
+struct Call {
+    int tag;
+    int32_t gadget;
+    int32_t type;
+    bool operator==(const Call& o) const
+    {
+        return tag == o.tag && gadget == o.gadget && type == o.type;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Call& c)
+{
+    return out << "{callback " << c.tag << ", gadget " << c.gadget << ", type " << c.type << "}";
+}
+
+std::vector<Call> calls;
+
+template <int Tag>
+void record()
+{
+    calls.push_back({Tag, event_gadget(), event_type()});
+}
+
+std::vector<int> tags()
+{
+    std::vector<int> t;
+    for (const Call& c : calls)
+        t.push_back(c.tag);
+    return t;
+}
+
+std::string snprintf_key(int32_t kind, int32_t window, int32_t gadget, int32_t type)
+{
+    char key[BINDING_KEY_SIZE];
+    std::snprintf(key, sizeof key, "%d:%d:%d:%d", static_cast<int>(kind), static_cast<int>(window),
+                  static_cast<int>(gadget), static_cast<int>(type));
+    return key;
+}
+
+std::string formatted_key(int32_t kind, int32_t window, int32_t gadget, int32_t type)
+{
+    char key[BINDING_KEY_SIZE];
+    const int32_t length = binding_key_format(key, kind, window, gadget, type);
+    EXPECT_EQ(length, static_cast<int32_t>(std::strlen(key)));
+    return key;
+}
+
+}  // namespace
+
+TEST(BindingKey, MatchesSnprintfOnEdgeValues)
+{
+    const int32_t edges[] = {0,       -1,        1,        9,           10,         -9,
+                             -10,     99,        100,      13100,       65536,      999999999,
+                             1000000000, -1000000000, INT_MAX, INT_MAX - 1, INT_MIN, INT_MIN + 1};
+    for (int32_t a : edges)
+        for (int32_t b : edges) {
+            const int32_t c = static_cast<int32_t>(0u - static_cast<uint32_t>(b));
+            EXPECT_EQ(formatted_key(a, b, c, a), snprintf_key(a, b, c, a));
+        }
+    EXPECT_EQ(formatted_key(INT_MIN, INT_MIN, INT_MIN, INT_MIN).size(), 47u) << "the longest key";
+}
+
+TEST(BindingKey, MatchesSnprintfOnRandomValues)
+{
+    std::mt19937 random(20261207);
+    for (int i = 0; i < 20000; ++i) {
+        // Mix full-range numbers with short ones, where the digit counts change.
+        const int32_t shift = static_cast<int32_t>(random() % 32);
+        const auto draw = [&] { return static_cast<int32_t>(random()) >> shift; };
+        const int32_t k = draw(), w = draw(), g = draw(), t = draw();
+        ASSERT_EQ(formatted_key(k, w, g, t), snprintf_key(k, w, g, t));
+    }
+}
+
+TEST_F(Bindings, WithoutBindingsPostingRunsNothingAndAddsNothing)
+{
+    event_post_simple(EV_GADGET, 1, 0, 768);
+    binding_dispatch(EV_GADGET, 0, 1, 768);
+    EXPECT_EQ(bindings->element_count, 0);
+}
+
+TEST_F(Bindings, FivePatternsRunInOrderWithThePostedEventCurrent)
+{
+    calls.clear();
+    ASSERT_EQ(binding_add(EV_GADGET, -1, 1, 768, record<5>, 0), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, -1, -1, -1, record<4>, 0), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, 0, -1, -1, record<3>, 0), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, 0, 1, -1, record<2>, 0), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, 0, 1, 768, record<1>, 0), 1);
+    ASSERT_EQ(binding_add(EV_MENU, -1, -1, -1, record<9>, 0), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, 0, 2, -1, record<9>, 0), 1);
+
+    event_post_simple(EV_GADGET, 1, 0, 768);
+
+    const std::vector<Call> expected{{1, 1, 768}, {2, 1, 768}, {3, 1, 768}, {4, 1, 768}, {5, 1, 768}};
+    EXPECT_EQ(calls, expected);
+}
+
+TEST_F(Bindings, PatternsMatchTheEventsTheyName)
+{
+    struct Case {
+        const char* pattern_name;
+        SeenEvent pattern;
+        SeenEvent posted;  // kind, gadget, window, type
+        size_t runs;
+    };
+    const Case cases[] = {
+        {"gadget of a window, any type: change", {EV_GADGET, 1, 0, -1}, {EV_GADGET, 1, 0, 768}, 1},
+        {"gadget of a window, any type: focus", {EV_GADGET, 1, 0, -1}, {EV_GADGET, 1, 0, 14000}, 1},
+        {"gadget of a window, any type: other gadget", {EV_GADGET, 1, 0, -1}, {EV_GADGET, 2, 0, 768}, 0},
+        {"close of any window: window 0", {EV_CLOSE_WINDOW, -1, -1, -1}, {EV_CLOSE_WINDOW, 0, 0, 0}, 1},
+        {"close of any window: window 7", {EV_CLOSE_WINDOW, -1, -1, -1}, {EV_CLOSE_WINDOW, 7, 7, 0}, 1},
+        {"gadget and type anywhere: window 3", {EV_GADGET, 1, -1, 768}, {EV_GADGET, 1, 3, 768}, 1},
+        {"gadget and type anywhere: other type", {EV_GADGET, 1, -1, 768}, {EV_GADGET, 1, 3, 14000}, 0},
+        {"gadget and type in window 2: window 2", {EV_GADGET, 1, 2, 768}, {EV_GADGET, 1, 2, 768}, 1},
+        {"gadget and type in window 2: window 0", {EV_GADGET, 1, 2, 768}, {EV_GADGET, 1, 0, 768}, 0},
+        {"any gadget, one type, is no pattern", {EV_GADGET, -1, 0, 768}, {EV_GADGET, 1, 0, 768}, 0},
+        {"other kind", {EV_MENU, -1, -1, -1}, {EV_GADGET, 1, 0, 768}, 0},
+    };
+    for (const Case& c : cases) {
+        calls.clear();
+        map_clear(bindings);
+        ASSERT_EQ(binding_add(c.pattern.kind, c.pattern.window, c.pattern.gadget, c.pattern.type,
+                              record<1>, 0),
+                  1);
+        event_post_simple(c.posted.kind, c.posted.gadget, c.posted.window, c.posted.type);
+        EXPECT_EQ(calls.size(), c.runs) << c.pattern_name;
+        drain_queue();
+    }
+}
+
+TEST_F(Bindings, CoincidingPatternsRunTheCallbackOncePerKey)
+{
+    struct Case {
+        const char* name;
+        SeenEvent pattern;
+        SeenEvent posted;
+        size_t runs;
+    };
+    const Case cases[] = {
+        {"window -1: patterns 3 and 4", {EV_GADGET, -1, -1, -1}, {EV_GADGET, 1, -1, 768}, 2},
+        {"window -1: patterns 1 and 5", {EV_GADGET, 1, -1, 768}, {EV_GADGET, 1, -1, 768}, 2},
+        {"type -1: patterns 1 and 2", {EV_GADGET, 1, 0, -1}, {EV_GADGET, 1, 0, -1}, 2},
+        {"all -1: patterns 1 to 5", {EV_GADGET, -1, -1, -1}, {EV_GADGET, -1, -1, -1}, 5},
+    };
+    for (const Case& c : cases) {
+        calls.clear();
+        map_clear(bindings);
+        ASSERT_EQ(binding_add(c.pattern.kind, c.pattern.window, c.pattern.gadget, c.pattern.type,
+                              record<1>, 0),
+                  1);
+        event_post_simple(c.posted.kind, c.posted.gadget, c.posted.window, c.posted.type);
+        EXPECT_EQ(calls.size(), c.runs) << c.name;
+        drain_queue();
+    }
+}
+
+TEST_F(Bindings, CallbackBoundUnderExactAndAnyWindowKeysRunsTwiceExactFirst)
+{
+    calls.clear();
+    ASSERT_EQ(binding_add(EV_GADGET, -1, -1, -1, record<4>, 0), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, 0, 1, 768, record<1>, 0), 1);
+    event_post_simple(EV_GADGET, 1, 0, 768);
+    EXPECT_EQ(tags(), (std::vector<int>{1, 4}));
+}
+
+TEST_F(Bindings, CallbacksOfOneKeyRunInTheOrderAdded)
+{
+    calls.clear();
+    ASSERT_EQ(binding_add(EV_TIMER, 0, 3, 0, record<1>, 0), 1);
+    ASSERT_EQ(binding_add(EV_TIMER, 0, 3, 0, record<2>, 0), 1);
+    ASSERT_EQ(binding_add(EV_TIMER, 0, 3, 0, record<3>, 0), 1);
+    EXPECT_EQ(bindings->element_count, 1) << "one binding, a list of three";
+    binding_dispatch(EV_TIMER, 0, 3, 0);
+    EXPECT_EQ(tags(), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(Bindings, AreStoredUnderTheirEightBitKeys)
+{
+    ASSERT_EQ(binding_add(EV_GADGET, -1, -1, -1, record<1>, 0), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, 0, 1, -1, record<1>, 0), 1);
+    ASSERT_EQ(binding_add(INT_MIN, INT_MAX, INT_MIN, -1, record<1>, 0), 1);
+    EXPECT_NE(map_find_ascii(bindings, "13100:-1:-1:-1"), nullptr);
+    EXPECT_NE(map_find_ascii(bindings, "13100:0:1:-1"), nullptr);
+    EXPECT_NE(map_find_ascii(bindings, "-2147483648:2147483647:-2147483648:-1"), nullptr);
+
+    calls.clear();
+    event_post_simple(INT_MIN, INT_MIN, INT_MAX, 5);
+    EXPECT_EQ(calls.size(), 1u) << "extreme numbers are dispatched through their keys";
+}
+
+TEST_F(Bindings, RemovingAWindowDropsExactlyItsBindings)
+{
+    calls.clear();
+    ASSERT_EQ(binding_add(EV_GADGET, 3, -1, -1, record<1>, 3), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, 3, -1, -1, record<2>, 3), 1);
+    ASSERT_EQ(binding_add(EV_CLOSE_WINDOW, -1, -1, -1, record<3>, 3), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, 4, -1, -1, record<4>, 4), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, -1, -1, -1, record<5>, 0), 1);
+
+    bindings_remove_window(3);
+
+    EXPECT_EQ(bindings->element_count, 2);
+    event_post_simple(EV_GADGET, 1, 3, 768);
+    event_post_simple(EV_GADGET, 1, 4, 768);
+    event_post_simple(EV_CLOSE_WINDOW, 3, 3, 0);
+    EXPECT_EQ(tags(), (std::vector<int>{5, 4, 5}));
+
+    bindings_remove_window(3);
+    EXPECT_EQ(bindings->element_count, 2) << "a second removal changes nothing";
+}
+
+TEST_F(Bindings, RemovingEveryBindingOfAManyWindowMapLeavesNoneBehind)
+{
+    for (int32_t window = 0; window < 300; ++window)
+        for (int32_t gadget = 0; gadget < 3; ++gadget)
+            ASSERT_EQ(binding_add(EV_GADGET, window, gadget, -1, record<1>, window % 2), 1);
+    bindings_remove_window(1);
+    EXPECT_EQ(bindings->element_count, 450);
+    bindings_remove_window(0);
+    EXPECT_EQ(bindings->element_count, 0);
+    calls.clear();
+    event_post_simple(EV_GADGET, 1, 0, 768);
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(Bindings, AddWithoutMemoryFailsAndChangesNothing)
+{
+    ASSERT_EQ(binding_add(EV_GADGET, 0, 1, -1, record<1>, 0), 1);
+    heap_fail_next(1);
+    EXPECT_EQ(binding_add(EV_GADGET, 0, 1, -1, record<2>, 0), 0);
+    heap_fail_next(0);
+    EXPECT_EQ(binding_add(EV_GADGET, 0, 1, -1, nullptr, 0), 0) << "no callback, no binding";
+    calls.clear();
+    binding_dispatch(EV_GADGET, 0, 1, -1);
+    EXPECT_EQ(tags(), std::vector<int>{1});
+}

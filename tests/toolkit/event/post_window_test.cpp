@@ -1,0 +1,219 @@
+// The post window under real Win32 messages: genuine posts from another
+// thread, and forged or stale ones that must be left alone.
+#include "tests/toolkit/event/event_fixture.h"
+
+#include <windows.h>
+
+using PostWindow = EventLibrary;
+
+namespace {
+
+// Dispatches whatever the thread has; bounded, since a fault could repost.
+void pump_messages()
+{
+    MSG message;
+    for (int i = 0; i < 100000 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++i)
+        DispatchMessageW(&message);
+}
+
+// Blocks of the heap in use, counted with the system's own heap walk.
+int busy_blocks(HeapHandle heap)
+{
+    int count = 0;
+    PROCESS_HEAP_ENTRY entry = {};
+    HeapLock(heap);
+    while (HeapWalk(heap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)
+            ++count;
+    HeapUnlock(heap);
+    return count;
+}
+
+// What a bound callback saw, and on which thread it ran.
+struct Dispatch {
+    SeenEvent event;
+    intptr_t data;
+    EventRelease release;
+    DWORD thread;
+    bool operator==(const Dispatch& o) const
+    {
+        return event == o.event && data == o.data && release == o.release && thread == o.thread;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Dispatch& d)
+{
+    return out << d.event << " data " << d.data << " thread " << d.thread;
+}
+
+std::vector<Dispatch> dispatches;
+
+void record_dispatch()
+{
+    const EventState* s = event_state;
+    dispatches.push_back({{s->current_kind, s->current_gadget, s->current_window, s->current_type},
+                          s->current_data, s->current_release, GetCurrentThreadId()});
+}
+
+struct ThreadPost {
+    SeenEvent event;
+    intptr_t data;
+    int32_t count;  // posts of the event, gadget counting up from event.gadget
+    int32_t posted;
+};
+
+DWORD WINAPI post_from_thread(void* parameter)
+{
+    auto* job = static_cast<ThreadPost*>(parameter);
+    for (int32_t i = 0; i < job->count; ++i)
+        job->posted += event_post_from_thread(job->event.kind, job->event.gadget + i,
+                                              job->event.window, job->event.type, job->data);
+    return 0;
+}
+
+// Runs the posts on a second thread and waits for it, bounded.
+void post_on_second_thread(ThreadPost& job)
+{
+    HANDLE thread = CreateThread(nullptr, 0, post_from_thread, &job, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+}
+
+// Posts one genuine block and returns the long parameter it travels with,
+// read from the message still waiting in the queue.
+LPARAM post_and_peek_block()
+{
+    EXPECT_EQ(event_post_from_thread(EV_GADGET, 1, 0, 768, 0), 1);
+    MSG message = {};
+    EXPECT_TRUE(PeekMessageW(&message, post_window, post_message, post_message, PM_NOREMOVE));
+    return message.lParam;
+}
+
+}  // namespace
+
+TEST_F(PostWindow, GenuinePostFromAnotherThreadArrivesAsTheSameEventAsADirectPost)
+{
+    ASSERT_EQ(binding_add(EV_GADGET, -1, -1, -1, record_dispatch, 0), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, 0, 1, 768, record_dispatch, 0), 1);
+
+    dispatches.clear();
+    event_post_data(EV_GADGET, 1, 0, 768, 0, nullptr);
+    const std::vector<Dispatch> direct_dispatches = dispatches;
+    const std::vector<SeenEvent> direct_queue = drain_queue();
+
+    const int busy_before = busy_blocks(main_heap);
+    dispatches.clear();
+    ThreadPost job = {{EV_GADGET, 1, 0, 768}, 0, 1, 0};
+    post_on_second_thread(job);
+    EXPECT_EQ(job.posted, 1);
+    EXPECT_TRUE(dispatches.empty()) << "nothing enters the queue before the GUI thread pumps";
+    pump_messages();
+
+    EXPECT_EQ(dispatches, direct_dispatches);
+    EXPECT_EQ(direct_dispatches.size(), 2u);
+    EXPECT_EQ(drain_queue(), direct_queue);
+    EXPECT_EQ(busy_blocks(main_heap), busy_before) << "the block was not freed";
+}
+
+TEST_F(PostWindow, DataWordTravelsWithoutAReleaseFunction)
+{
+    ThreadPost job = {{EV_TIMER, 9, 2, 0}, 0x5A5A1234, 1, 0};
+    post_on_second_thread(job);
+    pump_messages();
+    ASSERT_EQ(event_next(), EV_TIMER);
+    EXPECT_EQ(event_state->current_data, 0x5A5A1234);
+    EXPECT_EQ(event_state->current_release, nullptr);
+}
+
+TEST_F(PostWindow, ManyPostsWhileTheGuiThreadPumpsArriveInOrderAndFreeEveryBlock)
+{
+    const int busy_before = busy_blocks(main_heap);
+    constexpr int32_t count = 2000;
+    ThreadPost job = {{EV_GADGET, 0, 1, 768}, 0, count, 0};
+    HANDLE thread = CreateThread(nullptr, 0, post_from_thread, &job, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+
+    std::vector<SeenEvent> taken;
+    const DWORD start = GetTickCount();
+    while (taken.size() < count && GetTickCount() - start < 20000) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLPOSTMESSAGE);
+        pump_messages();
+        for (const SeenEvent& e : drain_queue())
+            taken.push_back(e);
+    }
+    ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    CloseHandle(thread);
+
+    EXPECT_EQ(job.posted, count);
+    ASSERT_EQ(taken.size(), static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; ++i)
+        ASSERT_EQ(taken[i].gadget, i) << "event " << i;
+    EXPECT_EQ(busy_blocks(main_heap), busy_before);
+}
+
+TEST_F(PostWindow, ForgedLongParametersAreIgnoredAndNeverFreed)
+{
+    ASSERT_EQ(binding_add(EV_GADGET, -1, -1, -1, record_dispatch, 0), 1);
+    // A block that looks genuine but was not handed out by the sender.
+    auto* lookalike = static_cast<PostedEvent*>(heap_alloc(main_heap, sizeof(PostedEvent), 1));
+    ASSERT_NE(lookalike, nullptr);
+    *lookalike = PostedEvent{nullptr, EV_GADGET, 1, 0, 768, 0};
+    PostedEvent on_stack = *lookalike;
+    const int busy_before = busy_blocks(main_heap);
+
+    const LPARAM forged[] = {0, 1, static_cast<LPARAM>(0xDEADBEEF), 0x12345678,
+                             reinterpret_cast<LPARAM>(lookalike),
+                             reinterpret_cast<LPARAM>(&on_stack)};
+    dispatches.clear();
+    for (LPARAM lparam : forged)
+        ASSERT_TRUE(PostMessageW(post_window, post_message, 0, lparam));
+    pump_messages();
+
+    EXPECT_TRUE(dispatches.empty());
+    EXPECT_TRUE(drain_queue().empty());
+    EXPECT_EQ(busy_blocks(main_heap), busy_before);
+    EXPECT_EQ(HeapSize(main_heap, 0, lookalike), sizeof(PostedEvent)) << "still allocated";
+    EXPECT_EQ(lookalike->kind, EV_GADGET);
+    heap_free(main_heap, lookalike);
+}
+
+TEST_F(PostWindow, StaleOrRepeatedBlockIsTakenOnlyOnce)
+{
+    ASSERT_EQ(binding_add(EV_GADGET, -1, -1, -1, record_dispatch, 0), 1);
+    const int busy_before = busy_blocks(main_heap);
+    dispatches.clear();
+
+    const LPARAM block = post_and_peek_block();
+    ASSERT_NE(block, 0);
+    ASSERT_TRUE(PostMessageW(post_window, post_message, 0, block)) << "a repeat before it is taken";
+    pump_messages();
+    EXPECT_EQ(dispatches.size(), 1u);
+    EXPECT_EQ(busy_blocks(main_heap), busy_before);
+
+    ASSERT_TRUE(PostMessageW(post_window, post_message, 0, block)) << "a repeat after it was freed";
+    pump_messages();
+    EXPECT_EQ(dispatches.size(), 1u);
+    EXPECT_EQ(drain_queue().size(), 1u);
+    EXPECT_TRUE(HeapValidate(main_heap, 0, nullptr));
+}
+
+TEST_F(PostWindow, SenderReportsFailureWhenNoBlockCanBeHad)
+{
+    const int busy_before = busy_blocks(main_heap);
+    heap_fail_next(1);
+    EXPECT_EQ(event_post_from_thread(EV_GADGET, 1, 0, 768, 0), 0);
+    heap_fail_next(0);
+    pump_messages();
+    EXPECT_TRUE(drain_queue().empty());
+    EXPECT_EQ(busy_blocks(main_heap), busy_before);
+}
+
+TEST_F(PostWindow, PostWindowIsMessageOnly)
+{
+    ASSERT_NE(post_window, nullptr);
+    EXPECT_NE(GetAncestor(post_window, GA_PARENT), GetDesktopWindow()) << "a top-level window";
+    EXPECT_EQ(FindWindowExA(HWND_MESSAGE, nullptr, "PostEventClass", nullptr), post_window);
+    EXPECT_NE(post_message, 0u);
+    EXPECT_EQ(post_message, RegisterWindowMessageA("Zeph_PostEventMessage"));
+}
