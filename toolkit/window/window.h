@@ -101,3 +101,32 @@ void focus_navigate(int32_t backward);
 void keyboard_cues(HWND window, int32_t show);
 
 // ---- Environment probes ------------------------------------------------------
+// Looked at once during start-up: whether the system can alpha-blend, and
+// whether visual themes are in effect for the program.
+
+using AlphaBlendRoutine = BOOL(WINAPI*)(HDC, int, int, int, int, HDC, int, int, int, int,
+                                        BLENDFUNCTION);
+
+extern HMODULE blend_library;          // "msimg32.dll" until environment_end; null when missing
+extern AlphaBlendRoutine alpha_blend;  // its "AlphaBlend"; null when missing
+extern int32_t themed;                 // 1 when visual themes are in effect
+
+// Loads the blend library and decides `themed`.
+void environment_init();
+// Releases the blend library.
+void environment_end();
+// 1 when "uxtheme.dll" says the application is themed and "COMCTL32.DLL" is
+// version 6.0 or later. Both libraries are released again.
+int32_t themes_in_use();
+// themes_in_use with the two roles played by the named libraries.
+int32_t themes_in_use_from(const unit16* controls_library, const unit16* theme_library);
+
+// The decisions apart from the probing.
+// 0 for systems that cannot theme: the 9x platform (1), and NT (2) before 5.1.
+int32_t version_allows_themes(uint32_t platform_id, uint32_t major_version, uint32_t minor_version);
+// 1 when the application is themed and the common-controls version (major in
+// the high 16 bits, minor in the low) is at least 6.0, 0x60000.
+int32_t themes_answer(uint32_t controls_version, int32_t app_themed);
+// `themed` from the version read (null when it could not be read, which
+// allows themes) and `probe`, which is asked only when the version allows them.
+int32_t themes_decide(const OSVERSIONINFOW* version, int32_t (*probe)());
