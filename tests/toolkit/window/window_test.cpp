@@ -150,21 +150,6 @@ TEST_F(WindowCreation, AnyNumberNamesTheWindowByItsRecordAddress) {
     EXPECT_FALSE(IsWindow(window));
 }
 
-TEST_F(WindowCreation, EveryWindowTranslatesTabAndShiftTabToNavigation) {
-    window_open(0, 0, 0, 100, 50, nullptr, 0);
-    WindowRecord* record = window_record(0);
-    ASSERT_EQ(record->accelerator_count, 2);
-    ACCEL entries[4] = {};
-    ASSERT_EQ(CopyAcceleratorTableW(record->accelerator_table, entries, 4), 2);
-    EXPECT_EQ(entries[0].fVirt, FVIRTKEY | FNOINVERT);
-    EXPECT_EQ(entries[0].key, VK_TAB);
-    EXPECT_EQ(entries[0].cmd, NAV_NEXT_COMMAND);
-    EXPECT_EQ(entries[1].fVirt, FVIRTKEY | FNOINVERT | FSHIFT);
-    EXPECT_EQ(entries[1].key, VK_TAB);
-    EXPECT_EQ(entries[1].cmd, NAV_PREV_COMMAND);
-    EXPECT_EQ(record->background_color, -1);
-}
-
 TEST_F(WindowCreation, ReopeningWindowZeroReplacesTheOldWindowAndForgetsItsEvents) {
     HWND first = handle_of(window_open(0, 0, 0, 100, 50, u"first", 0));
     gadget_create_text(1, 0, 0, 50, 20, u"text", 0);
