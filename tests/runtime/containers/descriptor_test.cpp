@@ -317,19 +317,3 @@ TEST_F(DescriptorTest, OtherContainerKindsGoThroughTheirSlots)
     EXPECT_EQ(value.with_dims.container, nullptr);
     slot_calls.clear();
 }
-
-TEST_F(DescriptorTest, RegisterFillsOnlyTheMapSlots)
-{
-    container_ops = ContainerOps{};
-    container_ops_register_map();
-    EXPECT_EQ(container_ops.create_map, &map_create);
-    EXPECT_EQ(container_ops.copy_map, &map_copy);
-    EXPECT_EQ(container_ops.free_map, &map_free);
-    EXPECT_EQ(container_ops.create_dimensioned, nullptr);
-    EXPECT_EQ(container_ops.create_dimensioned_inline, nullptr);
-    EXPECT_EQ(container_ops.create_pair, nullptr);
-    EXPECT_EQ(container_ops.copy_dimensioned, nullptr);
-    EXPECT_EQ(container_ops.copy_pair, nullptr);
-    EXPECT_EQ(container_ops.free_dimensioned, nullptr);
-    EXPECT_EQ(container_ops.free_pair, nullptr);
-}
