@@ -1,8 +1,7 @@
 // Substring replacement: a counting pass, one exactly sized reservation, then
 // a copying pass that moves the runs between occurrences as whole blocks.
 #include "runtime/strings/strings.h"
-
-#include <emmintrin.h>
+#include "runtime/strings/unit_scan.h"
 
 #include <cstring>
 
@@ -15,30 +14,6 @@ struct Pattern {
     uint32_t length;
     uint32_t nocase;
 };
-
-// First unit at or after p that equals wanted or ends the string. Reads whole
-// aligned 32-byte blocks, which never cross a page, so it may look past the
-// terminator inside its block; the address checker is told to allow that.
-__attribute__((no_sanitize_address)) const unit16* find_unit_or_end(const unit16* p,
-                                                                     unit16 wanted)
-{
-    for (; reinterpret_cast<uintptr_t>(p) % 32 != 0; ++p) {
-        if (*p == wanted || *p == 0)
-            return p;
-    }
-    const __m128i wanted_units = _mm_set1_epi16(static_cast<short>(wanted));
-    const __m128i zero = _mm_setzero_si128();
-    for (;; p += 16) {
-        __m128i low = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i high = _mm_load_si128(reinterpret_cast<const __m128i*>(p + 8));
-        __m128i low_hits = _mm_or_si128(_mm_cmpeq_epi16(low, wanted_units), _mm_cmpeq_epi16(low, zero));
-        __m128i high_hits = _mm_or_si128(_mm_cmpeq_epi16(high, wanted_units), _mm_cmpeq_epi16(high, zero));
-        uint32_t mask = static_cast<uint32_t>(_mm_movemask_epi8(low_hits)) |
-                        static_cast<uint32_t>(_mm_movemask_epi8(high_hits)) << 16;
-        if (mask)
-            return p + __builtin_ctz(mask) / 2;
-    }
-}
 
 const unit16* string_end(const unit16* p) { return find_unit_or_end(p, 0); }
 
@@ -106,10 +81,19 @@ int protect_argument(const unit16** s, unit16** duplicate)
     return 1;
 }
 
-// Counts the occurrences from text + skip (at most count), noting the first
-// one and the text's end.
-uint32_t count_occurrences(const unit16* text, uint32_t skip, const Pattern& search,
-                           int32_t count, const unit16** first, const unit16** end)
+// What the counting pass learnt: how many occurrences, where the first of
+// them lie (so the copying pass need not look for those again), and where the
+// text ends.
+struct Occurrences {
+    static constexpr uint32_t NOTED_MAX = 1024;
+    const unit16* noted[NOTED_MAX];
+    uint32_t found;
+    const unit16* end;
+};
+
+// The counting pass: occurrences from text + skip, at most count of them.
+void count_occurrences(const unit16* text, uint32_t skip, const Pattern& search, int32_t count,
+                       Occurrences* occurrences)
 {
     uint32_t found = 0;
     const unit16* p = text + prefix_length(text, skip);
@@ -118,55 +102,52 @@ uint32_t count_occurrences(const unit16* text, uint32_t skip, const Pattern& sea
             p = next_occurrence(p, search);
             if (!*p)
                 break;
-            if (found == 0)
-                *first = p;
+            if (found < Occurrences::NOTED_MAX)
+                occurrences->noted[found] = p;
             ++found;
             p += search.length;
             if (count_reached(found, count))
                 break;
         }
     }
-    *end = *p ? string_end(p) : p;
-    return found;
+    occurrences->found = found;
+    occurrences->end = *p ? string_end(p) : p;
 }
 
-// Writes text with its first `found` occurrences from `first` on replaced.
-void copy_replacing(unit16* out, const unit16* text, const unit16* first, const unit16* end,
-                    const Pattern& search, const unit16* replacement, uint32_t lr,
-                    uint32_t found)
+// The copying pass: the runs between occurrences go as whole blocks; those
+// beyond the noted ones are found again by the same rule.
+void copy_replacing(unit16* out, const unit16* text, const Occurrences& occurrences,
+                    const Pattern& search, const unit16* replacement, uint32_t lr)
 {
-    out = copy_units(out, text, first - text);
-    const unit16* p = first;
-    for (;;) {
-        out = copy_units(out, replacement, lr);
-        p += search.length;
-        if (--found == 0)
-            break;
-        const unit16* next = next_occurrence(p, search);
+    const unit16* p = text;
+    for (uint32_t i = 0; i < occurrences.found; ++i) {
+        const unit16* next =
+            i < Occurrences::NOTED_MAX ? occurrences.noted[i] : next_occurrence(p, search);
         out = copy_units(out, p, next - p);
-        p = next;
+        out = copy_units(out, replacement, lr);
+        p = next + search.length;
     }
-    out = copy_units(out, p, end - p);
+    out = copy_units(out, p, occurrences.end - p);
     *out = 0;
 }
 
 void replace_into_area(const unit16* text, const Pattern& search, const unit16* replacement,
                        uint32_t skip, int32_t count, uint32_t offset)
 {
-    const unit16* first = nullptr;
-    const unit16* end = nullptr;
-    uint32_t found = count_occurrences(text, skip, search, count, &first, &end);
+    Occurrences occurrences;
+    count_occurrences(text, skip, search, count, &occurrences);
     uint32_t lr = u16_len(replacement);
-    int64_t length = (end - text) + static_cast<int64_t>(found) * (static_cast<int64_t>(lr) - search.length);
+    int64_t length = (occurrences.end - text) +
+                     static_cast<int64_t>(occurrences.found) * (static_cast<int64_t>(lr) - search.length);
     unit16* out = string_reserve(length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length),
                                  offset);
     if (!out)
         return;
-    if (found == 0) {
-        copy_units(out, text, end - text + 1);
+    if (occurrences.found == 0) {
+        copy_units(out, text, occurrences.end - text + 1);
         return;
     }
-    copy_replacing(out, text, first, end, search, replacement, lr, found);
+    copy_replacing(out, text, occurrences, search, replacement, lr);
 }
 
 // Same-length replacement where the text stands; other lengths would shift
