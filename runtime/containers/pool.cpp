@@ -71,7 +71,9 @@ static PoolChunk* heap_chunk(const BlockPool* pool, int32_t capacity)
 
 // Adds a chunk and hands out its block 0. When the heap refuses the full
 // size, one retry for a single block; null, pool unchanged, if that fails too.
-static void* alloc_from_new_chunk(BlockPool* pool)
+// Kept out of line, like every heap and lock call, so that the common paths
+// of allocation and return stay a few instructions without a call.
+[[gnu::noinline]] static void* alloc_from_new_chunk(BlockPool* pool)
 {
     int32_t capacity = next_chunk_capacity(pool);
     PoolChunk* chunk = heap_chunk(pool, capacity);
@@ -116,6 +118,15 @@ static void* alloc_block(BlockPool* pool)
 
 // ---- Return and release -----------------------------------------------------------
 
+// The chunk holds no handed-out block any more: back to the heap.
+[[gnu::noinline]] static void release_empty_chunk(BlockPool* pool, PoolChunk* chunk,
+                                                  int32_t was_full)
+{
+    unlink_chunk(was_full ? &pool->full_chunks : &pool->open_chunks, chunk);
+    pool->total_blocks -= chunk->capacity;
+    heap_free(main_heap, chunk);
+}
+
 static void free_block(BlockPool* pool, void* payload)
 {
     char* block = static_cast<char*>(payload) - WORD;
@@ -125,9 +136,7 @@ static void free_block(BlockPool* pool, void* payload)
     chunk->free_list = block;
     ++chunk->free_count;
     if (chunk->free_count == chunk->fresh_used) {
-        unlink_chunk(was_full ? &pool->full_chunks : &pool->open_chunks, chunk);
-        pool->total_blocks -= chunk->capacity;
-        heap_free(main_heap, chunk);
+        release_empty_chunk(pool, chunk, was_full);
     } else if (was_full) {
         unlink_chunk(&pool->full_chunks, chunk);
         push_chunk(&pool->open_chunks, chunk);
@@ -297,23 +306,36 @@ BlockPool* pool_create(int32_t element_size, int32_t min_per_chunk, int32_t max_
     return create_private(stride, min_per_chunk, max_per_chunk, flags);
 }
 
+[[gnu::noinline]] static void* alloc_locked(BlockPool* pool)
+{
+    lock_enter(&pool->lock);
+    void* payload = alloc_block(pool);
+    lock_leave(&pool->lock);
+    return payload;
+}
+
+[[gnu::noinline]] static void free_locked(BlockPool* pool, void* payload)
+{
+    lock_enter(&pool->lock);
+    free_block(pool, payload);
+    lock_leave(&pool->lock);
+}
+
 void* pool_alloc(BlockPool* pool)
 {
     if (!pool)
         return nullptr;
-    pool_lock(pool);
-    void* payload = alloc_block(pool);
-    pool_unlock(pool);
-    return payload;
+    return pool->locked ? alloc_locked(pool) : alloc_block(pool);
 }
 
 void pool_free(BlockPool* pool, void* payload)
 {
     if (!pool || !payload)
         return;
-    pool_lock(pool);
-    free_block(pool, payload);
-    pool_unlock(pool);
+    if (pool->locked)
+        free_locked(pool, payload);
+    else
+        free_block(pool, payload);
 }
 
 void pool_release_all(BlockPool* pool)
