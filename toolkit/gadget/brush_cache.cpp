@@ -13,9 +13,11 @@ struct BrushEntry {
 DynamicNode* brush_cache;
 static PlatformLock brush_lock;
 
+// The chain lives on the main heap, so a new start begins with an empty one.
 void brush_cache_init()
 {
     lock_init(&brush_lock);
+    brush_cache = nullptr;
 }
 
 static BrushEntry* entry_of(DynamicNode* node)
