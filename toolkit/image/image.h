@@ -36,19 +36,22 @@ int32_t filter_first(const FilterSpan* table, int32_t entry);
 int32_t filter_last(const FilterSpan* table, int32_t entry);
 
 // Horizontal pass: each of `rows` rows from source_width to destination_width
-// pixels. 1 on success (nothing to do counts), 0 when working memory or the
-// pixel size (1..4 bytes) is not to be had; the destination is then untouched.
+// pixels. 1 on success (an empty destination counts); 0, the destination
+// untouched, for a pixel size outside 1..4 bytes, an empty source, or when
+// working memory is short.
 int32_t resample_rows(int32_t rows, const uint8_t* source, int32_t source_width,
                       uint8_t* destination, int32_t destination_width, int32_t bytes_per_pixel);
 // Vertical pass: every column of a `width`-pixel image from source_height to
-// destination_height rows. Results as resample_rows.
+// destination_height rows; destination_width must equal width. Results as
+// resample_rows.
 int32_t resample_columns(const uint8_t* source, int32_t width, int32_t source_height,
                          uint8_t* destination, int32_t destination_width,
                          int32_t destination_height, int32_t bytes_per_pixel);
 
-// Scales a packed image in two passes, the smaller intermediate image first
-// (horizontal first on a tie). 1 on success; 0 when memory is short or the
-// pixel size is not 8 to 39 bits.
+// Scales a packed image in two passes, the one giving the smaller
+// intermediate image first (horizontal first on a tie). 1 on success (an
+// empty destination counts); 0 when memory is short, the source is empty or
+// the pixel size is not 8 to 39 bits.
 int32_t image_resample(const uint8_t* source, int32_t source_width, int32_t source_height,
                        uint8_t* destination, int32_t destination_width, int32_t destination_height,
                        int32_t bits_per_pixel);

@@ -25,6 +25,12 @@ constexpr double TRIANGLE_RADIUS = 1.0;
 constexpr int32_t STRIP_BUDGET_BYTES = 256 * 1024;
 constexpr int32_t STRIP_ALIGN = 16;
 
+// Aligned working memory; null when the size does not fit the address space.
+void* aligned_block(uint64_t bytes)
+{
+    return bytes <= SIZE_MAX ? _mm_malloc(static_cast<size_t>(bytes ? bytes : 1), 16) : nullptr;
+}
+
 struct CubicCoefficients {
     double near3, near2, near0;              // |x| < 1
     double far3, far2, far1, far0;           // 1 <= |x| < 2
@@ -110,7 +116,7 @@ void plan_free(PassPlan& plan)
 
 int32_t plan_fill(PassPlan& plan, const FilterSpan* table)
 {
-    int32_t total = 0;
+    int64_t total = 0;
     for (int32_t i = 0; i < plan.count; ++i) {
         int32_t lo = 0;
         int32_t hi = table[i].last - table[i].first;
@@ -124,7 +130,7 @@ int32_t plan_fill(PassPlan& plan, const FilterSpan* table)
             plan.widest = plan.taps[i];
         total += plan.taps[i];
     }
-    plan.pairs = static_cast<double*>(_mm_malloc(sizeof(double) * 2 * (total ? total : 1), 16));
+    plan.pairs = static_cast<double*>(aligned_block(uint64_t{16} * total));
     if (!plan.pairs)
         return 0;
     double* pair = plan.pairs;
@@ -144,8 +150,8 @@ int32_t plan_make(PassPlan& plan, int32_t destination, int32_t source)
     FilterSpan* table = filter_weights(1, destination, source, &count);
     if (!table)
         return 0;
-    plan.first = static_cast<int32_t*>(_mm_malloc(sizeof(int32_t) * destination, 16));
-    plan.taps = static_cast<int32_t*>(_mm_malloc(sizeof(int32_t) * destination, 16));
+    plan.first = static_cast<int32_t*>(aligned_block(uint64_t{4} * destination));
+    plan.taps = static_cast<int32_t*>(aligned_block(uint64_t{4} * destination));
     int32_t filled = plan.first && plan.taps && plan_fill(plan, table);
     filter_weights_free(count, table);
     if (!filled)
@@ -269,14 +275,13 @@ struct RowRing {
 
 int32_t ring_make(RowRing& ring, int32_t slots, int32_t values)
 {
-    int32_t fit = STRIP_BUDGET_BYTES / (8 * slots) / STRIP_ALIGN * STRIP_ALIGN;
-    int32_t whole = (values + STRIP_ALIGN - 1) / STRIP_ALIGN * STRIP_ALIGN;
+    int64_t fit = STRIP_BUDGET_BYTES / (int64_t{8} * slots) / STRIP_ALIGN * STRIP_ALIGN;
+    int64_t whole = (int64_t{values} + STRIP_ALIGN - 1) / STRIP_ALIGN * STRIP_ALIGN;
     ring.slots = slots;
-    ring.strip = fit < STRIP_ALIGN ? STRIP_ALIGN : fit > whole ? whole : fit;
-    ring.data = static_cast<double*>(
-        _mm_malloc(sizeof(double) * static_cast<size_t>(ring.strip) * slots, 16));
-    ring.held = static_cast<int32_t*>(_mm_malloc(sizeof(int32_t) * slots, 16));
-    ring.rows = static_cast<const double**>(_mm_malloc(sizeof(double*) * slots, 16));
+    ring.strip = static_cast<int32_t>(fit < STRIP_ALIGN ? STRIP_ALIGN : fit > whole ? whole : fit);
+    ring.data = static_cast<double*>(aligned_block(uint64_t{8} * ring.strip * slots));
+    ring.held = static_cast<int32_t*>(aligned_block(uint64_t{4} * slots));
+    ring.rows = static_cast<const double**>(aligned_block(uint64_t{sizeof(double*)} * slots));
     return ring.data && ring.held && ring.rows;
 }
 
@@ -398,7 +403,7 @@ int32_t resample_rows(int32_t rows, const uint8_t* source, int32_t source_width,
         return 0;
     int32_t in_bytes = source_width * bytes_per_pixel;
     int32_t out_bytes = destination_width * bytes_per_pixel;
-    auto* row = static_cast<double*>(_mm_malloc(sizeof(double) * in_bytes, 16));
+    auto* row = static_cast<double*>(aligned_block(uint64_t{8} * in_bytes));
     if (row) {
         RowFilter filter = row_filters[bytes_per_pixel - 1];
         for (int32_t y = 0; y < rows; ++y) {
