@@ -219,12 +219,13 @@ TEST(FilterWeights, EmptySourceGivesEmptySpans)
 
 // Every size class the fast paths distinguish: shrinking and enlarging,
 // widths that are not multiples of the vector lengths, one-pixel images, a
-// span longer than the source, and each pixel size.
+// span longer than the source, many-tap spans over rows split into strips,
+// and each pixel size.
 struct PassCase { int32_t across, along, to, bpp; };
 const PassCase pass_cases[] = {
     {37, 29, 11, 4}, {37, 29, 80, 4}, {9, 30, 30, 4}, {5, 301, 7, 4}, {1, 3, 5, 4},
     {13, 17, 6, 3},  {13, 17, 40, 3}, {6, 21, 9, 2},  {11, 8, 23, 1}, {3, 1, 4, 1},
-    {7, 9, 1, 4},    {64, 4, 2, 1},
+    {7, 9, 1, 4},    {64, 4, 2, 1},   {600, 301, 7, 4},
 };
 
 TEST(ResamplePasses, RowsMatchThePlainRuleExactly)
