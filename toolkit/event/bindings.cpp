@@ -6,7 +6,6 @@
 #include "runtime/objects/objects.h"
 
 #include <cstring>
-#include <initializer_list>
 
 StringMap* bindings;
 
@@ -61,63 +60,108 @@ static void run_bound(const char* key)
     }
 }
 
+// The map's key hash: h = h * 65599 + byte, over signed bytes, wrapping.
+constexpr uint32_t SDBM_FACTOR = 65599u;
+
+// One number of a key as the hash sees it: the value, the hash of its text
+// with the colon that follows it (none after the type), and 65599^length,
+// which carries a hash across it. The hash of a whole key is then put
+// together from its four numbers without writing the key.
+struct KeyNumber {
+    int32_t value;
+    uint32_t hash;
+    uint32_t factor;
+};
+
+// Digits come least significant first; each weighs 65599^(its distance from
+// the end of the text).
+static constexpr KeyNumber key_number(int32_t value, bool colon)
+{
+    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    uint32_t hash = 0;
+    uint32_t factor = 1;
+    do {
+        hash += ('0' + magnitude % 10) * factor;
+        factor *= SDBM_FACTOR;
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (value < 0) {
+        hash += '-' * factor;
+        factor *= SDBM_FACTOR;
+    }
+    if (colon) {
+        hash = hash * SDBM_FACTOR + ':';
+        factor *= SDBM_FACTOR;
+    }
+    return KeyNumber{value, hash, factor};
+}
+
+static constexpr KeyNumber any_with_colon = key_number(-1, true);
+static constexpr KeyNumber any_last = key_number(-1, false);
+
+// The number last seen in one place of the key. Kind, window and type mostly
+// repeat from one post to the next, so most posts hash one number.
+static KeyNumber last_kind = key_number(0, true);
+static KeyNumber last_window = key_number(0, true);
+static KeyNumber last_gadget = key_number(0, true);
+static KeyNumber last_type = key_number(0, false);
+
+static KeyNumber cached_number(KeyNumber& cache, int32_t value, bool colon)
+{
+    if (cache.value != value)
+        cache = key_number(value, colon);
+    return cache;
+}
+
+// Whether the map's chain for this hash is empty, where map_find_ascii would
+// find nothing and change nothing.
+static bool bucket_empty(uint32_t hash)
+{
+    const auto count = static_cast<uint32_t>(bindings->bucket_count);
+    const uint32_t bucket = (count & (count - 1)) == 0 ? hash & (count - 1) : hash % count;
+    return bindings->buckets[bucket] == nullptr;
+}
+
+// Most keys of a post fall on an empty bucket; only the others are written
+// and looked up.
+static void run_bound_numbers(const KeyNumber& kind, const KeyNumber& window,
+                              const KeyNumber& gadget, const KeyNumber& type)
+{
+    const uint32_t hash =
+        ((kind.hash * window.factor + window.hash) * gadget.factor + gadget.hash) * type.factor +
+        type.hash;
+    if (bucket_empty(hash))
+        return;
+    char key[BINDING_KEY_SIZE];
+    binding_key_format(key, kind.value, window.value, gadget.value, type.value);
+    run_bound(key);
+}
+
 void binding_dispatch(int32_t kind, int32_t window, int32_t gadget, int32_t type)
 {
     if (no_bindings())
         return;
-    char key[BINDING_KEY_SIZE];
-    binding_key_format(key, kind, window, gadget, type);
-    run_bound(key);
+    run_bound_numbers(key_number(kind, true), key_number(window, true), key_number(gadget, true),
+                      key_number(type, false));
 }
 
-// One number of a key with the colon that follows it (none after the type).
-struct KeyPart {
-    char text[12];
-    int32_t length;
-};
-
-static KeyPart key_part(int32_t value, bool colon)
-{
-    KeyPart part;
-    char* end = write_decimal(part.text, value);
-    if (colon)
-        *end++ = ':';
-    part.length = static_cast<int32_t>(end - part.text);
-    return part;
-}
-
-static const KeyPart any_with_colon = {"-1:", 3};
-static const KeyPart any_last = {"-1", 2};
-
-static void run_bound_parts(const KeyPart& a, const KeyPart& b, const KeyPart& c,
-                            const KeyPart& d)
-{
-    char key[BINDING_KEY_SIZE];
-    char* out = key;
-    for (const KeyPart* part : {&a, &b, &c, &d}) {
-        std::memcpy(out, part->text, part->length);
-        out += part->length;
-    }
-    *out = '\0';
-    run_bound(key);
-}
-
-// Each number is written once and the five keys are put together from the
-// pieces; the lookups still happen one after the other, after each key's
-// callbacks, exactly as five calls of binding_dispatch would.
+// Each number is hashed at most once and the five keys' hashes are put
+// together from them; the lookups still happen one after the other, after
+// each key's callbacks, exactly as five calls of binding_dispatch would.
 void binding_dispatch_posted(int32_t kind, int32_t window, int32_t gadget, int32_t type)
 {
     if (no_bindings())
         return;
-    const KeyPart k = key_part(kind, true);
-    const KeyPart w = key_part(window, true);
-    const KeyPart g = key_part(gadget, true);
-    const KeyPart t = key_part(type, false);
-    run_bound_parts(k, w, g, t);
-    run_bound_parts(k, w, g, any_last);
-    run_bound_parts(k, w, any_with_colon, any_last);
-    run_bound_parts(k, any_with_colon, any_with_colon, any_last);
-    run_bound_parts(k, any_with_colon, g, t);
+    // Copies: a callback that posts changes the cache.
+    const KeyNumber k = cached_number(last_kind, kind, true);
+    const KeyNumber w = cached_number(last_window, window, true);
+    const KeyNumber g = cached_number(last_gadget, gadget, true);
+    const KeyNumber t = cached_number(last_type, type, false);
+    run_bound_numbers(k, w, g, t);
+    run_bound_numbers(k, w, g, any_last);
+    run_bound_numbers(k, w, any_with_colon, any_last);
+    run_bound_numbers(k, any_with_colon, any_with_colon, any_last);
+    run_bound_numbers(k, any_with_colon, g, t);
 }
 
 static void free_callbacks(BindingCallback* node)

@@ -248,3 +248,43 @@ TEST_F(Bindings, AddWithoutMemoryFailsAndChangesNothing)
     binding_dispatch(EV_GADGET, 0, 1, -1);
     EXPECT_EQ(tags(), std::vector<int>{1});
 }
+
+namespace {
+void post_unrelated_then_record()
+{
+    event_post_simple(EV_TIMER, 77, 88, 99);
+    record<1>();
+}
+}  // namespace
+
+TEST_F(Bindings, CallbackThatPostsLeavesTheRemainingKeysOfItsEventIntact)
+{
+    calls.clear();
+    ASSERT_EQ(binding_add(EV_GADGET, 0, 1, 768, post_unrelated_then_record, 0), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, 0, 1, -1, record<2>, 0), 1);
+    ASSERT_EQ(binding_add(EV_GADGET, -1, 1, 768, record<5>, 0), 1);
+    ASSERT_EQ(binding_add(EV_TIMER, 88, 77, 99, record<9>, 0), 1);
+    event_post_simple(EV_GADGET, 1, 0, 768);
+    EXPECT_EQ(tags(), (std::vector<int>{9, 1, 2, 5}));
+}
+
+TEST_F(Bindings, EveryBindingIsFoundWhateverItsKeyAndBucket)
+{
+    std::mt19937 random(7);
+    std::vector<SeenEvent> bound;
+    for (int i = 0; i < 3000; ++i) {
+        const int32_t shift = static_cast<int32_t>(random() % 32);
+        const auto draw = [&] { return static_cast<int32_t>(random()) >> shift; };
+        const SeenEvent e{draw(), draw(), draw(), draw()};
+        ASSERT_EQ(binding_add(e.kind, e.window, e.gadget, e.type, record<1>, 0), 1);
+        bound.push_back(e);
+    }
+    for (const SeenEvent& e : bound) {
+        calls.clear();
+        binding_dispatch(e.kind, e.window, e.gadget, e.type);
+        ASSERT_FALSE(calls.empty()) << "lookup missed " << e;
+        calls.clear();
+        event_post_simple(e.kind, e.gadget, e.window, e.type);
+        ASSERT_FALSE(calls.empty()) << "post missed " << e;
+    }
+}
