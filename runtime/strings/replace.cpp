@@ -15,36 +15,20 @@ struct Pattern {
     uint32_t nocase;
 };
 
-const unit16* string_end(const unit16* p) { return find_unit_or_end(p, 0); }
-
-// The units behind an equal first unit; a terminator in the text never
-// equals the search's units, so the comparison stops inside the text.
-bool rest_matches(const unit16* p, const Pattern& search)
-{
-    for (uint32_t i = 1; i < search.length; ++i) {
-        if (p[i] != search.units[i])
-            return false;
-    }
-    return true;
-}
+const unit16* string_end(const unit16* p) { return find_occurrence_or_end(p, EMPTY, 1); }
 
 // The next occurrence at or after p, or the text's terminator. Exact
-// comparison first finds an equal first unit; without regard to case every
-// position is compared.
+// comparison looks only where the first unit is equal; without regard to
+// case every position is compared.
 const unit16* next_occurrence(const unit16* p, const Pattern& search)
 {
-    if (search.nocase) {
-        for (; *p; ++p) {
-            if (u16_nicmp(p, search.units, search.length) == 0)
-                return p;
-        }
-        return p;
-    }
-    for (;; ++p) {
-        p = find_unit_or_end(p, search.units[0]);
-        if (!*p || rest_matches(p, search))
+    if (!search.nocase)
+        return find_occurrence_or_end(p, search.units, search.length);
+    for (; *p; ++p) {
+        if (u16_nicmp(p, search.units, search.length) == 0)
             return p;
     }
+    return p;
 }
 
 // Units of text before position limit, fewer when the text ends sooner.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 #include <vector>
 
 #ifdef _WIN32
@@ -16,7 +17,7 @@
 
 namespace {
 
-using Scan = const unit16* (*)(const unit16*, unit16);
+using Scan = const unit16* (*)(const unit16*, const unit16*, uint32_t);
 
 struct NamedScan {
     const char* name;
@@ -25,16 +26,22 @@ struct NamedScan {
 
 std::vector<NamedScan> available_scans()
 {
-    std::vector<NamedScan> scans{{"dispatch", find_unit_or_end}, {"sse2", find_unit_or_end_sse2}};
+    std::vector<NamedScan> scans{{"dispatch", find_occurrence_or_end},
+                                 {"sse2", find_occurrence_or_end_sse2}};
     if (scan_avx2_supported())
-        scans.push_back({"avx2", find_unit_or_end_avx2});
+        scans.push_back({"avx2", find_occurrence_or_end_avx2});
     return scans;
 }
 
-const unit16* plain_scan(const unit16* p, unit16 wanted)
+const unit16* plain_scan(const unit16* p, const std::u16string& search)
 {
-    while (*p != wanted && *p)
-        ++p;
+    for (; *p; ++p) {
+        size_t i = 0;
+        while (i < search.size() && p[i] == search[i])
+            ++i;
+        if (i == search.size())
+            return p;
+    }
     return p;
 }
 
@@ -76,21 +83,25 @@ struct GuardedPage {
 
 }  // namespace
 
-TEST(UnitScan, FindsTheSameUnitAsAPlainLoopFromEveryAlignment)
+TEST(UnitScan, FindsWhatAPlainLoopFindsFromEveryAlignment)
 {
     alignas(64) unit16 buffer[320];
     std::mt19937 random(424242);
     for (const NamedScan& scan : available_scans()) {
         for (int round = 0; round < 400; ++round) {
+            // Many candidates (first units), fewer whole occurrences.
             for (unit16& unit : buffer)
-                unit = static_cast<unit16>(u'a' + random() % 3);
+                unit = static_cast<unit16>(u'a' + random() % 4);
             buffer[100 + random() % 200] = 0;
-            unit16 wanted = round % 5 == 0 ? 0 : static_cast<unit16>(u'a' + 3 + random() % 2);
-            if (random() % 2)
-                buffer[random() % 300] = wanted;
+            std::u16string search(1 + random() % 3, u'a');
+            for (char16_t& unit : search)
+                unit = static_cast<char16_t>(u'a' + random() % 4);
+            if (round % 7 == 0)
+                search = std::u16string(1, u'\0');  // the terminator itself
             for (size_t start = 0; start < 80; ++start) {
                 const unit16* p = buffer + start;
-                ASSERT_EQ(scan.scan(p, wanted) - buffer, plain_scan(p, wanted) - buffer)
+                ASSERT_EQ(scan.scan(p, search.c_str(), static_cast<uint32_t>(search.size())) - buffer,
+                          plain_scan(p, search) - buffer)
                     << scan.name << ", start " << start << ", round " << round;
             }
         }
@@ -108,7 +119,7 @@ TEST(UnitScan, StopsAtATerminatorOnTheLastUnitOfAPage)
     text[units - 1] = 0;
     for (const NamedScan& scan : available_scans()) {
         for (size_t start = 0; start < units; ++start) {
-            ASSERT_EQ(scan.scan(text + start, u'y'), text + units - 1)
+            ASSERT_EQ(scan.scan(text + start, u"xy", 2), text + units - 1)
                 << scan.name << ", start " << start;
         }
     }
