@@ -82,6 +82,9 @@ TEST_F(WindowCreation, FlagsBecomeTheNativeStylesAndShowState) {
         EXPECT_EQ(bool(IsZoomed(window)), c.zoomed);
         EXPECT_EQ(bool(IsIconic(window)), c.iconic);
         EXPECT_EQ(window_record(3)->minimized_or_maximized, c.zoomed || c.iconic ? 1 : 0);
+        if (c.flags & WINDOW_NO_ACTIVATE) {
+            EXPECT_NE(GetActiveWindow(), window) << "shown without activation";
+        }
         window_free(3);
     }
 }
