@@ -181,17 +181,20 @@ TEST(ThemesProbe, WineCommonControlsReportFiveEvenUnderTheVersionSixManifest)
     EXPECT_EQ(0, themes_in_use());
 }
 
+// The real libraries are loaded at start-up anyway, so two that nothing else
+// loads play their roles here.
 TEST(ThemesProbe, ReleasesTheLibrariesItLoads)
 {
-    bool theme_loaded = module_loaded(L"uxtheme.dll");
-    bool controls_loaded = module_loaded(L"comctl32.dll");
-    themes_in_use();
-    EXPECT_EQ(theme_loaded, module_loaded(L"uxtheme.dll"));
-    EXPECT_EQ(controls_loaded, module_loaded(L"comctl32.dll"));
+    ASSERT_FALSE(module_loaded(L"cabinet.dll"));
+    ASSERT_FALSE(module_loaded(L"imagehlp.dll"));
+    EXPECT_EQ(0, themes_in_use_from(u"cabinet.dll", u"imagehlp.dll"));
+    EXPECT_FALSE(module_loaded(L"cabinet.dll"));
+    EXPECT_FALSE(module_loaded(L"imagehlp.dll"));
 }
 
 TEST(EnvironmentProbes, KeepAlphaBlendUntilTheEnd)
 {
+    ASSERT_FALSE(module_loaded(L"msimg32.dll"));
     environment_init();
     ASSERT_NE(nullptr, blend_library);
     EXPECT_TRUE(module_loaded(L"msimg32.dll"));
@@ -202,6 +205,7 @@ TEST(EnvironmentProbes, KeepAlphaBlendUntilTheEnd)
     // The platform reports a version that can theme, so the probe decides.
     EXPECT_EQ(themes_in_use(), themed);
     environment_end();
+    EXPECT_FALSE(module_loaded(L"msimg32.dll"));
     EXPECT_EQ(nullptr, blend_library);
     EXPECT_EQ(nullptr, alpha_blend);
 }
