@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/letters.h"
+#include "runtime/objects/objects.h"
 #include "runtime/strings/strings.h"
 #include "tests/e2e/driver.h"
 

@@ -6,6 +6,11 @@ namespace {
 
 const wchar_t MAIN_WINDOW_CLASS[] = L"WindowClass_0";
 constexpr UINT READ_TIMEOUT_MS = 5000;
+// A held key repeats, as a keyboard's typematic does. Each repeat wakes the
+// program's loop again, which matters under Wine: GetAsyncKeyState answers
+// "not down" from a cache for 50 ms after a query that found the key up, so
+// the first key-down message alone can be read as no press at all.
+constexpr double TYPEMATIC_REPEAT_MS = 60;
 
 bool open_clipboard_bounded() {
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -274,8 +279,14 @@ void press_shifted_key(WORD virtual_key) {
 void hold_escape(HANDLE wait_handle, uint32_t hold_ms) {
     INPUT down = key_input(VK_ESCAPE, 0, 0);
     INPUT up = key_input(VK_ESCAPE, 0, KEYEVENTF_KEYUP);
-    SendInput(1, &down, sizeof(INPUT));
-    WaitForSingleObject(wait_handle, hold_ms);
+    double release_at = now_ms() + hold_ms;
+    for (;;) {
+        SendInput(1, &down, sizeof(INPUT));
+        double left = release_at - now_ms();
+        if (left <= 0) break;
+        DWORD pause = static_cast<DWORD>(left < TYPEMATIC_REPEAT_MS ? left : TYPEMATIC_REPEAT_MS);
+        if (WaitForSingleObject(wait_handle, pause) == WAIT_OBJECT_0) break;
+    }
     SendInput(1, &up, sizeof(INPUT));
 }
 

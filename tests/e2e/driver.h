@@ -97,8 +97,9 @@ Selection control_selection(HWND control);
 void type_text(const std::wstring& text);
 void press_key(WORD virtual_key);
 void press_shifted_key(WORD virtual_key);
-// Holds Esc down for `hold_ms`, as a person does: the program's test only
-// sees a key that is down at the moment it asks.
+// Holds Esc down for `hold_ms`, repeating like a held key, as a person does:
+// the program's test only sees a key that is down at the moment it asks.
+// Returns early when `wait_handle` (the program's process) is signalled.
 void hold_escape(HANDLE wait_handle, uint32_t hold_ms);
 
 // A pasted text and what the right pane must show for it, built side by side
