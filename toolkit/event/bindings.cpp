@@ -47,17 +47,62 @@ static bool no_bindings()
     return bindings == nullptr || bindings->element_count == 0;
 }
 
-// The next link is read after the callback returns, so a callback may free
-// nodes that it has already passed but must not change the list ahead of it.
+static void free_callbacks(BindingCallback* node)
+{
+    while (node) {
+        BindingCallback* next = node->next;
+        heap_free(main_heap, node);
+        node = next;
+    }
+}
+
+// Callback lists dropped while callbacks run (a callback that frees its own
+// window): a walk may still stand on their nodes, so they are freed when the
+// outermost walk ends. Until then the walk goes on through them unchanged.
+struct RetiredCallbacks {
+    RetiredCallbacks* next;
+    BindingCallback* callbacks;
+};
+
+static RetiredCallbacks* retired_callbacks;
+static int32_t running_walks;
+
+static void drop_callbacks(BindingCallback* callbacks)
+{
+    if (running_walks == 0) {
+        free_callbacks(callbacks);
+        return;
+    }
+    auto* retired = static_cast<RetiredCallbacks*>(heap_alloc(main_heap, sizeof(RetiredCallbacks), 0));
+    if (!retired)
+        return;  // left allocated: freeing it under a running walk is worse
+    *retired = RetiredCallbacks{retired_callbacks, callbacks};
+    retired_callbacks = retired;
+}
+
+static void free_retired_callbacks()
+{
+    while (RetiredCallbacks* retired = retired_callbacks) {
+        retired_callbacks = retired->next;
+        free_callbacks(retired->callbacks);
+        heap_free(main_heap, retired);
+    }
+}
+
+// The next link is read after the callback returns, so a callback must not
+// change the list ahead of it.
 static void run_bound(const char* key)
 {
     auto* binding = static_cast<EventBinding*>(map_find_ascii(bindings, key));
     if (!binding)
         return;
+    ++running_walks;
     for (BindingCallback* node = binding->callbacks; node;) {
         node->function();
         node = node->next;
     }
+    if (--running_walks == 0)
+        free_retired_callbacks();
 }
 
 // The map's key hash: h = h * 65599 + byte, over signed bytes, wrapping.
@@ -164,15 +209,6 @@ void binding_dispatch_posted(int32_t kind, int32_t window, int32_t gadget, int32
     run_bound_numbers(k, any_with_colon, g, t);
 }
 
-static void free_callbacks(BindingCallback* node)
-{
-    while (node) {
-        BindingCallback* next = node->next;
-        heap_free(main_heap, node);
-        node = next;
-    }
-}
-
 void bindings_remove_window(int32_t window)
 {
     if (!bindings)
@@ -180,7 +216,7 @@ void bindings_remove_window(int32_t window)
     map_reset(bindings);
     while (auto* binding = static_cast<EventBinding*>(map_next(bindings))) {
         if (binding->window == window) {
-            free_callbacks(binding->callbacks);
+            drop_callbacks(binding->callbacks);
             map_delete_current(bindings);
         }
     }

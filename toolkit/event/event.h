@@ -123,7 +123,8 @@ void binding_dispatch(int32_t kind, int32_t window, int32_t gadget, int32_t type
 // The five dispatches of a posted event, in this order: kind:window:gadget:type,
 // kind:window:gadget:-1, kind:window:-1:-1, kind:-1:-1:-1, kind:-1:gadget:type.
 void binding_dispatch_posted(int32_t kind, int32_t window, int32_t gadget, int32_t type);
-// Drops every binding that belongs to window, with its callback nodes.
+// Drops every binding that belongs to window and frees its callback nodes (once
+// no callback is running, since a callback may free its own window).
 void bindings_remove_window(int32_t window);
 // Binds callback to the pattern; the binding goes when owner_window is freed.
 // Nodes come from the main heap. 1 on success, 0 when memory is short.

@@ -288,3 +288,26 @@ TEST_F(Bindings, EveryBindingIsFoundWhateverItsKeyAndBucket)
         ASSERT_FALSE(calls.empty()) << "post missed " << e;
     }
 }
+
+namespace {
+void free_own_window()
+{
+    calls.push_back({10, event_gadget(), event_type()});
+    bindings_remove_window(3);
+}
+}  // namespace
+
+TEST_F(Bindings, CallbackThatRemovesItsOwnWindowsBindingsIsSafe)
+{
+    calls.clear();
+    ASSERT_EQ(binding_add(EV_CLOSE_WINDOW, 3, -1, -1, free_own_window, 3), 1);
+    ASSERT_EQ(binding_add(EV_CLOSE_WINDOW, 3, -1, -1, record<2>, 3), 1);
+    ASSERT_EQ(binding_add(EV_CLOSE_WINDOW, -1, -1, -1, record<4>, 0), 1);
+    event_post_simple(EV_CLOSE_WINDOW, 3, 3, 0);
+    EXPECT_EQ(tags(), (std::vector<int>{10, 2, 4})) << "the running list is walked to its end";
+    EXPECT_EQ(bindings->element_count, 1);
+
+    calls.clear();
+    event_post_simple(EV_CLOSE_WINDOW, 3, 3, 0);
+    EXPECT_EQ(tags(), std::vector<int>{4});
+}
