@@ -59,10 +59,14 @@ static void free_outstanding()
     lock_leave(&outstanding_lock);
 }
 
+// Senders read post_window under the lock; from here on they find none.
 void events_end()
 {
-    DestroyWindow(post_window);
+    lock_enter(&outstanding_lock);
+    HWND window = post_window;
     post_window = nullptr;
+    lock_leave(&outstanding_lock);
+    DestroyWindow(window);
     free_outstanding();
     lock_delete(&outstanding_lock);
 }

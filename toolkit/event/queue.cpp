@@ -45,6 +45,9 @@ void event_state_init()
 {
     event_state = static_cast<EventState*>(
         thread_data_new(sizeof(EventState), event_state_construct, event_state_destruct));
+    // A map left from an earlier start belonged to a heap that has gone since;
+    // map_create would free it.
+    bindings = nullptr;
     map_create(sizeof(EventBinding), BINDINGS_VALUE_KIND, nullptr, &bindings, BINDINGS_BUCKETS);
     if (event_thread_safety)
         lock_init(&event_lock);

@@ -26,17 +26,28 @@ protected:
         ASSERT_NE(bindings, nullptr);
     }
 
-    // The library never frees its state or map (the heap goes whole); a test
-    // must, because the shared pool registry outlives the heap.
     void TearDown() override
     {
         heap_fail_next(0);
+        if (event_state)
+            end_library();
+        heap_destroy(main_heap);
+        main_heap = nullptr;
+    }
+
+    void end_library()
+    {
         events_end();
+        free_library_state();
+    }
+
+    // The library never frees its state or map (the heap goes whole); a test
+    // must, because the shared pool registry outlives the heap.
+    static void free_library_state()
+    {
         map_free(bindings);
         pool_destroy(event_state->pool);
         event_state = nullptr;
-        heap_destroy(main_heap);
-        main_heap = nullptr;
     }
 };
 

@@ -209,6 +209,18 @@ TEST_F(PostWindow, SenderReportsFailureWhenNoBlockCanBeHad)
     EXPECT_EQ(busy_blocks(main_heap), busy_before);
 }
 
+TEST_F(PostWindow, EndFreesBlocksWhoseMessagesWentWithTheWindow)
+{
+    const int busy_before = busy_blocks(main_heap);
+    ASSERT_EQ(event_post_from_thread(EV_GADGET, 1, 0, 768, 0), 1);
+    ASSERT_EQ(event_post_from_thread(EV_GADGET, 2, 0, 768, 0), 1);
+    events_end();
+    EXPECT_EQ(busy_blocks(main_heap), busy_before);
+    EXPECT_EQ(event_post_from_thread(EV_GADGET, 3, 0, 768, 0), 0) << "no post window";
+    EXPECT_EQ(busy_blocks(main_heap), busy_before);
+    free_library_state();
+}
+
 TEST_F(PostWindow, PostWindowIsMessageOnly)
 {
     ASSERT_NE(post_window, nullptr);
