@@ -117,7 +117,7 @@ int32_t event_wait_timeout(int32_t timeout_ms)
         store_message_fields(0, 0);
         return kind;
     }
-    MSG message;
+    MSG message = {};
     if (!take_message(&message, timeout_ms))
         return 0;
     handle_message(&message);
