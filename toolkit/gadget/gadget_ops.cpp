@@ -26,10 +26,13 @@ HWND gadget_handle(int32_t number)
 
 // Reads straight into the area. The native length may exceed what is copied,
 // so the offset is moved back to end exactly behind the characters read.
+// When the area cannot grow, the result is the empty string.
 static void read_control_text(HWND control, uint32_t saved_offset)
 {
     auto length = static_cast<uint32_t>(GetWindowTextLengthW(control));
     unit16* destination = string_reserve(length, saved_offset);
+    if (!destination)
+        return;
     destination[0] = 0;
     GetWindowTextW(control, reinterpret_cast<wchar_t*>(destination), static_cast<int>(length + 1));
     string_pop(length - u16_len(destination));

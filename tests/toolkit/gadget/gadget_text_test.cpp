@@ -31,6 +31,22 @@ TEST_F(GadgetFixture, GetTextEndsTheAreaExactlyBehindTheText)
     }
 }
 
+TEST_F(GadgetFixture, GetTextYieldsEmptyWhenTheAreaCannotGrow)
+{
+    create_text(1, ES_MULTILINE);
+    // Longer than anything the area held so far, so reading must grow it.
+    gadget_set_text(1, std::u16string(100000, u'x').c_str());
+    uint32_t saved = string_offset();
+    heap_fail_next(1);
+    gadget_get_text(1, saved);
+    heap_fail_next(0);
+    EXPECT_EQ(string_offset(), saved);
+    unit16* variable = nullptr;
+    string_assign(&variable, saved);
+    EXPECT_EQ(narrow(variable ? variable : u"?"), "");
+    string_free(variable);
+}
+
 TEST_F(GadgetFixture, SetTextWritesWholeTextAndNullEmpties)
 {
     create_text(1, ES_MULTILINE);
