@@ -1,7 +1,10 @@
 // Latency of the real program: from a paste into the left pane to the
 // repaired text shown in the right pane, focused and selected whole. The
 // normalization pass alone, run in this process on the same text, is the
-// baseline measured in the same run.
+// baseline measured in the same run; so are the two Edit-control steps the
+// program makes (a paste into one pane, setting and selecting the other),
+// timed on controls of this process with the panes' style, so the figures
+// show where the time goes.
 //   latency_bench [RUNS]      (default 7 runs per size)
 #include <windows.h>
 
@@ -83,10 +86,65 @@ double normalize_time(const Paste& paste) {
     return right ? elapsed : -1;
 }
 
-void print_row(size_t size, double latency, double pass) {
+// Two Edit controls as the program's panes are made: the same style, the
+// limit lifted, in a shown window, so their work includes painting.
+struct EditPair {
+    HWND window = CreateWindowExW(0, L"Static", L"baseline", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                  0, 0, 660, 240, nullptr, nullptr, nullptr, nullptr);
+    HWND source = make_pane(0);
+    HWND result = make_pane(320);
+    ~EditPair() { DestroyWindow(window); }
+
+    HWND make_pane(int x) {
+        HWND pane = CreateWindowExW(0, L"Edit", L"", 0x503300C7, x, 0, 320, 200, window,
+                                    nullptr, nullptr, nullptr);
+        SendMessageW(pane, EM_SETLIMITTEXT, 0, 0);
+        return pane;
+    }
+};
+
+void drain_messages() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+// Milliseconds of a paste of the clipboard into an emptied, painted pane.
+double edit_paste_time(EditPair& edits) {
+    SendMessageW(edits.source, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    UpdateWindow(edits.window);
+    double start = now_ms();
+    SendMessageW(edits.source, WM_PASTE, 0, 0);
+    UpdateWindow(edits.window);
+    drain_messages();
+    return now_ms() - start;
+}
+
+// Milliseconds of writing the repaired text into a pane, selecting it whole
+// and painting it.
+double edit_show_time(EditPair& edits, const std::wstring& text) {
+    SendMessageW(edits.result, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L""));
+    UpdateWindow(edits.window);
+    double start = now_ms();
+    SendMessageW(edits.result, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    SetFocus(edits.result);
+    SendMessageW(edits.result, EM_SETSEL, 0, -1);
+    UpdateWindow(edits.window);
+    drain_messages();
+    return now_ms() - start;
+}
+
+struct Medians {
+    double latency, pass, paste, show;
+};
+
+void print_row(size_t size, const Medians& m) {
     char line[160];
-    snprintf(line, sizeof line, "%8u %14.2f %14.3f %10.1f\n", static_cast<unsigned>(size),
-             latency, pass, pass > 0 ? latency / pass : 0.0);
+    snprintf(line, sizeof line, "%8u %14.2f %14.3f %12.2f %12.2f %10.1f\n",
+             static_cast<unsigned>(size), m.latency, m.pass, m.paste, m.show,
+             m.pass > 0 ? m.latency / m.pass : 0.0);
     print_utf8(from_utf8(line));
 }
 
@@ -103,10 +161,13 @@ int main(int argc, char** argv) {
         return 1;
     }
     print_utf8(L"paste latency of glyphmend.exe (median of " + std::to_wstring(runs) +
-               L" runs per size)\n    size   latency (ms)  pass alone (ms)    ratio\n");
+               L" runs per size); baselines in this process: the pass alone, an Edit\n"
+               L"pane's paste, and an Edit pane shown with the result (set, select, paint)\n"
+               L"    size   latency (ms)      pass (ms) paste (ms)   show (ms)      ratio\n");
+    EditPair edits;
     int status = 0;
     for (size_t size : SIZES) {
-        std::vector<double> latencies, passes;
+        std::vector<double> latencies, passes, pastes, shows;
         for (int run = 0; run < runs; ++run) {
             Paste paste = build_paste(size, 1000 + run);
             double latency = paste_latency(program, paste);
@@ -118,8 +179,11 @@ int main(int argc, char** argv) {
             }
             latencies.push_back(latency);
             passes.push_back(pass);
+            pastes.push_back(edit_paste_time(edits));
+            shows.push_back(edit_show_time(edits, paste.mended));
         }
-        if (!latencies.empty()) print_row(size, median(latencies), median(passes));
+        if (!latencies.empty())
+            print_row(size, {median(latencies), median(passes), median(pastes), median(shows)});
     }
     program.terminate();
     return status;
