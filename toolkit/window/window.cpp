@@ -237,15 +237,18 @@ int32_t window_free(int32_t number) {
         object_list_free_all(window_list);
         return 1;
     }
-    auto* found = static_cast<WindowRecord*>(object_get(window_list, number));
-    if (!found) return 0;
-    // Destruction runs window procedures and bindings; work from a copy.
-    WindowRecord record = *found;
+    auto* record = static_cast<WindowRecord*>(object_get(window_list, number));
+    if (!record) return 0;
+    const HWND handle = record->handle;
 
-    activate_owner(record);
-    remove_window_properties(record.handle);
-    destroy_native_window(number, record);
-    release_window_resources(record);
+    activate_owner(*record);
+    remove_window_properties(handle);
+    destroy_native_window(number, *record);
+    // Destruction runs window procedures and bindings, which may have freed
+    // this window already or reopened the number: then nothing is left to do.
+    record = static_cast<WindowRecord*>(object_get(window_list, number));
+    if (!record || record->handle != handle) return 1;
+    release_window_resources(*record);
     event_purge_window(number);
     bindings_remove_window(number);
     object_release(window_list, number);

@@ -82,8 +82,8 @@ intptr_t window_open(int32_t number, int32_t x, int32_t y, int32_t width, int32_
                      const unit16* title, uint32_t flags);
 // Sets the caption; a null title or an unknown number does nothing.
 void window_set_title(int32_t number, const unit16* title);
-// Destroys window `number` and all attached to it (-1: every window, and 1).
-// Returns 1 when a window was freed, else 0. The window list's free callback.
+// Destroys window `number` and all attached to it (-1: every window). Returns
+// 1 when a window was freed (always for -1), else 0. The window list's free callback.
 int32_t window_free(int32_t number);
 // Moves a freshly created window by the centring bits of flags; never resizes it.
 void window_center(HWND window, uint32_t flags, HWND parent);
