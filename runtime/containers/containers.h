@@ -58,7 +58,7 @@ extern SharedPoolRegistry shared_pool_registry;
 
 // A new empty pool, or with POOL_SHARED the registry's pool of the same
 // stride and flags (one more user). Null when memory is short, the element
-// size is negative or the minimum per chunk is below 1.
+// size is negative or a bound per chunk is below 1.
 BlockPool* pool_create(int32_t element_size, int32_t min_per_chunk, int32_t max_per_chunk,
                        int32_t flags);
 

@@ -296,7 +296,8 @@ static void destroy_shared(BlockPool* pool)
 BlockPool* pool_create(int32_t element_size, int32_t min_per_chunk, int32_t max_per_chunk,
                        int32_t flags)
 {
-    if (element_size < 0 || min_per_chunk < 1)
+    // A bound below one block would let a chunk of no blocks hand out block 0.
+    if (element_size < 0 || min_per_chunk < 1 || max_per_chunk < 1)
         return nullptr;
     int32_t stride = stride_for(element_size);
     if (!stride)

@@ -14,7 +14,7 @@ constexpr uint32_t GROWTH_SLACK = 16384;
 // Extra bytes behind the capacity, and behind every variable's string: the
 // terminating zero plus spare units.
 constexpr uint32_t SPARE_BYTES = 10;
-// Growth is due when fewer than this many bytes would remain past the end.
+// Growth is due when no more than this many bytes would remain past the end.
 constexpr int64_t ROOM_MARGIN = 4;
 // The largest capacity whose buffer size still fits the signed capacity.
 constexpr int64_t MAX_CAPACITY = INT32_MAX - SPARE_BYTES;

@@ -120,6 +120,8 @@ TEST_F(PoolTest, UnusableParametersGiveNoPool)
 {
     EXPECT_EQ(pool_create(-1, 16, 256, 0), nullptr) << "negative element size";
     EXPECT_EQ(pool_create(28, 0, 256, 0), nullptr) << "chunks of no block";
+    EXPECT_EQ(pool_create(28, 1, 0, 0), nullptr) << "chunks of at most no block";
+    EXPECT_EQ(pool_create(28, 16, -1, POOL_SHARED), nullptr) << "shared, at most no block";
     EXPECT_EQ(pool_create(INT32_MAX, 16, 256, 0), nullptr) << "stride beyond 32 bits";
 }
 

@@ -19,7 +19,7 @@ TEST_F(AreaGrowth, StartsEmptyWithASixteenByteBuffer)
     string_area.base[15] = 0;  // the address checker vouches for the 16 bytes
 }
 
-TEST_F(AreaGrowth, GrowsOnlyWhenFewerThanFourBytesWouldRemain)
+TEST_F(AreaGrowth, GrowsOnceNoMoreThanFourBytesWouldRemain)
 {
     struct Case {
         uint32_t units;
