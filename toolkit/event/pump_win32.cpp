@@ -12,7 +12,12 @@
 namespace {
 
 constexpr UINT PEEK_FLAGS = PM_REMOVE | PM_NOYIELD;
-constexpr DWORD WAKE_MASK = QS_ALLINPUT | QS_ALLPOSTMESSAGE;
+// QS_ALLINPUT | QS_ALLPOSTMESSAGE as every Windows version knows them. The
+// headers' QS_ALLINPUT now adds touch and pointer bits, which systems before
+// Windows 8 reject, failing the wait at once.
+constexpr DWORD WAKE_MASK = QS_KEY | QS_MOUSE | QS_RAWINPUT | QS_POSTMESSAGE | QS_TIMER | QS_PAINT |
+                            QS_SENDMESSAGE | QS_HOTKEY | QS_ALLPOSTMESSAGE;
+static_assert(WAKE_MASK == 0x5FF, "the wake mask of a bounded wait");
 constexpr int32_t NO_LIMIT = -1;
 
 void store_message_fields(WPARAM wparam, LPARAM lparam)
