@@ -1,3 +1,5 @@
+// Environment probes: whether the system can alpha-blend and whether visual
+// themes are in effect, looked at once at start-up.
 #include "toolkit/window/window.h"
 
 HMODULE blend_library;
