@@ -137,8 +137,8 @@ void map_clear(StringMap* map);
 
 // Inserts every element of `source` into `destination` (after clearing it
 // when clear_first is set) and copies the values deeply. The source's cursor
-// is kept. 1 on success; 0 for a null map, maps of different value sizes,
-// or when an insert fails.
+// is kept. 1 on success; 0 for a null map, a source whose values are larger
+// than the destination's, or when an insert fails.
 int32_t map_copy(StringMap* source, StringMap* destination, int32_t clear_first);
 
 // The zeroed (and initialised) value of a new element under `key` (null is

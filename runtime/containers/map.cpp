@@ -344,11 +344,12 @@ static int32_t copy_chain(StringMap* source, MapElement* oldest_first, StringMap
 
 // The source's chains are walked in place (each reversed for the walk and
 // restored), so its cursor is not disturbed. Copying a map onto itself would
-// walk the elements it is adding, so it is left as it is; values of another
-// size would not fit, so such a copy changes nothing and fails.
+// walk the elements it is adding, so it is left as it is; values larger than
+// the destination's would overrun its elements, so such a copy changes
+// nothing and fails. Smaller values fill the start of zeroed ones.
 int32_t map_copy(StringMap* source, StringMap* destination, int32_t clear_first)
 {
-    if (!source || !destination || source->value_size != destination->value_size)
+    if (!source || !destination || source->value_size > destination->value_size)
         return 0;
     if (source == destination)
         return 1;

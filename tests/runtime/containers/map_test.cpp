@@ -345,8 +345,20 @@ TEST_F(MapTest, CopyRefusesWhatItCannotDo)
     EXPECT_EQ(iterate_ids(map), std::vector<int32_t>{1});
     ASSERT_NE(map_create(8, 0, nullptr, &other, 4), nullptr);
     value_id(map_insert(other, u"x", 0)) = 5;
-    EXPECT_EQ(map_copy(map, other, 1), 0) << "4-byte values do not fill 8-byte ones";
-    EXPECT_EQ(iterate_ids(other), std::vector<int32_t>{5}) << "destination untouched";
+    EXPECT_EQ(map_copy(other, map, 1), 0) << "8-byte values do not fit 4-byte ones";
+    EXPECT_EQ(iterate_ids(map), std::vector<int32_t>{1}) << "destination untouched";
+}
+
+TEST_F(MapTest, CopyIntoLargerValuesFillsTheirStartAndLeavesTheRestZero)
+{
+    ASSERT_NE(map_create(4, 0, nullptr, &map, 4), nullptr);
+    value_id(map_insert(map, u"k", 0)) = 7;
+    ASSERT_NE(map_create(8, 0, nullptr, &other, 4), nullptr);
+    EXPECT_EQ(map_copy(map, other, 1), 1);
+    auto* copied = static_cast<int32_t*>(map_find(other, u"k"));
+    ASSERT_NE(copied, nullptr);
+    EXPECT_EQ(copied[0], 7);
+    EXPECT_EQ(copied[1], 0);
 }
 
 TEST_F(MapTest, CopyKeepsEightBitKeysEightBit)
