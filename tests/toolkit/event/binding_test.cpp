@@ -1,4 +1,4 @@
-#include "tests/toolkit/event/event_fixture.h"
+#include "tests/toolkit/toolkit_testing.h"
 
 #include <climits>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-using Bindings = EventLibrary;
+using Bindings = EventFixture;
 
 namespace {
 
@@ -56,6 +56,25 @@ std::string formatted_key(int32_t kind, int32_t window, int32_t gadget, int32_t 
     const int32_t length = binding_key_format(key, kind, window, gadget, type);
     EXPECT_EQ(length, static_cast<int32_t>(std::strlen(key)));
     return key;
+}
+
+// One pattern bound alone, one event posted, and how often the callback ran.
+struct LoneBindingCase {
+    const char* name;
+    QueuedEvent pattern;  // kind, gadget, window, type
+    QueuedEvent posted;
+    size_t runs;
+};
+
+size_t runs_of_lone_binding(const QueuedEvent& pattern, const QueuedEvent& posted)
+{
+    calls.clear();
+    map_clear(bindings);
+    EXPECT_EQ(binding_add(pattern.kind, pattern.window, pattern.gadget, pattern.type, record<1>, 0),
+              1);
+    event_post_simple(posted.kind, posted.gadget, posted.window, posted.type);
+    drain_queue();
+    return calls.size();
 }
 
 }  // namespace
@@ -111,13 +130,7 @@ TEST_F(Bindings, FivePatternsRunInOrderWithThePostedEventCurrent)
 
 TEST_F(Bindings, PatternsMatchTheEventsTheyName)
 {
-    struct Case {
-        const char* pattern_name;
-        SeenEvent pattern;
-        SeenEvent posted;  // kind, gadget, window, type
-        size_t runs;
-    };
-    const Case cases[] = {
+    const LoneBindingCase cases[] = {
         {"gadget of a window, any type: change", {EV_GADGET, 1, 0, -1}, {EV_GADGET, 1, 0, 768}, 1},
         {"gadget of a window, any type: focus", {EV_GADGET, 1, 0, -1}, {EV_GADGET, 1, 0, 14000}, 1},
         {"gadget of a window, any type: other gadget", {EV_GADGET, 1, 0, -1}, {EV_GADGET, 2, 0, 768}, 0},
@@ -130,42 +143,20 @@ TEST_F(Bindings, PatternsMatchTheEventsTheyName)
         {"any gadget, one type, is no pattern", {EV_GADGET, -1, 0, 768}, {EV_GADGET, 1, 0, 768}, 0},
         {"other kind", {EV_MENU, -1, -1, -1}, {EV_GADGET, 1, 0, 768}, 0},
     };
-    for (const Case& c : cases) {
-        calls.clear();
-        map_clear(bindings);
-        ASSERT_EQ(binding_add(c.pattern.kind, c.pattern.window, c.pattern.gadget, c.pattern.type,
-                              record<1>, 0),
-                  1);
-        event_post_simple(c.posted.kind, c.posted.gadget, c.posted.window, c.posted.type);
-        EXPECT_EQ(calls.size(), c.runs) << c.pattern_name;
-        drain_queue();
-    }
+    for (const LoneBindingCase& c : cases)
+        EXPECT_EQ(runs_of_lone_binding(c.pattern, c.posted), c.runs) << c.name;
 }
 
 TEST_F(Bindings, CoincidingPatternsRunTheCallbackOncePerKey)
 {
-    struct Case {
-        const char* name;
-        SeenEvent pattern;
-        SeenEvent posted;
-        size_t runs;
-    };
-    const Case cases[] = {
+    const LoneBindingCase cases[] = {
         {"window -1: patterns 3 and 4", {EV_GADGET, -1, -1, -1}, {EV_GADGET, 1, -1, 768}, 2},
         {"window -1: patterns 1 and 5", {EV_GADGET, 1, -1, 768}, {EV_GADGET, 1, -1, 768}, 2},
         {"type -1: patterns 1 and 2", {EV_GADGET, 1, 0, -1}, {EV_GADGET, 1, 0, -1}, 2},
         {"all -1: patterns 1 to 5", {EV_GADGET, -1, -1, -1}, {EV_GADGET, -1, -1, -1}, 5},
     };
-    for (const Case& c : cases) {
-        calls.clear();
-        map_clear(bindings);
-        ASSERT_EQ(binding_add(c.pattern.kind, c.pattern.window, c.pattern.gadget, c.pattern.type,
-                              record<1>, 0),
-                  1);
-        event_post_simple(c.posted.kind, c.posted.gadget, c.posted.window, c.posted.type);
-        EXPECT_EQ(calls.size(), c.runs) << c.name;
-        drain_queue();
-    }
+    for (const LoneBindingCase& c : cases)
+        EXPECT_EQ(runs_of_lone_binding(c.pattern, c.posted), c.runs) << c.name;
 }
 
 TEST_F(Bindings, CallbackBoundUnderExactAndAnyWindowKeysRunsTwiceExactFirst)
@@ -271,15 +262,15 @@ TEST_F(Bindings, CallbackThatPostsLeavesTheRemainingKeysOfItsEventIntact)
 TEST_F(Bindings, EveryBindingIsFoundWhateverItsKeyAndBucket)
 {
     std::mt19937 random(7);
-    std::vector<SeenEvent> bound;
+    std::vector<QueuedEvent> bound;
     for (int i = 0; i < 3000; ++i) {
         const int32_t shift = static_cast<int32_t>(random() % 32);
         const auto draw = [&] { return static_cast<int32_t>(random()) >> shift; };
-        const SeenEvent e{draw(), draw(), draw(), draw()};
+        const QueuedEvent e{draw(), draw(), draw(), draw()};
         ASSERT_EQ(binding_add(e.kind, e.window, e.gadget, e.type, record<1>, 0), 1);
         bound.push_back(e);
     }
-    for (const SeenEvent& e : bound) {
+    for (const QueuedEvent& e : bound) {
         calls.clear();
         binding_dispatch(e.kind, e.window, e.gadget, e.type);
         ASSERT_FALSE(calls.empty()) << "lookup missed " << e;

@@ -1,16 +1,16 @@
-#include "tests/toolkit/event/event_fixture.h"
+#include "tests/toolkit/toolkit_testing.h"
 
 #include <climits>
 
-using Queue = EventLibrary;
+using Queue = EventFixture;
 
 namespace {
 
-const SeenEvent change_1{EV_GADGET, 1, 0, GADGET_EVENT_CHANGE};
-const SeenEvent change_2{EV_GADGET, 2, 0, GADGET_EVENT_CHANGE};
-const SeenEvent close_0{EV_CLOSE_WINDOW, 0, 0, 0};
+const QueuedEvent change_1{EV_GADGET, 1, 0, GADGET_EVENT_CHANGE};
+const QueuedEvent change_2{EV_GADGET, 2, 0, GADGET_EVENT_CHANGE};
+const QueuedEvent close_0{EV_CLOSE_WINDOW, 0, 0, 0};
 
-void post(const SeenEvent& e)
+void post(const QueuedEvent& e)
 {
     event_post_simple(e.kind, e.gadget, e.window, e.type);
 }
@@ -23,7 +23,7 @@ void record_release(intptr_t data)
 }
 
 // Recorded by bound callbacks: what the current-event fields said.
-std::vector<SeenEvent> dispatched;
+std::vector<QueuedEvent> dispatched;
 
 void record_dispatch()
 {
@@ -37,7 +37,7 @@ TEST_F(Queue, ExactRepeatOfTheTailIsQueuedOnce)
 {
     post(change_1);
     post(change_1);
-    EXPECT_EQ(drain_queue(), std::vector<SeenEvent>{change_1});
+    EXPECT_EQ(drain_queue(), std::vector<QueuedEvent>{change_1});
 }
 
 TEST_F(Queue, OnlyTheTailIsComparedForMerging)
@@ -45,7 +45,7 @@ TEST_F(Queue, OnlyTheTailIsComparedForMerging)
     post(change_1);
     post(change_2);
     post(change_1);
-    EXPECT_EQ(drain_queue(), (std::vector<SeenEvent>{change_1, change_2, change_1}));
+    EXPECT_EQ(drain_queue(), (std::vector<QueuedEvent>{change_1, change_2, change_1}));
 }
 
 TEST_F(Queue, RepeatAfterTheQueueEmptiedIsQueuedAgain)
@@ -53,7 +53,7 @@ TEST_F(Queue, RepeatAfterTheQueueEmptiedIsQueuedAgain)
     post(change_1);
     ASSERT_EQ(event_next(), EV_GADGET);
     post(change_1);
-    EXPECT_EQ(drain_queue(), std::vector<SeenEvent>{change_1});
+    EXPECT_EQ(drain_queue(), std::vector<QueuedEvent>{change_1});
 }
 
 TEST_F(Queue, MergingStopsAtKind65536)
@@ -72,12 +72,12 @@ TEST_F(Queue, MergingStopsAtKind65536)
 
 TEST_F(Queue, EveryFieldTakesPartInTheMergeTest)
 {
-    const SeenEvent variants[] = {{EV_MENU, 1, 0, 768}, {EV_GADGET, 9, 0, 768},
+    const QueuedEvent variants[] = {{EV_MENU, 1, 0, 768}, {EV_GADGET, 9, 0, 768},
                                   {EV_GADGET, 1, 9, 768}, {EV_GADGET, 1, 0, 9}};
-    for (const SeenEvent& other : variants) {
+    for (const QueuedEvent& other : variants) {
         post(change_1);
         post(other);
-        EXPECT_EQ(drain_queue(), (std::vector<SeenEvent>{change_1, other})) << other;
+        EXPECT_EQ(drain_queue(), (std::vector<QueuedEvent>{change_1, other})) << other;
     }
 }
 
@@ -156,14 +156,14 @@ TEST_F(Queue, SuppressionDropsUnforcedPostsAndTheirBindings)
     EXPECT_TRUE(dispatched.empty());
 
     event_post(EV_GADGET, 1, 0, 768, 0, nullptr, 1);
-    EXPECT_EQ(drain_queue(), std::vector<SeenEvent>{change_1});
-    EXPECT_EQ(dispatched, std::vector<SeenEvent>{change_1});
+    EXPECT_EQ(drain_queue(), std::vector<QueuedEvent>{change_1});
+    EXPECT_EQ(dispatched, std::vector<QueuedEvent>{change_1});
     event_suppress_end();
 
     dispatched.clear();
     post(change_1);
-    EXPECT_EQ(drain_queue(), std::vector<SeenEvent>{change_1});
-    EXPECT_EQ(dispatched, std::vector<SeenEvent>{change_1});
+    EXPECT_EQ(drain_queue(), std::vector<QueuedEvent>{change_1});
+    EXPECT_EQ(dispatched, std::vector<QueuedEvent>{change_1});
 }
 
 TEST_F(Queue, SuppressionNestsAndAnUnmatchedEndStillSuppresses)
@@ -190,7 +190,7 @@ TEST_F(Queue, CallbacksSeeThePostedEventAndTheCurrentEventIsRestored)
 
     post(change_2);
 
-    EXPECT_EQ(dispatched, std::vector<SeenEvent>{change_2});
+    EXPECT_EQ(dispatched, std::vector<QueuedEvent>{change_2});
     EXPECT_EQ(event_state->current_kind, before.current_kind);
     EXPECT_EQ(event_state->current_window, before.current_window);
     EXPECT_EQ(event_gadget(), before.current_gadget);
@@ -215,9 +215,9 @@ TEST_F(Queue, CallbackThatPostsSeesItsOwnEventAfterwards)
     ASSERT_EQ(binding_add(EV_MENU, -1, -1, -1, post_inner_then_record, 0), 1);
     ASSERT_EQ(binding_add(EV_REPAINT, -1, -1, -1, record_dispatch, 0), 1);
     event_post_simple(EV_MENU, 40, 5, 0);
-    const std::vector<SeenEvent> expected{{EV_REPAINT, 0, 5, 0}, {EV_MENU, 40, 5, 0}};
+    const std::vector<QueuedEvent> expected{{EV_REPAINT, 0, 5, 0}, {EV_MENU, 40, 5, 0}};
     EXPECT_EQ(dispatched, expected);
-    EXPECT_EQ(drain_queue(), (std::vector<SeenEvent>{{EV_MENU, 40, 5, 0}, {EV_REPAINT, 0, 5, 0}}));
+    EXPECT_EQ(drain_queue(), (std::vector<QueuedEvent>{{EV_MENU, 40, 5, 0}, {EV_REPAINT, 0, 5, 0}}));
 }
 
 namespace {
@@ -249,7 +249,7 @@ TEST_F(Queue, PurgeWindowKeepsHeadAndTailRight)
         // The next post must land behind the last kept record.
         event_post_simple(EV_MENU, 0, 99, 0);
         std::vector<int32_t> windows;
-        for (const SeenEvent& e : drain_queue())
+        for (const QueuedEvent& e : drain_queue())
             windows.push_back(e.window);
         std::vector<int32_t> expected = c.kept;
         expected.push_back(99);
@@ -259,20 +259,20 @@ TEST_F(Queue, PurgeWindowKeepsHeadAndTailRight)
 
 TEST_F(Queue, PurgeMatchesEveryFieldWithMinusOneAsWildcard)
 {
-    const SeenEvent queued[] = {{EV_GADGET, 2, 0, 768}, {EV_GADGET, 1, 0, 768},
+    const QueuedEvent queued[] = {{EV_GADGET, 2, 0, 768}, {EV_GADGET, 1, 0, 768},
                                 {EV_GADGET, 2, 5, 14000}, {EV_MENU, 2, 0, 0},
                                 {EV_GADGET, 2, 5, 14001}, {EV_GADGET, 1, 5, 14000}};
-    for (const SeenEvent& e : queued)
+    for (const QueuedEvent& e : queued)
         post(e);
     event_purge(EV_GADGET, 2, -1, -1);
-    const std::vector<SeenEvent> kept{{EV_GADGET, 1, 0, 768}, {EV_MENU, 2, 0, 0},
+    const std::vector<QueuedEvent> kept{{EV_GADGET, 1, 0, 768}, {EV_MENU, 2, 0, 0},
                                       {EV_GADGET, 1, 5, 14000}};
     EXPECT_EQ(drain_queue(), kept);
 
-    for (const SeenEvent& e : queued)
+    for (const QueuedEvent& e : queued)
         post(e);
     event_purge(-1, -1, 5, 14000);
-    const std::vector<SeenEvent> kept_by_window_and_type{
+    const std::vector<QueuedEvent> kept_by_window_and_type{
         {EV_GADGET, 2, 0, 768}, {EV_GADGET, 1, 0, 768}, {EV_MENU, 2, 0, 0}, {EV_GADGET, 2, 5, 14001}};
     EXPECT_EQ(drain_queue(), kept_by_window_and_type);
 }
@@ -283,7 +283,7 @@ TEST_F(Queue, PurgeLeavesTheTailForMergingWithTheLastKeptRecord)
     post(change_2);
     event_purge(EV_GADGET, 2, -1, -1);
     post(change_1);
-    EXPECT_EQ(drain_queue(), std::vector<SeenEvent>{change_1}) << "merged with the new tail";
+    EXPECT_EQ(drain_queue(), std::vector<QueuedEvent>{change_1}) << "merged with the new tail";
 }
 
 TEST_F(Queue, DrainedQueueRefillsWithoutGrowingThePool)
@@ -308,11 +308,11 @@ TEST_F(Queue, ExhaustedPoolDropsTheEventButStillRunsBindings)
     event_post_simple(EV_GADGET, 100, 0, 768);
     heap_fail_next(0);
 
-    EXPECT_EQ(dispatched, (std::vector<SeenEvent>{{EV_GADGET, 100, 0, 768}}));
-    std::vector<SeenEvent> taken = drain_queue();
+    EXPECT_EQ(dispatched, (std::vector<QueuedEvent>{{EV_GADGET, 100, 0, 768}}));
+    std::vector<QueuedEvent> taken = drain_queue();
     ASSERT_EQ(taken.size(), 15u);
     EXPECT_EQ(taken.back().gadget, 14);
 
     event_post_simple(EV_GADGET, 101, 0, 768);
-    EXPECT_EQ(drain_queue(), (std::vector<SeenEvent>{{EV_GADGET, 101, 0, 768}}));
+    EXPECT_EQ(drain_queue(), (std::vector<QueuedEvent>{{EV_GADGET, 101, 0, 768}}));
 }

@@ -1,20 +1,12 @@
 // The post window under real Win32 messages: genuine posts from another
 // thread, and forged or stale ones that must be left alone.
-#include "tests/toolkit/event/event_fixture.h"
+#include "tests/toolkit/toolkit_testing.h"
 
 #include <windows.h>
 
-using PostWindow = EventLibrary;
+using PostWindow = EventFixture;
 
 namespace {
-
-// Dispatches whatever the thread has; bounded, since a fault could repost.
-void pump_messages()
-{
-    MSG message;
-    for (int i = 0; i < 100000 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++i)
-        DispatchMessageW(&message);
-}
 
 // Blocks of the heap in use, counted with the system's own heap walk.
 int busy_blocks(HeapHandle heap)
@@ -31,7 +23,7 @@ int busy_blocks(HeapHandle heap)
 
 // What a bound callback saw, and on which thread it ran.
 struct Dispatch {
-    SeenEvent event;
+    QueuedEvent event;
     intptr_t data;
     EventRelease release;
     DWORD thread;
@@ -56,7 +48,7 @@ void record_dispatch()
 }
 
 struct ThreadPost {
-    SeenEvent event;
+    QueuedEvent event;
     intptr_t data;
     int32_t count;  // posts of the event, gadget counting up from event.gadget
     int32_t posted;
@@ -100,7 +92,7 @@ TEST_F(PostWindow, GenuinePostFromAnotherThreadArrivesAsTheSameEventAsADirectPos
     dispatches.clear();
     event_post_data(EV_GADGET, 1, 0, 768, 0, nullptr);
     const std::vector<Dispatch> direct_dispatches = dispatches;
-    const std::vector<SeenEvent> direct_queue = drain_queue();
+    const std::vector<QueuedEvent> direct_queue = drain_queue();
 
     const int busy_before = busy_blocks(main_heap);
     dispatches.clear();
@@ -134,12 +126,12 @@ TEST_F(PostWindow, ManyPostsWhileTheGuiThreadPumpsArriveInOrderAndFreeEveryBlock
     HANDLE thread = CreateThread(nullptr, 0, post_from_thread, &job, 0, nullptr);
     ASSERT_NE(thread, nullptr);
 
-    std::vector<SeenEvent> taken;
+    std::vector<QueuedEvent> taken;
     const DWORD start = GetTickCount();
     while (taken.size() < count && GetTickCount() - start < 20000) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLPOSTMESSAGE);
         pump_messages();
-        for (const SeenEvent& e : drain_queue())
+        for (const QueuedEvent& e : drain_queue())
             taken.push_back(e);
     }
     ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
@@ -218,7 +210,7 @@ TEST_F(PostWindow, EndFreesBlocksWhoseMessagesWentWithTheWindow)
     EXPECT_EQ(busy_blocks(main_heap), busy_before);
     EXPECT_EQ(event_post_from_thread(EV_GADGET, 3, 0, 768, 0), 0) << "no post window";
     EXPECT_EQ(busy_blocks(main_heap), busy_before);
-    free_library_state();
+    free_event_state();
 }
 
 TEST_F(PostWindow, PostWindowIsMessageOnly)

@@ -1,19 +1,9 @@
 // The pump with real windows, Edit controls and keyboard input: what it
 // returns call by call, and where Tab goes.
-#include "runtime/containers/containers.h"
-#include "runtime/objects/objects.h"
-#include "runtime/strings/strings.h"
-#include "toolkit/event/event.h"
-#include "toolkit/gadget/gadget.h"
-#include "toolkit/window/window.h"
-
-#include <gtest/gtest.h>
-
-#include <vector>
+#include "tests/toolkit/toolkit_testing.h"
 
 namespace {
 
-constexpr uint32_t CAPTIONED_CENTERED = 0xCA0001;
 constexpr int32_t UNDER_TEST = 0;
 
 // One return of the pump, with the current event's details when it was one.
@@ -30,28 +20,6 @@ struct PumpResult {
 std::ostream& operator<<(std::ostream& out, const PumpResult& r)
 {
     return out << "{" << r.value << ", gadget " << r.gadget << ", type " << r.type << "}";
-}
-
-// Presses and releases a key (with a modifier held around it) in the
-// foreground window.
-void press_key(WORD key, WORD modifier = 0)
-{
-    std::vector<INPUT> inputs;
-    const auto add = [&](WORD vk, DWORD flags) {
-        INPUT input = {};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = vk;
-        input.ki.dwFlags = flags;
-        inputs.push_back(input);
-    };
-    if (modifier)
-        add(modifier, 0);
-    add(key, 0);
-    add(key, KEYEVENTF_KEYUP);
-    if (modifier)
-        add(modifier, KEYEVENTF_KEYUP);
-    ASSERT_EQ(SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)),
-              inputs.size());
 }
 
 // Calls the pump until the key release of `key` has come through and
@@ -85,39 +53,15 @@ void pump_until_quiet()
 
 // The program's start-up with window 0 open and in front; shut-down through
 // the end routines.
-class Pump : public ::testing::Test {
+class Pump : public ToolkitFixture {
 protected:
     HWND window = nullptr;
 
     void SetUp() override
     {
-        instance_handle = GetModuleHandleW(nullptr);
-        main_heap = heap_create();
-        string_area_init();
-        container_ops_register_map();
-        events_init();
-        windows_init();
-        gadgets_init();
-        window = reinterpret_cast<HWND>(
-            window_open(UNDER_TEST, 0, 0, 500, 200, u"Pump", CAPTIONED_CENTERED));
+        window = open_front_window(UNDER_TEST, 500, 200, u"Pump");
         ASSERT_NE(window, nullptr);
-        SetForegroundWindow(window);
         pump_until_quiet();
-    }
-
-    // The program lets the heap take the map and the pool; a test frees them,
-    // because the shared pool registry outlives the heap.
-    void TearDown() override
-    {
-        gadgets_end();
-        windows_end();
-        pump_until_quiet();
-        events_end();
-        map_free(bindings);
-        pool_destroy(event_state->pool);
-        event_state = nullptr;
-        string_area_end();
-        heap_destroy(main_heap);
     }
 
     HWND create_text(int32_t number, int32_t x)

@@ -152,7 +152,7 @@ TEST_F(GadgetFixture, TextLimitAttributeIsAtLeastOneCharacter)
 
     gadget_focus(1);
     type_chars(control, u"abcdefg");
-    drain_messages();
+    pump_messages();
     EXPECT_EQ(narrow(text_of(1)), "abcde");
 }
 

@@ -1,37 +1,12 @@
-// Shared by the gadget tests: the program's start-up with window 0 open, a
-// bounded native drain, the events our queue returns, and text read back
-// through the string protocol.
+// Shared by the gadget tests: the program's start-up with window 0 open, the
+// gadget events our queue returns, and text read back through the string
+// protocol.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "tests/toolkit/toolkit_testing.h"
 
-#include "runtime/containers/containers.h"
-#include "runtime/objects/objects.h"
-#include "runtime/strings/strings.h"
-#include "toolkit/event/event.h"
-#include "toolkit/gadget/gadget.h"
-#include "toolkit/window/window.h"
-
-#include <ostream>
+#include <optional>
 #include <string>
-#include <vector>
-
-struct GadgetEvent {
-    int32_t kind;
-    int32_t gadget;
-    int32_t window;
-    int32_t type;
-    bool operator==(const GadgetEvent& o) const
-    {
-        return kind == o.kind && gadget == o.gadget && window == o.window && type == o.type;
-    }
-};
-
-inline std::ostream& operator<<(std::ostream& out, const GadgetEvent& e)
-{
-    return out << "{kind " << e.kind << ", gadget " << e.gadget << ", window " << e.window
-               << ", type " << e.type << "}";
-}
 
 inline std::string narrow(const std::u16string& text)
 {
@@ -41,33 +16,24 @@ inline std::string narrow(const std::u16string& text)
     return out;
 }
 
-// Dispatches native messages until none is left; bounded.
-inline void drain_messages()
+// Pumps native messages, then takes every queued event and keeps the
+// EV_GADGET ones.
+inline std::vector<QueuedEvent> take_gadget_events()
 {
-    MSG msg;
-    for (int guard = 0; guard < 100000 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++guard) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-    }
-}
-
-// Drains native messages, then takes every queued EV_GADGET event.
-inline std::vector<GadgetEvent> take_gadget_events()
-{
-    drain_messages();
-    std::vector<GadgetEvent> events;
-    while (int32_t kind = event_next())
-        if (kind == EV_GADGET)
-            events.push_back({kind, event_gadget(), event_state->current_window, event_type()});
+    pump_messages();
+    std::vector<QueuedEvent> events;
+    for (const QueuedEvent& e : drain_queue())
+        if (e.kind == EV_GADGET)
+            events.push_back(e);
     return events;
 }
 
 // Only the events of the given types, in queue order.
-inline std::vector<GadgetEvent> of_types(const std::vector<GadgetEvent>& events,
+inline std::vector<QueuedEvent> of_types(const std::vector<QueuedEvent>& events,
                                          std::initializer_list<int32_t> types)
 {
-    std::vector<GadgetEvent> kept;
-    for (const GadgetEvent& e : events)
+    std::vector<QueuedEvent> kept;
+    for (const QueuedEvent& e : events)
         for (int32_t type : types)
             if (e.type == type)
                 kept.push_back(e);
@@ -93,30 +59,15 @@ inline void type_chars(HWND control, const std::u16string& text)
         PostMessageW(control, WM_CHAR, unit, 1);
 }
 
-// The program's start-up and shut-down, once for the whole run, as the
-// program does them.
+// The program's start-up and shut-down, once for the whole run (once per
+// repeat under --gtest_repeat).
 class GadgetRuntime : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
-        instance_handle = GetModuleHandleW(nullptr);
-        main_heap = heap_create();
-        string_area_init();
-        container_ops_register_map();
-        events_init();
-        windows_init();
-        gadgets_init();
-    }
+    void SetUp() override { runtime.emplace(); }
+    void TearDown() override { runtime.reset(); }
 
-    void TearDown() override
-    {
-        gadgets_end();
-        windows_end();
-        drain_messages();
-        events_end();
-        string_area_end();
-        heap_destroy(main_heap);
-    }
+private:
+    std::optional<ToolkitRuntime> runtime;
 };
 
 // Window 0 open, current and in the foreground; every window (and with it
@@ -127,9 +78,8 @@ protected:
 
     void SetUp() override
     {
-        window = reinterpret_cast<HWND>(window_open(0, 0, 0, 640, 200, u"Gadgets", 0xCA0001));
+        window = open_front_window(0, 640, 200, u"Gadgets");
         ASSERT_NE(window, nullptr);
-        SetForegroundWindow(window);
         take_gadget_events();
     }
 

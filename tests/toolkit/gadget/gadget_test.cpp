@@ -6,7 +6,7 @@
 static ::testing::Environment* const runtime =
     ::testing::AddGlobalTestEnvironment(new GadgetRuntime);
 
-using Events = std::vector<GadgetEvent>;
+using Events = std::vector<QueuedEvent>;
 
 // An Edit control also reports its focus with EN_SETFOCUS and EN_KILLFOCUS,
 // which the window turns into gadget events of those types.
@@ -65,7 +65,7 @@ TEST_F(GadgetFixture, ReusedNumberTearsTheOldGadgetDownWithItsEventsAndBrush)
     Events left = take_gadget_events();
     EXPECT_EQ(of_types(left, {GADGET_EVENT_FOCUS, GADGET_EVENT_LOST_FOCUS}),
               (Events{{EV_GADGET, 2, 0, GADGET_EVENT_FOCUS}, {EV_GADGET, 2, 0, GADGET_EVENT_LOST_FOCUS}}));
-    for (const GadgetEvent& e : left)
+    for (const QueuedEvent& e : left)
         EXPECT_EQ(e.gadget, 2) << "an event of the old gadget 1 is left: " << e;
 }
 
@@ -119,7 +119,7 @@ TEST_F(GadgetFixture, DestroyedWindowLeavesNoGadgetRecordsOrEvents)
     create_text(2);
     gadget_focus(1);
     gadget_focus(2);
-    drain_messages();
+    pump_messages();
     // Straight through the platform, so only the gadgets' own teardown can
     // purge their events (window_free would purge the window's).
     DestroyWindow(window);
@@ -199,8 +199,8 @@ TEST_F(GadgetFixture, KeyboardInputReachesTheFocusedGadgetAsAChange)
     keys[1].ki.dwFlags |= KEYEVENTF_KEYUP;
     ASSERT_EQ(SendInput(2, keys, sizeof(INPUT)), 2u);
     bool changed = false;
-    for (const GadgetEvent& e : take_gadget_events())
-        changed |= e == GadgetEvent{EV_GADGET, 2, 0, GADGET_EVENT_CHANGE};
+    for (const QueuedEvent& e : take_gadget_events())
+        changed |= e == QueuedEvent{EV_GADGET, 2, 0, GADGET_EVENT_CHANGE};
     EXPECT_TRUE(changed);
     EXPECT_EQ(narrow(text_of(2)), "q");
     EXPECT_EQ(narrow(text_of(1)), "");
@@ -218,7 +218,7 @@ TEST_F(GadgetFixture, SetTextQueuesNoChangeButTypingStillDoes)
         EXPECT_EQ(narrow(text_of(1)), "repaired");
         type_chars(control, u"!");
         bool changed = false;
-        for (const GadgetEvent& e : take_gadget_events())
+        for (const QueuedEvent& e : take_gadget_events())
             changed |= e.type == GADGET_EVENT_CHANGE;
         EXPECT_TRUE(changed) << "suppression ends with the change";
     }
@@ -262,7 +262,7 @@ TEST_F(GadgetFixture, EditNotifiesChangesAsThePlatformDoes)
         ASSERT_NE(edit, nullptr);
         change_notifications = 0;
         SendMessageW(edit, c.message, 0, reinterpret_cast<LPARAM>(L"text"));
-        drain_messages();
+        pump_messages();
         EXPECT_EQ(change_notifications, c.notifications) << c.name;
         DestroyWindow(edit);
     }

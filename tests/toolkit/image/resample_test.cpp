@@ -228,28 +228,36 @@ const PassCase pass_cases[] = {
     {7, 9, 1, 4},    {64, 4, 2, 1},   {600, 301, 7, 4},
 };
 
+namespace {
+
+// One pass direction: its plain rule, the pass under test, the words that
+// name the resized and the untouched dimension, and the first seed.
+using PassRule = Pixels (*)(const Pixels&, int32_t across, int32_t along, int32_t to, int32_t bpp);
+struct PassDirection { PassRule plain, pass; const char* resized; const char* across; uint32_t seed; };
+
+void expect_every_size_class_exact(const PassDirection& d)
+{
+    uint32_t seed = d.seed;
+    for (const PassCase& c : pass_cases) {
+        SCOPED_TRACE(testing::Message() << c.along << " -> " << c.to << " " << d.resized << ", "
+                                        << c.across << " " << d.across << ", " << c.bpp << " bytes");
+        Pixels source = random_pixels(static_cast<size_t>(c.across) * c.along * c.bpp, seed++);
+        const Pixels expected = d.plain(source, c.across, c.along, c.to, c.bpp);
+        const Pixels actual = d.pass(source, c.across, c.along, c.to, c.bpp);
+        EXPECT_SAME_PIXELS(expected, actual);
+    }
+}
+
+}  // namespace
+
 TEST(ResamplePasses, RowsMatchThePlainRuleExactly)
 {
-    uint32_t seed = 1;
-    for (const PassCase& c : pass_cases) {
-        SCOPED_TRACE(testing::Message() << c.along << " -> " << c.to << " wide, " << c.across
-                                        << " rows, " << c.bpp << " bytes");
-        Pixels source = random_pixels(static_cast<size_t>(c.across) * c.along * c.bpp, seed++);
-        EXPECT_SAME_PIXELS(plain_rows(source, c.across, c.along, c.to, c.bpp),
-                           rows_pass(source, c.across, c.along, c.to, c.bpp));
-    }
+    expect_every_size_class_exact({plain_rows, rows_pass, "wide", "rows", 1});
 }
 
 TEST(ResamplePasses, ColumnsMatchThePlainRuleExactly)
 {
-    uint32_t seed = 100;
-    for (const PassCase& c : pass_cases) {
-        SCOPED_TRACE(testing::Message() << c.along << " -> " << c.to << " high, " << c.across
-                                        << " wide, " << c.bpp << " bytes");
-        Pixels source = random_pixels(static_cast<size_t>(c.across) * c.along * c.bpp, seed++);
-        EXPECT_SAME_PIXELS(plain_columns(source, c.across, c.along, c.to, c.bpp),
-                           columns_pass(source, c.across, c.along, c.to, c.bpp));
-    }
+    expect_every_size_class_exact({plain_columns, columns_pass, "high", "wide", 100});
 }
 
 TEST(ResamplePasses, WideRowsSpanSeveralStripsExactly)

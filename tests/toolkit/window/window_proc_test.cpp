@@ -13,7 +13,7 @@ HWND make_text(int32_t number, int32_t x) {
 
 void bring_to_front(HWND window) {
     SetForegroundWindow(window);
-    drain_messages();
+    pump_messages();
 }
 
 std::vector<QueuedEvent> size_events(HWND window, int command) {
@@ -21,7 +21,7 @@ std::vector<QueuedEvent> size_events(HWND window, int command) {
     return events_of_kinds(take_events(), {EV_MINIMIZE, EV_MAXIMIZE, EV_RESTORE, EV_SIZE_WINDOW});
 }
 
-using WindowEvents = WindowFixture;
+using WindowEvents = ToolkitFixture;
 
 TEST_F(WindowEvents, ClickingCloseQueuesCloseEventAndTheWindowStaysOpen) {
     HWND window = open_main_window();
@@ -91,13 +91,13 @@ TEST_F(WindowEvents, TabAndShiftTabCycleThroughUsableFieldsOnly) {
     };
     for (const Step& step : steps) {
         press_key(VK_TAB, step.shift ? VK_SHIFT : 0);
-        drain_messages(window);
+        pump_messages(window, accelerators_of(window));
         EXPECT_EQ(GetFocus(), step.expected) << step.what;
     }
 
     SetFocus(no_tab_stop);
     press_key(VK_TAB);
-    drain_messages(window);
+    pump_messages(window, accelerators_of(window));
     EXPECT_EQ(GetFocus(), no_tab_stop) << "Tab on a field that is no tab stop moves nothing";
 }
 
@@ -124,7 +124,7 @@ TEST_F(WindowEvents, ShortcutsMenusAndMenuControlsQueueMenuEvents) {
     ACCEL shortcut{FVIRTKEY | FCONTROL, 'M', 700};
     HACCEL table = CreateAcceleratorTableW(&shortcut, 1);
     press_key('M', VK_CONTROL);
-    drain_messages(window, table);
+    pump_messages(window, table);
     DestroyAcceleratorTable(table);
     EXPECT_EQ(events_of_kinds(take_events(), {EV_MENU, EV_GADGET}), (V{{EV_MENU, 700, 0, 0}}));
 

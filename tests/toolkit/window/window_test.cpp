@@ -21,7 +21,7 @@ RECT outer_rect(HWND window) {
 
 HWND handle_of(intptr_t created) { return reinterpret_cast<HWND>(created); }
 
-using WindowCreation = WindowFixture;
+using WindowCreation = ToolkitFixture;
 
 TEST_F(WindowCreation, MainWindowShowsExactClientAreaCentredOnScreenAndActive) {
     HWND window = handle_of(window_open(0, 10, 20, 640, 200, u"Glyphmend 0.9d", MAIN_WINDOW_FLAGS));
@@ -199,7 +199,7 @@ TEST_F(WindowCreation, NullTitleLeavesTheCaptionAlone) {
 TEST_F(WindowCreation, ClosingAnOwnedWindowGivesActivationBackToTheOwner) {
     HWND owner = handle_of(window_open(0, 0, 0, 200, 100, nullptr, 0));
     HWND owned = handle_of(window_create(1, 50, 50, 100, 50, nullptr, WS_CAPTION, owner));
-    drain_messages();
+    pump_messages();
     ASSERT_EQ(GetActiveWindow(), owned);
     window_free(1);
     EXPECT_EQ(GetActiveWindow(), owner);
