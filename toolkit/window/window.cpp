@@ -213,6 +213,10 @@ intptr_t window_create(int32_t number, int32_t x, int32_t y, int32_t width, int3
 
     if (flags & CENTER_BITS) window_center(handle, flags, parent);
     if (!styles.invisible) ShowWindow(handle, show_command(styles));
+    // Centring and showing run window procedures and bindings, which may have
+    // freed the window: then there is no window to report.
+    record = static_cast<WindowRecord*>(object_get(window_list, number));
+    if (!record || record->handle != handle) return 0;
     fill_record(record, styles);
     if (!styles.no_gadget_list) gadget_list_use(handle);
     // Set last: until now the window procedure treats the window as no toolkit window.

@@ -1,46 +1,16 @@
-// Window teardown when the window's own messages call back into the toolkit:
-// a message callback that reopens the window under the same number while the
-// old one is being destroyed.
-#include <gtest/gtest.h>
-
-#include "runtime/containers/containers.h"
-#include "runtime/objects/objects.h"
-#include "runtime/strings/strings.h"
-#include "toolkit/event/event.h"
-#include "toolkit/gadget/gadget.h"
-#include "toolkit/window/window.h"
+// Window creation and teardown when the window's own messages call back into
+// the toolkit: a message callback that frees every window while a new one is
+// being shown, or reopens a window's number while the old one is destroyed.
+#include "tests/toolkit/toolkit_testing.h"
 
 namespace {
 
-// The program's start-up and shut-down around each test.
-class WindowReentry : public ::testing::Test {
+// The program's start-up and shut-down around each test; the callback goes
+// before the windows do.
+class WindowReentry : public ToolkitFixture {
 protected:
-    void SetUp() override
-    {
-        instance_handle = GetModuleHandleW(nullptr);
-        main_heap = heap_create();
-        string_area_init();
-        container_ops_register_map();
-        events_init();
-        windows_init();
-        gadgets_init();
-    }
-    void TearDown() override
-    {
-        state()->default_message_callback = nullptr;
-        gadgets_end();
-        windows_end();
-        MSG message;
-        for (int i = 0; i < 100000 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++i)
-            DispatchMessageW(&message);
-        events_end();
-        // The shared pool registry outlives the heap, so these go by hand.
-        map_free(bindings);
-        pool_destroy(event_state->pool);
-        event_state = nullptr;
-        string_area_end();
-        heap_destroy(main_heap);
-    }
+    void TearDown() override { state()->default_message_callback = nullptr; }
+
     static WindowThreadState* state()
     {
         return static_cast<WindowThreadState*>(thread_data_get(window_state));
@@ -60,7 +30,36 @@ LRESULT reopen_on_destroy(HWND window, UINT message, WPARAM, LPARAM)
     return RESULT_CALLBACK_PASS;
 }
 
+// Frees every window once, from inside the WM_SHOWWINDOW of a window being opened.
+bool freed_while_showing;
+
+LRESULT free_all_on_show(HWND, UINT message, WPARAM wparam, LPARAM)
+{
+    if (message == WM_SHOWWINDOW && wparam && !freed_while_showing) {
+        freed_while_showing = true;
+        window_free(-1);
+    }
+    return RESULT_CALLBACK_PASS;
+}
+
 }  // namespace
+
+TEST_F(WindowReentry, WindowFreedWhileBeingShownIsReportedAsNotCreated)
+{
+    for (int32_t number : {0, ANY_NUMBER}) {
+        SCOPED_TRACE(number);
+        freed_while_showing = false;
+        state()->default_message_callback = free_all_on_show;
+        const intptr_t created = window_open(number, 0, 0, 200, 100, u"shown", 0);
+        state()->default_message_callback = nullptr;
+
+        ASSERT_TRUE(freed_while_showing) << "the callback did not run";
+        EXPECT_EQ(created, 0) << "a window that no longer exists was reported as created";
+        EXPECT_EQ(object_get(window_list, 0), nullptr);
+        EXPECT_EQ(gadget_list_use(nullptr), nullptr) << "a destroyed window became the gadget list";
+        EXPECT_TRUE(HeapValidate(main_heap, 0, nullptr));
+    }
+}
 
 TEST_F(WindowReentry, WindowReopenedDuringItsOwnDestructionKeepsTheNewRecord)
 {
