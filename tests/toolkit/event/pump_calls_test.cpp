@@ -1,15 +1,7 @@
 // The platform calls a bounded wait of the pump makes, recorded by replacing
 // their entries in this program's import table: the removal flags of
 // PeekMessageW and the wake mask of MsgWaitForMultipleObjects.
-#include <gtest/gtest.h>
-
-#include "runtime/containers/containers.h"
-#include "runtime/objects/objects.h"
-#include "runtime/strings/strings.h"
-#include "toolkit/event/event.h"
-#include "toolkit/window/window.h"
-
-#include <windows.h>
+#include "tests/toolkit/toolkit_testing.h"
 
 #include <cstring>
 #include <vector>
@@ -67,17 +59,13 @@ DWORD WINAPI recording_wait(DWORD count, const HANDLE* handles, BOOL all, DWORD 
     return real_wait(count, handles, all, timeout, mask);
 }
 
-class PumpCalls : public ::testing::Test {
+// The program's start-up and shut-down around each test, with the two
+// imports replaced only in between.
+class PumpCalls : public ToolkitFixture {
 protected:
     void SetUp() override
     {
-        instance_handle = GetModuleHandleW(nullptr);
-        main_heap = heap_create();
-        string_area_init();
-        container_ops_register_map();
-        events_init();
-        windows_init();
-        drain_native_messages();
+        pump_messages();
         real_peek = reinterpret_cast<PeekRoutine>(
             replace_import("user32.dll", "PeekMessageW", reinterpret_cast<void*>(recording_peek)));
         real_wait = reinterpret_cast<WaitRoutine>(replace_import(
@@ -91,20 +79,6 @@ protected:
             replace_import("user32.dll", "PeekMessageW", reinterpret_cast<void*>(real_peek));
         if (real_wait)
             replace_import("user32.dll", "MsgWaitForMultipleObjects", reinterpret_cast<void*>(real_wait));
-        windows_end();
-        events_end();
-        // The shared pool registry outlives the heap, so these go by hand.
-        map_free(bindings);
-        pool_destroy(event_state->pool);
-        event_state = nullptr;
-        string_area_end();
-        heap_destroy(main_heap);
-    }
-    static void drain_native_messages()
-    {
-        MSG message;
-        for (int i = 0; i < 100000 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE); ++i)
-            DispatchMessageW(&message);
     }
 };
 
