@@ -105,9 +105,9 @@ void fill_record(WindowRecord* record, const WindowStyles& styles) {
 }
 
 // Activation goes back to the owner before the owned window disappears.
-void activate_owner(const WindowRecord& record) {
-    HWND owner = GetWindow(record.handle, GW_OWNER);
-    if (owner && !record.mdi_client) SetActiveWindow(owner);
+void activate_owner(HWND window, HWND mdi_client) {
+    HWND owner = GetWindow(window, GW_OWNER);
+    if (owner && !mdi_client) SetActiveWindow(owner);
 }
 
 void remove_window_properties(HWND window) {
@@ -116,15 +116,22 @@ void remove_window_properties(HWND window) {
 }
 
 // An MDI child belongs to its client, which destroys it; its class stays.
-void destroy_native_window(int32_t number, const WindowRecord& record) {
-    if (record.mdi_client) {
-        SendMessageW(record.mdi_client, WM_MDIDESTROY, reinterpret_cast<WPARAM>(record.handle), 0);
+void destroy_native_window(int32_t number, HWND window, HWND mdi_client) {
+    if (mdi_client) {
+        SendMessageW(mdi_client, WM_MDIDESTROY, reinterpret_cast<WPARAM>(window), 0);
         return;
     }
-    DestroyWindow(record.handle);
+    DestroyWindow(window);
     wchar_t class_name[CLASS_NAME_ROOM];
     format_class_name(number, class_name);
     UnregisterClassW(class_name, module_instance());
+}
+
+// The record of window `number` while it still holds `window`; null once the
+// window was freed, or its number reopened, by procedures or bindings that ran.
+WindowRecord* record_holding(int32_t number, HWND window) {
+    auto* record = static_cast<WindowRecord*>(object_get(window_list, number));
+    return record && record->handle == window ? record : nullptr;
 }
 
 void release_window_resources(const WindowRecord& record) {
@@ -215,8 +222,8 @@ intptr_t window_create(int32_t number, int32_t x, int32_t y, int32_t width, int3
     if (!styles.invisible) ShowWindow(handle, show_command(styles));
     // Centring and showing run window procedures and bindings, which may have
     // freed the window: then there is no window to report.
-    record = static_cast<WindowRecord*>(object_get(window_list, number));
-    if (!record || record->handle != handle) return 0;
+    record = record_holding(number, handle);
+    if (!record) return 0;
     fill_record(record, styles);
     if (!styles.no_gadget_list) gadget_list_use(handle);
     // Set last: until now the window procedure treats the window as no toolkit window.
@@ -244,14 +251,16 @@ int32_t window_free(int32_t number) {
     auto* record = static_cast<WindowRecord*>(object_get(window_list, number));
     if (!record) return 0;
     const HWND handle = record->handle;
+    const HWND mdi_client = record->mdi_client;
 
-    activate_owner(*record);
+    // Activation and destruction run window procedures and bindings, which may
+    // free this window themselves or reopen its number: then the rest is done.
+    activate_owner(handle, mdi_client);
+    if (!record_holding(number, handle)) return 1;
     remove_window_properties(handle);
-    destroy_native_window(number, *record);
-    // Destruction runs window procedures and bindings, which may have freed
-    // this window already or reopened the number: then nothing is left to do.
-    record = static_cast<WindowRecord*>(object_get(window_list, number));
-    if (!record || record->handle != handle) return 1;
+    destroy_native_window(number, handle, mdi_client);
+    record = record_holding(number, handle);
+    if (!record) return 1;
     release_window_resources(*record);
     event_purge_window(number);
     bindings_remove_window(number);

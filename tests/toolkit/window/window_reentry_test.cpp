@@ -1,6 +1,7 @@
 // Window creation and teardown when the window's own messages call back into
 // the toolkit: a message callback that frees every window while a new one is
-// being shown, or reopens a window's number while the old one is destroyed.
+// being shown, frees a window while it hands activation back to its owner, or
+// reopens a window's number while the old one is destroyed.
 #include "tests/toolkit/toolkit_testing.h"
 
 namespace {
@@ -42,7 +43,56 @@ LRESULT free_all_on_show(HWND, UINT message, WPARAM wparam, LPARAM)
     return RESULT_CALLBACK_PASS;
 }
 
+// Frees the owned window once, from inside its own deactivation, then takes a
+// block of the size of its freed record, likely the same one, and writes a
+// record naming the owner into it: whoever still reads the old record reads that.
+int32_t owned_number;
+HWND owned_window;
+HWND owner_window;
+bool freed_while_deactivating;
+void* refill;
+
+LRESULT free_on_deactivate(HWND window, UINT message, WPARAM wparam, LPARAM)
+{
+    if (message == WM_ACTIVATE && LOWORD(wparam) == WA_INACTIVE && window == owned_window &&
+        !freed_while_deactivating) {
+        freed_while_deactivating = true;
+        window_free(owned_number);
+        refill = heap_alloc(main_heap, sizeof(DynamicNode) + sizeof(WindowRecord), 1);
+        if (refill)
+            reinterpret_cast<WindowRecord*>(static_cast<DynamicNode*>(refill) + 1)->handle = owner_window;
+    }
+    return RESULT_CALLBACK_PASS;
+}
+
 }  // namespace
+
+TEST_F(WindowReentry, OwnedWindowFreedByItsOwnDeactivationIsFreedOnce)
+{
+    auto owner = reinterpret_cast<HWND>(window_open(0, 0, 0, 300, 200, u"owner", 0));
+    ASSERT_NE(owner, nullptr);
+    const intptr_t number = window_create(ANY_NUMBER, 0, 0, 100, 80, u"owned", 0, owner);
+    ASSERT_NE(number, 0);
+    owned_number = static_cast<int32_t>(number);
+    owned_window = static_cast<WindowRecord*>(object_get(window_list, owned_number))->handle;
+    SetActiveWindow(owned_window);
+    ASSERT_EQ(GetActiveWindow(), owned_window);
+    owner_window = owner;
+
+    freed_while_deactivating = false;
+    state()->default_message_callback = free_on_deactivate;
+    EXPECT_EQ(window_free(owned_number), 1);
+    state()->default_message_callback = nullptr;
+
+    ASSERT_TRUE(freed_while_deactivating) << "the callback did not run";
+    EXPECT_FALSE(IsWindow(owned_window));
+    EXPECT_EQ(object_get(window_list, owned_number), nullptr);
+    EXPECT_EQ(GetActiveWindow(), owner);
+    EXPECT_TRUE(IsWindow(owner)) << "the freed record was read after the callback";
+    EXPECT_NE(object_get(window_list, 0), nullptr) << "the owner lost its record";
+    EXPECT_TRUE(HeapValidate(main_heap, 0, nullptr));
+    heap_free(main_heap, refill);
+}
 
 TEST_F(WindowReentry, WindowFreedWhileBeingShownIsReportedAsNotCreated)
 {
