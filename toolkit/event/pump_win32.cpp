@@ -89,7 +89,7 @@ bool is_editable_rich_edit(HWND control)
 // "Zeph_WindowID" (number + 1); null for any other window.
 HACCEL table_of_own_window(HWND active)
 {
-    const auto tag = reinterpret_cast<intptr_t>(GetPropW(active, L"Zeph_WindowID"));
+    const auto tag = reinterpret_cast<intptr_t>(GetPropW(active, WINDOW_ID_PROPERTY));
     if (tag == 0)
         return nullptr;
     DWORD process = 0;

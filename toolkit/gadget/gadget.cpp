@@ -3,6 +3,7 @@
 #include "toolkit/gadget/gadget.h"
 
 #include "toolkit/event/event.h"
+#include "toolkit/window/window.h"
 
 #include <commctrl.h>
 
@@ -77,7 +78,7 @@ intptr_t gadget_register(int32_t number, Gadget* gadget, HWND control,
     gadget->previous_proc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gadget_proc)));
     SetWindowLongPtrW(control, GWLP_ID, number);
-    SetPropW(control, L"Zeph_ID", reinterpret_cast<HANDLE>(static_cast<intptr_t>(number)));
+    SetPropW(control, GADGET_ID_PROPERTY, reinterpret_cast<HANDLE>(static_cast<intptr_t>(number)));
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(context()->gadget_font), TRUE);
     if (number == reinterpret_cast<intptr_t>(gadget))
         return number;
@@ -97,8 +98,8 @@ static void gadget_teardown(HWND control, int32_t number)
         if (gadget->gadget_class && gadget->gadget_class->on_destroy)
             gadget->gadget_class->on_destroy(gadget);
     }
-    RemovePropW(control, L"Zeph_ID");
-    if (RemovePropW(control, L"Zeph_DropAccept"))
+    RemovePropW(control, GADGET_ID_PROPERTY);
+    if (RemovePropW(control, DROP_ACCEPT_PROPERTY))
         RevokeDragDrop(control);
     SetWindowLongPtrW(control, GWLP_ID, -1);
     event_purge(EV_GADGET, number, -1, -1);
@@ -134,7 +135,7 @@ HWND window_of_gadget(HWND control)
 {
     HWND current = control;
     while (HWND parent = GetParent(current)) {
-        if (GetPropW(current, L"Zeph_WindowID"))
+        if (GetPropW(current, WINDOW_ID_PROPERTY))
             break;
         current = parent;
     }
@@ -144,7 +145,7 @@ HWND window_of_gadget(HWND control)
 void gadget_post_event(HWND control, int32_t type)
 {
     HWND window = window_of_gadget(control);
-    auto window_number = static_cast<int32_t>(reinterpret_cast<intptr_t>(GetPropW(window, L"Zeph_WindowID"))) - 1;
+    auto window_number = static_cast<int32_t>(reinterpret_cast<intptr_t>(GetPropW(window, WINDOW_ID_PROPERTY))) - 1;
     event_post_simple(EV_GADGET, control_number(control), window_number, type);
 }
 

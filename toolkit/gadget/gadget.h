@@ -61,6 +61,9 @@ struct GadgetListSave {
     WNDPROC previous_proc;
 };
 
+// A gadget's control carries its number here as well as in its identifier.
+inline constexpr wchar_t GADGET_ID_PROPERTY[] = L"Zeph_ID";
+
 constexpr uint32_t GADGET_BORDERLESS = 0x20000;
 constexpr int32_t GADGET_COLOR_FRONT = 1;
 constexpr int32_t GADGET_COLOR_BACK = 2;

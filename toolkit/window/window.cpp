@@ -25,8 +25,6 @@ constexpr uint32_t TOOLKIT_STYLE_BITS = WINDOW_CENTER_SCREEN | WINDOW_CENTER_PAR
 constexpr uint32_t TOOL_WINDOW_MASK = 0xDEFCFFFF;
 constexpr int32_t CLASS_NAME_ROOM = 32;
 
-const wchar_t* const WINDOW_ID_PROPERTY = L"Zeph_WindowID";
-const wchar_t* const DROP_ACCEPT_PROPERTY = L"Zeph_DropAccept";
 
 struct WindowStyles {
     DWORD style;

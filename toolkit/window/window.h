@@ -64,6 +64,11 @@ constexpr LRESULT RESULT_DEFAULT = (LRESULT)0xD0D0D0D1;
 // A message callback's "not handled": the toolkit's own handling goes on.
 constexpr LRESULT RESULT_CALLBACK_PASS = (LRESULT)0xE0E0E0E1;
 
+// Window properties: a toolkit window carries its number + 1, so a missing
+// property (read as 0) means no toolkit window; drop targets are marked.
+inline constexpr wchar_t WINDOW_ID_PROPERTY[] = L"Zeph_WindowID";
+inline constexpr wchar_t DROP_ACCEPT_PROPERTY[] = L"Zeph_DropAccept";
+
 constexpr UINT MSG_NOTIFY_ICON = 12501;
 constexpr UINT MSG_GADGET_REFLECT = 13120;
 

@@ -10,10 +10,8 @@
 
 namespace {
 
-const wchar_t* const WINDOW_ID_PROPERTY = L"Zeph_WindowID";
 const wchar_t* const FOCUS_PROPERTY = L"Zeph_Focus";
 const wchar_t* const MDI_GADGET_PROPERTY = L"Zeph_MDI_Gadget";
-const wchar_t* const GADGET_ID_PROPERTY = L"Zeph_ID";
 
 // The identifier by which a control's WM_COMMAND is read as a menu command.
 constexpr LONG MENU_CONTROL_ID = -10000;
