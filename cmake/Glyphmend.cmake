@@ -4,10 +4,18 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+if(GLYPH_VALGRIND)
+  find_program(VALGRIND valgrind REQUIRED)
+  set(GLYPH_MEMCHECK ${VALGRIND} -q --error-exitcode=9 --leak-check=full
+      --errors-for-leak-kinds=definite
+      --suppressions=${CMAKE_SOURCE_DIR}/tests/valgrind.supp)
+endif()
+
 # glyph_test(<name> SOURCES ... [LIBS ...] [WIN32_ONLY] [DESKTOP])
 # One test executable, registered with CTest as <suite>.<name>; under the
-# win32 configuration CTest runs it through Wine. DESKTOP tests drive real
-# windows, focus and input, so no two of them run at once.
+# win32 configuration CTest runs it through Wine, under the memcheck one
+# through valgrind. DESKTOP tests drive real windows, focus and input, so no
+# two of them run at once.
 function(glyph_test name)
   cmake_parse_arguments(T "WIN32_ONLY;DESKTOP" "" "SOURCES;LIBS" ${ARGN})
   if(T_WIN32_ONLY AND NOT WIN32)
@@ -15,7 +23,12 @@ function(glyph_test name)
   endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
-  add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${name})
+  if(GLYPH_VALGRIND)
+    add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${GLYPH_MEMCHECK} $<TARGET_FILE:${name}>)
+  else()
+    # A bare target name lets CTest put the cross build's emulator in front.
+    add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${name})
+  endif()
   set_tests_properties(${GLYPH_SUITE}.${name} PROPERTIES TIMEOUT 600)
   if(T_DESKTOP)
     set_tests_properties(${GLYPH_SUITE}.${name} PROPERTIES RESOURCE_LOCK desktop)
