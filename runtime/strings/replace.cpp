@@ -156,8 +156,11 @@ void replace_protected(const unit16* text, const unit16* search, const unit16* r
                        uint32_t mode, uint32_t skip, int32_t count, uint32_t offset)
 {
     unit16* copies[3];
-    if (!protect_argument(&text, &copies[0]) | !protect_argument(&search, &copies[1]) |
-        !protect_argument(&replacement, &copies[2])) {
+    // Not short-circuited: every copy slot must be set before the release.
+    const int protected_all = protect_argument(&text, &copies[0]) &
+                              protect_argument(&search, &copies[1]) &
+                              protect_argument(&replacement, &copies[2]);
+    if (!protected_all) {
         unit16* out = string_reserve(0, offset);
         if (out)
             *out = 0;
