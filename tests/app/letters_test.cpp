@@ -1,6 +1,7 @@
 // The normalization pass: what each kind of look-alike becomes, what stays,
 // the change test, and the pass over a long generated text.
 #include "app/letters.h"
+#include "letters_model.h"
 
 #include <gtest/gtest.h>
 
@@ -54,20 +55,6 @@ protected:
         return text_of(work_text);
     }
 };
-
-// The plain model: each row in turn, left to right, without overlap.
-std::u16string model_pass(std::u16string text)
-{
-    for (const LetterFix& row : letter_fixes) {
-        std::u16string search = row.search, replacement = row.replacement, out;
-        size_t at = 0;
-        for (size_t found; (found = text.find(search, at)) != std::u16string::npos;
-             at = found + search.size())
-            out += text.substr(at, found - at) + replacement;
-        text = out + text.substr(at);
-    }
-    return text;
-}
 
 }  // namespace
 

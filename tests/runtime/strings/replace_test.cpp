@@ -1,5 +1,6 @@
 // Substring replacement: its rules case by case, its arguments lying in the
 // area it writes to, and a randomized comparison with a plain model.
+#include "replace_model.h"
 #include "string_testing.h"
 
 #include <cstring>
@@ -45,48 +46,6 @@ std::u16string replaced_in_place(std::u16string text, const Call& c)
                  12345);
     EXPECT_EQ(string_offset(), before) << "in place writes nothing to the area";
     return text;
-}
-
-// The plain model: one position at a time, no cleverness.
-char16_t fold(char16_t unit, bool nocase)
-{
-    return nocase && unit >= u'A' && unit <= u'Z' ? unit + 32 : unit;
-}
-
-bool occurs_at(const std::u16string& text, size_t at, const std::u16string& search, bool nocase)
-{
-    if (at + search.size() > text.size())
-        return false;
-    for (size_t i = 0; i < search.size(); ++i) {
-        if (fold(text[at + i], nocase) != fold(search[i], nocase))
-            return false;
-    }
-    return true;
-}
-
-std::u16string model_replace(const std::u16string& text, const std::u16string& search,
-                             const std::u16string& replacement, uint32_t mode, int32_t start,
-                             int32_t count)
-{
-    bool nocase = mode & REPLACE_NOCASE;
-    bool in_place = mode & REPLACE_INPLACE;
-    size_t skip = start > 1 ? static_cast<size_t>(start - 1) : 0;
-    int64_t limit = count == -1 ? INT64_MAX : count < 0 ? (in_place ? 0 : 1) : count;
-    if (search.empty() || skip > text.size() ||
-        (in_place && replacement.size() != search.size()))
-        return text;
-    std::u16string out = text.substr(0, skip);
-    int64_t done = 0;
-    for (size_t at = skip; at < text.size();) {
-        if (done < limit && occurs_at(text, at, search, nocase)) {
-            out += replacement;
-            at += search.size();
-            ++done;
-        } else {
-            out += text[at++];
-        }
-    }
-    return out;
 }
 
 }  // namespace

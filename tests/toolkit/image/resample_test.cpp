@@ -1,6 +1,6 @@
 // Resampling: the row-size table, the weight tables, the exact summing rule
 // of both passes, and the pass order of image_resample.
-#include "toolkit/image/image.h"
+#include "resample_plain.h"
 
 #include <gtest/gtest.h>
 
@@ -11,20 +11,11 @@
 
 namespace {
 
-using Pixels = std::vector<uint8_t>;
-
-struct TableDeleter {
-    int32_t count;
-    void operator()(FilterSpan* table) const { filter_weights_free(count, table); }
-};
-using Table = std::unique_ptr<FilterSpan, TableDeleter>;
-
 Table weights_of(int32_t cubic, int32_t destination, int32_t source)
 {
-    int32_t count = -1;
-    FilterSpan* table = filter_weights(cubic, destination, source, &count);
-    EXPECT_EQ(destination, count);
-    return Table(table, TableDeleter{count});
+    Table table = weight_table(cubic, destination, source);
+    EXPECT_EQ(destination, table.get_deleter().count);
+    return table;
 }
 
 std::vector<double> entry_weights(const Table& table, int32_t entry)
@@ -50,51 +41,6 @@ Pixels random_pixels(size_t size, uint32_t seed)
     for (auto& value : pixels)
         value = static_cast<uint8_t>(random());
     return pixels;
-}
-
-// The rule written out plainly: each channel sums weight x byte over its
-// span in doubles, then takes sum + 0.5 truncated and limited to 0..255.
-uint8_t plain_round(double sum)
-{
-    int32_t value = static_cast<int32_t>(sum + 0.5);
-    return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
-}
-
-Pixels plain_rows(const Pixels& source, int32_t rows, int32_t source_width,
-                  int32_t destination_width, int32_t bpp)
-{
-    Table table = weights_of(1, destination_width, source_width);
-    Pixels out(static_cast<size_t>(rows) * destination_width * bpp);
-    for (int32_t y = 0; y < rows; ++y)
-        for (int32_t x = 0; x < destination_width; ++x) {
-            int32_t first = filter_first(table.get(), x), last = filter_last(table.get(), x);
-            for (int32_t c = 0; c < bpp; ++c) {
-                double sum = 0;
-                for (int32_t k = first; k <= last; ++k)
-                    sum += filter_weight(table.get(), x, k - first) *
-                           source[(static_cast<size_t>(y) * source_width + k) * bpp + c];
-                out[(static_cast<size_t>(y) * destination_width + x) * bpp + c] = plain_round(sum);
-            }
-        }
-    return out;
-}
-
-Pixels plain_columns(const Pixels& source, int32_t width, int32_t source_height,
-                     int32_t destination_height, int32_t bpp)
-{
-    Table table = weights_of(1, destination_height, source_height);
-    size_t row = static_cast<size_t>(width) * bpp;
-    Pixels out(row * destination_height);
-    for (int32_t y = 0; y < destination_height; ++y) {
-        int32_t first = filter_first(table.get(), y), last = filter_last(table.get(), y);
-        for (size_t i = 0; i < row; ++i) {
-            double sum = 0;
-            for (int32_t k = first; k <= last; ++k)
-                sum += filter_weight(table.get(), y, k - first) * source[k * row + i];
-            out[y * row + i] = plain_round(sum);
-        }
-    }
-    return out;
 }
 
 Pixels rows_pass(const Pixels& source, int32_t rows, int32_t source_width,
