@@ -41,6 +41,10 @@ static int refuse_allocation()
 
 void heap_fail_next(int count) { atomic_exchange(&refusals_left, count); }
 
+// A size that leaves no room for the header would wrap to a tiny block; the
+// system heap refuses such sizes, and so do we.
+static int size_fits(uint32_t size) { return size <= UINT32_MAX - sizeof(BlockHeader); }
+
 HeapHandle heap_create()
 {
     auto* heap = static_cast<PosixHeap*>(std::malloc(sizeof(PosixHeap)));
@@ -87,7 +91,7 @@ static void unlink_block(PosixHeap* heap, BlockHeader* b)
 void* heap_alloc(HeapHandle handle, uint32_t size, int zero)
 {
     auto* heap = static_cast<PosixHeap*>(handle);
-    if (!heap || refuse_allocation())
+    if (!heap || !size_fits(size) || refuse_allocation())
         return nullptr;
     auto* b = static_cast<BlockHeader*>(zero ? std::calloc(1, sizeof(BlockHeader) + size)
                                              : std::malloc(sizeof(BlockHeader) + size));
@@ -102,7 +106,7 @@ void* heap_alloc(HeapHandle handle, uint32_t size, int zero)
 void* heap_realloc(HeapHandle handle, void* block, uint32_t size)
 {
     auto* heap = static_cast<PosixHeap*>(handle);
-    if (!heap || !block || refuse_allocation())
+    if (!heap || !block || !size_fits(size) || refuse_allocation())
         return nullptr;
     BlockHeader* old = static_cast<BlockHeader*>(block) - 1;
     pthread_mutex_lock(&heap->mutex);

@@ -43,6 +43,20 @@ TEST(Heap, RefusesExactlyTheRequestedNumberOfAllocations)
     heap_destroy(heap);
 }
 
+TEST(Heap, RefusesSizesWithoutRoomForItsOwnBookkeeping)
+{
+    HeapHandle heap = heap_create();
+    EXPECT_EQ(heap_alloc(heap, UINT32_MAX, 0), nullptr);
+    EXPECT_EQ(heap_alloc(heap, UINT32_MAX - 3, 1), nullptr);
+    auto* block = static_cast<unsigned char*>(heap_alloc(heap, 8, 0));
+    ASSERT_NE(block, nullptr);
+    block[7] = 0x5A;
+    EXPECT_EQ(heap_realloc(heap, block, UINT32_MAX - 3), nullptr);
+    EXPECT_EQ(block[7], 0x5A) << "a refused growth keeps the block";
+    heap_free(heap, block);
+    heap_destroy(heap);
+}
+
 TEST(Lock, CanBeEnteredAgainByItsHolder)
 {
     PlatformLock lock;
