@@ -43,7 +43,9 @@ static DynamicNode* find_dynamic(const ObjectList* list, int32_t number)
 
 ObjectList* object_list_new(int32_t object_size, int32_t initial_capacity, FreeCallback cb)
 {
-    if (object_size < static_cast<int32_t>(sizeof(int32_t)) || initial_capacity < 0)
+    // A capacity whose slot array does not fit 32 bits would wrap to a tiny one.
+    if (object_size < static_cast<int32_t>(sizeof(int32_t)) || initial_capacity < 0 ||
+        static_cast<uint32_t>(initial_capacity) > UINT32_MAX / sizeof(void*))
         return nullptr;
     auto* list = static_cast<ObjectList*>(heap_alloc(main_heap, sizeof(ObjectList), 1));
     if (!list)

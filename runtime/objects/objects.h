@@ -44,7 +44,7 @@ struct ObjectList {
 
 // A new, empty list with a zeroed slot array of initial_capacity entries.
 // Null when memory is short or the sizes are unusable (object_size < 4,
-// negative capacity).
+// negative capacity, a slot array beyond 32 bits).
 ObjectList* object_list_new(int32_t object_size, int32_t initial_capacity, FreeCallback cb);
 
 // The record for `number` (>= 0), or a new dynamic record for ANY_NUMBER.

@@ -297,6 +297,17 @@ TEST_F(ObjectListTest, RefusedMemoryFailsListCreation)
     EXPECT_EQ(object_list_new(sizeof(Record), 16, nullptr), nullptr);
     EXPECT_EQ(object_list_new(2, 16, nullptr), nullptr) << "no room for the first field";
     EXPECT_EQ(object_list_new(sizeof(Record), -1, nullptr), nullptr);
+    EXPECT_EQ(object_list_new(sizeof(Record), 0x40000000, nullptr), nullptr)
+        << "a slot array beyond 32 bits must not wrap to a tiny one";
+}
+
+TEST_F(ObjectListTest, NumberWhoseSlotArrayWouldNotFitIsRefused)
+{
+    ObjectList* list = make_list(16);
+    // (number + 16) slots of 4 bytes: 0xFFFFFFFC bytes, no room for any heap's header.
+    EXPECT_EQ(object_alloc(list, 0x3FFFFFEF), nullptr);
+    EXPECT_EQ(list->capacity, 16);
+    EXPECT_NE(create(list, 3, 7), nullptr) << "the list stays usable";
 }
 
 TEST_F(ObjectListTest, LinkedChainWithItsOwnHeadServesOtherCaches)
