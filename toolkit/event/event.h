@@ -80,9 +80,10 @@ int32_t event_type();
 void event_suppress_begin();
 void event_suppress_end();
 
-// Removes every queued event matching all four values; -1 matches anything.
+// Removes every queued event matching all four values (-1 matches anything)
+// and releases its data.
 void event_purge(int32_t kind, int32_t gadget, int32_t window, int32_t type);
-// Removes every queued event of the window.
+// Removes every queued event of the window and releases its data.
 void event_purge_window(int32_t window);
 
 // ---- Bindings ----------------------------------------------------------------

@@ -93,10 +93,26 @@ static void enqueue(EventState* s, int32_t kind, int32_t gadget, int32_t window,
     s->tail = record;
 }
 
-// The callbacks see the posted event as the current one; afterwards the
-// current event is what it was before.
+// Only a pair of data and release function is released; the fields are
+// cleared before the call so that a release that re-enters cannot repeat it.
+static void release_current_data(EventState* s)
+{
+    const intptr_t data = s->current_data;
+    const EventRelease release = s->current_release;
+    if (data == 0 || release == nullptr)
+        return;
+    s->current_data = 0;
+    s->current_release = nullptr;
+    release(data);
+}
+
+// The callbacks see the posted event as the current one, but without its
+// release function: the queued record still owns the data, and a callback
+// that pumps with event_next must not release it early. An event that such
+// a callback took is done with when the callback returns, so it is released
+// then; afterwards the current event is what it was before.
 static void dispatch_as_current(EventState* s, int32_t kind, int32_t gadget, int32_t window,
-                                int32_t type, intptr_t data, EventRelease release)
+                                int32_t type, intptr_t data)
 {
     const EventState saved = *s;
     s->current_kind = kind;
@@ -104,8 +120,9 @@ static void dispatch_as_current(EventState* s, int32_t kind, int32_t gadget, int
     s->current_gadget = gadget;
     s->current_type = type;
     s->current_data = data;
-    s->current_release = release;
+    s->current_release = nullptr;
     binding_dispatch_posted(kind, window, gadget, type);
+    release_current_data(s);
     s->current_kind = saved.current_kind;
     s->current_window = saved.current_window;
     s->current_gadget = saved.current_gadget;
@@ -122,7 +139,7 @@ void event_post(int32_t kind, int32_t gadget, int32_t window, int32_t type, intp
     if (s->suppress == 0 || force) {
         if (!repeats_tail(s, kind, gadget, window, type))
             enqueue(s, kind, gadget, window, type, data, release);
-        dispatch_as_current(s, kind, gadget, window, type, data, release);
+        dispatch_as_current(s, kind, gadget, window, type, data);
     }
     event_lock_leave();
 }
@@ -136,19 +153,6 @@ void event_post_data(int32_t kind, int32_t gadget, int32_t window, int32_t type,
 void event_post_simple(int32_t kind, int32_t gadget, int32_t window, int32_t type)
 {
     event_post(kind, gadget, window, type, 0, nullptr, 0);
-}
-
-// Only a pair of data and release function is released; the fields are
-// cleared before the call so that a release that re-enters cannot repeat it.
-static void release_current_data(EventState* s)
-{
-    const intptr_t data = s->current_data;
-    const EventRelease release = s->current_release;
-    if (data == 0 || release == nullptr)
-        return;
-    s->current_data = 0;
-    s->current_release = nullptr;
-    release(data);
 }
 
 int32_t event_next()
@@ -195,19 +199,31 @@ void event_suppress_end()
 }
 
 // One walk from head to tail; the tail ends on the last record kept, or null.
+// The queue owns a removed record's data, so it releases it, after the walk:
+// a release function that posts then finds the queue whole.
 template <typename Removes>
 static void purge_where(EventState* s, Removes removes)
 {
+    EventRecord* removed = nullptr;
     EventRecord** link = &s->head;
     s->tail = nullptr;
     while (EventRecord* record = *link) {
         if (removes(*record)) {
             *link = record->next;
-            pool_free(s->pool, record);
+            record->next = removed;
+            removed = record;
         } else {
             s->tail = record;
             link = &record->next;
         }
+    }
+    while (EventRecord* record = removed) {
+        removed = record->next;
+        const intptr_t data = record->data;
+        const EventRelease release = record->release;
+        pool_free(s->pool, record);
+        if (data != 0 && release != nullptr)
+            release(data);
     }
 }
 

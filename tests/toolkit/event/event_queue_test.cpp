@@ -1,5 +1,6 @@
 #include "tests/toolkit/toolkit_testing.h"
 
+#include <algorithm>
 #include <climits>
 
 using Queue = EventFixture;
@@ -200,6 +201,33 @@ TEST_F(Queue, CallbacksSeeThePostedEventAndTheCurrentEventIsRestored)
 }
 
 namespace {
+std::vector<QueuedEvent> taken_in_callback;
+
+// A callback that pumps: it takes the next queued event itself.
+void take_next_event()
+{
+    const int32_t kind = event_next();
+    taken_in_callback.push_back(
+        {kind, event_gadget(), event_state->current_window, event_type()});
+}
+}  // namespace
+
+TEST_F(Queue, CallbackThatTakesTheNextEventLeavesEveryDataReleasedOnce)
+{
+    released.clear();
+    taken_in_callback.clear();
+    ASSERT_EQ(binding_add(EV_GADGET, -1, -1, -1, take_next_event, 0), 1);
+    event_post_data(EV_MENU, 3, 0, 0, 7, record_release);
+    event_post_data(EV_GADGET, 1, 0, 768, 42, record_release);
+    EXPECT_EQ(taken_in_callback, (std::vector<QueuedEvent>{{EV_MENU, 3, 0, 0}}));
+    EXPECT_EQ(released, std::vector<intptr_t>{7}) << "taken in the callback, done when it returns";
+    ASSERT_EQ(event_next(), EV_GADGET) << "the posted event stays queued";
+    EXPECT_EQ(event_state->current_data, 42);
+    EXPECT_EQ(event_next(), 0);
+    EXPECT_EQ(released, (std::vector<intptr_t>{7, 42}));
+}
+
+namespace {
 // Posts a second event from inside the first one's callback.
 void post_inner_then_record()
 {
@@ -255,6 +283,21 @@ TEST_F(Queue, PurgeWindowKeepsHeadAndTailRight)
         expected.push_back(99);
         EXPECT_EQ(windows, expected) << c.name;
     }
+}
+
+TEST_F(Queue, PurgeReleasesTheDataOfEveryRemovedEventOnce)
+{
+    released.clear();
+    event_post_data(EV_TIMER, 1, 3, 0, 11, record_release);
+    event_post_data(EV_TIMER, 2, 4, 0, 22, record_release);
+    event_post_data(EV_TIMER, 3, 3, 0, 33, record_release);
+    event_purge_window(3);
+    std::sort(released.begin(), released.end());
+    EXPECT_EQ(released, (std::vector<intptr_t>{11, 33}));
+    ASSERT_EQ(event_next(), EV_TIMER);
+    EXPECT_EQ(event_state->current_data, 22);
+    EXPECT_EQ(event_next(), 0);
+    EXPECT_EQ(released, (std::vector<intptr_t>{11, 33, 22}));
 }
 
 TEST_F(Queue, PurgeMatchesEveryFieldWithMinusOneAsWildcard)
