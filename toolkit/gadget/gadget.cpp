@@ -35,7 +35,7 @@ static void context_construct(void* record)
 {
     auto* state = static_cast<GadgetContext*>(record);
     state->enclosing_lists = enclosing_stack_new();
-    state->enclosing_capacity = ENCLOSING_CAPACITY;
+    state->enclosing_capacity = state->enclosing_lists ? ENCLOSING_CAPACITY : 0;
     state->gadget_font = default_font;
 }
 
