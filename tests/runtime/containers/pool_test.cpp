@@ -491,7 +491,7 @@ struct ModelPool {
     std::vector<LiveBlock> live;
 };
 
-struct PoolSpec {
+struct PoolShape {
     int32_t element_size;
     int32_t min_per_chunk;
     int32_t max_per_chunk;
@@ -502,16 +502,16 @@ class PoolModel {
 public:
     explicit PoolModel(uint32_t seed) : random_(seed)
     {
-        const PoolSpec specs[] = {
+        const PoolShape shapes[] = {
             {28, 16, 256, 2},         {8, 1, 4, 0},  {100, 3, 40, POOL_LOCKED},
             {1, 16, 65536, POOL_SHARED}, {3, 2, 8, POOL_SHARED}, {60, 16, 64, POOL_SHARED | 1},
         };
-        for (const PoolSpec& spec : specs) {
-            BlockPool* pool = pool_create(spec.element_size, spec.min_per_chunk,
-                                          spec.max_per_chunk, spec.flags);
+        for (const PoolShape& shape : shapes) {
+            BlockPool* pool = pool_create(shape.element_size, shape.min_per_chunk,
+                                          shape.max_per_chunk, shape.flags);
             handles_.push_back(pool);
             if (!model_of(pool))
-                pools_.push_back(ModelPool{pool, spec.element_size, {}});
+                pools_.push_back(ModelPool{pool, shape.element_size, {}});
         }
     }
 
