@@ -2,19 +2,10 @@
 // that applies it to the program's working text.
 #pragma once
 
+#include "app/letter_table.h"
 #include "runtime/strings/strings.h"
 
 #include <cstdint>
-
-// One repair: every occurrence of search becomes replacement.
-struct LetterFix {
-    const unit16* search;       // 1 or 2 code units, never empty
-    const unit16* replacement;  // exactly 1 code unit
-};
-
-// Applied in this order. No replacement, alone or with the unit after it,
-// forms a search string, so rows never feed one another.
-extern const LetterFix letter_fixes[19];
 
 // Program globals (string variables): the text under repair, and its copy
 // taken before the pass for the change test.
