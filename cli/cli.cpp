@@ -1,0 +1,342 @@
+// glyphmend-cli's options and its three ways of handling a file: as a
+// filter, rewritten in place, or checked.
+#include "cli/cli.h"
+
+#include "app/letter_table.h"
+#include "cli/names.h"
+#include "stream/stream.h"
+
+#include <cstdio>
+#include <string>
+
+#ifndef GLYPHMEND_VERSION
+#error "the build states the version"
+#endif
+
+namespace {
+
+const char usage[] =
+    "Usage: glyphmend-cli [OPTION]... [FILE]...\n"
+    "Repair Cyrillic text in which letters were typed or pasted as look-alikes:\n"
+    "decomposed letters (\xD0\xB8 + U+0306), Greek capitals and the Latin letters\n"
+    "\xC4\xB8, \xE1\xB4\x8F, \xCA\x99. With no FILE, or when FILE is -, read standard input.\n"
+    "Text is UTF-8, or UTF-16 after its byte order mark; every other byte passes\n"
+    "through unchanged.\n"
+    "\n"
+    "  -i, --in-place  rewrite each FILE that needs repair, atomically;\n"
+    "                  files that need none are not touched\n"
+    "  -c, --check     change nothing; print PATH:LINE:COLUMN and the repair\n"
+    "                  for each look-alike\n"
+    "  -h, --help      show this help and exit\n"
+    "      --version   show the version and exit\n"
+    "\n"
+    "Without -i or -c the repaired text of each FILE goes to standard output.\n"
+    "\n"
+    "Exit status: 0 on success (with --check: nothing found), 1 when --check\n"
+    "found a look-alike, 2 on any error (the other files are still handled).\n"
+    "\n"
+    "Example: glyphmend-cli --check *.srt && glyphmend-cli -i *.srt\n";
+
+enum class Mode { filter, in_place, check };
+
+struct Options {
+    Mode mode = Mode::filter;
+    bool help = false;
+    bool version = false;
+    std::vector<Argument> files;
+};
+
+void complain(const std::string& message)
+{
+    std::fputs(("glyphmend-cli: " + message + "\n").c_str(), stderr);
+}
+
+bool take_long_option(const std::string& name, Options& options, bool& in_place, bool& check)
+{
+    if (name == "--in-place")
+        in_place = true;
+    else if (name == "--check")
+        check = true;
+    else if (name == "--help")
+        options.help = true;
+    else if (name == "--version")
+        options.version = true;
+    else
+        return false;
+    return true;
+}
+
+bool take_short_option(char letter, Options& options, bool& in_place, bool& check)
+{
+    switch (letter) {
+    case 'i':
+        in_place = true;
+        return true;
+    case 'c':
+        check = true;
+        return true;
+    case 'h':
+        options.help = true;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Options may come anywhere before "--"; "-" alone is standard input.
+bool parse(const std::vector<Argument>& arguments, Options& options)
+{
+    bool in_place = false, check = false, options_end = false;
+    for (const Argument& argument : arguments) {
+        const std::string& text = argument.shown;
+        if (options_end || text.size() < 2 || text[0] != '-') {
+            options.files.push_back(argument);
+        } else if (text == "--") {
+            options_end = true;
+        } else if (text[1] == '-') {
+            if (!take_long_option(text, options, in_place, check)) {
+                complain("unknown option '" + text + "'");
+                return false;
+            }
+        } else {
+            for (size_t i = 1; i < text.size(); ++i) {
+                if (!take_short_option(text[i], options, in_place, check)) {
+                    complain(std::string("unknown option '-") + text[i] + "'");
+                    return false;
+                }
+            }
+        }
+    }
+    if (in_place && check) {
+        complain("--in-place and --check cannot be used together");
+        return false;
+    }
+    options.mode = in_place ? Mode::in_place : check ? Mode::check : Mode::filter;
+    if (options.files.empty())
+        options.files.push_back({NativeName(1, '-'), "-"});
+    return true;
+}
+
+bool is_standard_input(const Argument& file) { return file.shown == "-"; }
+
+// A file open for reading, or standard input, for as long as it lives.
+class Source {
+public:
+    explicit Source(const Argument& file)
+        : file_(is_standard_input(file) ? standard_input : open_for_reading(file.native, error_))
+    {
+    }
+    ~Source()
+    {
+        if (file_ > standard_input)
+            close_file(file_);
+    }
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
+
+    bool is_open() const { return file_ >= 0; }
+    int file() const { return file_; }
+    // Why the file could not be opened.
+    const std::string& error() const { return error_; }
+
+private:
+    std::string error_;
+    int file_;
+};
+
+// Feeds the whole source through the stream, handing every final span to
+// `emit` (which returns false to stop). False with the reason when the
+// source cannot be read; what was read is still emitted.
+template <class Emit>
+bool pump(int source, RepairStream& stream, Emit emit, std::string& error)
+{
+    for (;;) {
+        long got = read_some(source, stream.input_area(), RepairStream::piece_size, error);
+        ByteSpan final = stream.repair(got > 0 ? static_cast<size_t>(got) : 0, got <= 0);
+        if (!emit(final))
+            return true;
+        if (got <= 0)
+            return got == 0;
+    }
+}
+
+std::string code_and_name(char32_t code)
+{
+    char number[16];
+    std::snprintf(number, sizeof number, "U+%04X ", static_cast<unsigned>(code));
+    const char* name = character_name(code);
+    return number + std::string(name ? name : "");
+}
+
+// "U+0438 CYRILLIC SMALL LETTER I + U+0306 COMBINING BREVE -> U+0439 ...".
+std::string describe_fix(const LetterFix& fix)
+{
+    std::string text;
+    for (const char16_t* unit = fix.search; *unit; ++unit)
+        text += (unit == fix.search ? "" : " + ") + code_and_name(*unit);
+    return text + " -> " + code_and_name(fix.replacement[0]);
+}
+
+// Collects check lines and writes them to standard output in large pieces.
+class CheckPrinter : public FindingSink {
+public:
+    explicit CheckPrinter(const std::string& path) : path_(path) {}
+    ~CheckPrinter() = default;
+
+    void found(const Finding& finding) override
+    {
+        lines_ += path_ + ':' + std::to_string(finding.line) + ':' +
+                  std::to_string(finding.column) + ": " + describe_fix(letter_fixes[finding.row]) +
+                  '\n';
+        ++count_;
+    }
+    bool flush(std::string& error)
+    {
+        bool written = write_all(standard_output, lines_.data(), lines_.size(), error);
+        lines_.clear();
+        return written;
+    }
+    size_t waiting() const { return lines_.size(); }
+    uint64_t count() const { return count_; }
+
+private:
+    const std::string& path_;
+    std::string lines_;
+    uint64_t count_ = 0;
+};
+
+class Run {
+public:
+    explicit Run(const Options& options) : options_(options) {}
+
+    int all_files()
+    {
+        for (const Argument& file : options_.files) {
+            if (output_failed_)
+                break;
+            handle(file);
+        }
+        return status_;
+    }
+
+private:
+    void handle(const Argument& file)
+    {
+        Source source(file);
+        if (!source.is_open())
+            return trouble(file, source.error());
+        switch (options_.mode) {
+        case Mode::filter:
+            return filter(file, source);
+        case Mode::check:
+            return check(file, source);
+        case Mode::in_place:
+            return rewrite(file, source);
+        }
+    }
+
+    void trouble(const Argument& file, const std::string& reason)
+    {
+        complain(file.shown + ": " + reason);
+        status_ = EXIT_TROUBLE;
+    }
+
+    void output_trouble(const std::string& reason)
+    {
+        complain("standard output: " + reason);
+        status_ = EXIT_TROUBLE;
+        output_failed_ = true;
+    }
+
+    void filter(const Argument& file, Source& source)
+    {
+        RepairStream stream;
+        std::string error, write_error;
+        bool read = pump(source.file(), stream, [&](ByteSpan bytes) {
+            return write_all(standard_output, bytes.data, bytes.size, write_error);
+        }, error);
+        if (!write_error.empty())
+            return output_trouble(write_error);
+        if (!read)
+            trouble(file, error);
+    }
+
+    void check(const Argument& file, Source& source)
+    {
+        constexpr size_t flush_size = 64 * 1024;
+        CheckPrinter printer(file.shown);
+        RepairStream stream(&printer);
+        std::string error, write_error;
+        bool read = pump(source.file(), stream, [&](ByteSpan) {
+            return printer.waiting() < flush_size || printer.flush(write_error);
+        }, error);
+        if (write_error.empty())
+            printer.flush(write_error);
+        if (!write_error.empty())
+            return output_trouble(write_error);
+        if (printer.count() && status_ == EXIT_REPAIRED)
+            status_ = EXIT_FOUND;
+        if (!read)
+            trouble(file, error);
+    }
+
+    // Reads the file once to learn whether it needs repair at all, and only
+    // then writes its repaired copy and puts it in the original's place.
+    void rewrite(const Argument& file, Source& source)
+    {
+        if (is_standard_input(file))
+            return trouble(file, "standard input cannot be rewritten in place");
+        std::string error;
+        bool needs_repair = false;
+        {
+            RepairStream probe;
+            bool read = pump(source.file(), probe, [&](ByteSpan) { return !probe.changed(); }, error);
+            if (!read)
+                return trouble(file, error);
+            needs_repair = probe.changed();
+        }
+        if (!needs_repair)
+            return;
+        Rewrite rewrite;
+        if (!rewind_file(source.file(), error) || !rewrite.begin(file.native, source.file(), error))
+            return trouble(file, error);
+        RepairStream stream;
+        std::string write_error;
+        bool read = pump(source.file(), stream, [&](ByteSpan bytes) {
+            return write_all(rewrite.file(), bytes.data, bytes.size, write_error);
+        }, error);
+        if (!write_error.empty())
+            return trouble(file, write_error);
+        if (!read)
+            return trouble(file, error);
+        if (!rewrite.commit(error))
+            trouble(file, error);
+    }
+
+    const Options& options_;
+    int status_ = EXIT_REPAIRED;
+    bool output_failed_ = false;
+};
+
+bool print(const char* text)
+{
+    std::string error;
+    return write_all(standard_output, text, std::char_traits<char>::length(text), error);
+}
+
+}  // namespace
+
+int run_cli(const std::vector<Argument>& arguments)
+{
+    prepare_io();
+    Options options;
+    if (!parse(arguments, options)) {
+        std::fputs(usage, stderr);
+        return EXIT_TROUBLE;
+    }
+    if (options.help)
+        return print(usage) ? EXIT_REPAIRED : EXIT_TROUBLE;
+    if (options.version)
+        return print("glyphmend-cli " GLYPHMEND_VERSION "\n") ? EXIT_REPAIRED : EXIT_TROUBLE;
+    return Run(options).all_files();
+}

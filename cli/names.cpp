@@ -1,0 +1,64 @@
+// The Unicode names of the characters that glyphmend-cli reports: every
+// character of the letter table.
+#include "cli/names.h"
+
+namespace {
+
+struct CharacterName {
+    char32_t code;
+    const char* name;
+};
+
+constexpr CharacterName names[] = {
+    {0x0138, "LATIN SMALL LETTER KRA"},
+    {0x0299, "LATIN LETTER SMALL CAPITAL B"},
+    {0x0306, "COMBINING BREVE"},
+    {0x0308, "COMBINING DIAERESIS"},
+    {0x0391, "GREEK CAPITAL LETTER ALPHA"},
+    {0x0392, "GREEK CAPITAL LETTER BETA"},
+    {0x0393, "GREEK CAPITAL LETTER GAMMA"},
+    {0x0395, "GREEK CAPITAL LETTER EPSILON"},
+    {0x0397, "GREEK CAPITAL LETTER ETA"},
+    {0x039A, "GREEK CAPITAL LETTER KAPPA"},
+    {0x039B, "GREEK CAPITAL LETTER LAMDA"},
+    {0x039C, "GREEK CAPITAL LETTER MU"},
+    {0x039F, "GREEK CAPITAL LETTER OMICRON"},
+    {0x03A0, "GREEK CAPITAL LETTER PI"},
+    {0x03A1, "GREEK CAPITAL LETTER RHO"},
+    {0x03A4, "GREEK CAPITAL LETTER TAU"},
+    {0x03A7, "GREEK CAPITAL LETTER CHI"},
+    {0x0410, "CYRILLIC CAPITAL LETTER A"},
+    {0x0412, "CYRILLIC CAPITAL LETTER VE"},
+    {0x0413, "CYRILLIC CAPITAL LETTER GHE"},
+    {0x0415, "CYRILLIC CAPITAL LETTER IE"},
+    {0x0418, "CYRILLIC CAPITAL LETTER I"},
+    {0x0419, "CYRILLIC CAPITAL LETTER SHORT I"},
+    {0x041A, "CYRILLIC CAPITAL LETTER KA"},
+    {0x041B, "CYRILLIC CAPITAL LETTER EL"},
+    {0x041C, "CYRILLIC CAPITAL LETTER EM"},
+    {0x041D, "CYRILLIC CAPITAL LETTER EN"},
+    {0x041E, "CYRILLIC CAPITAL LETTER O"},
+    {0x041F, "CYRILLIC CAPITAL LETTER PE"},
+    {0x0420, "CYRILLIC CAPITAL LETTER ER"},
+    {0x0422, "CYRILLIC CAPITAL LETTER TE"},
+    {0x0425, "CYRILLIC CAPITAL LETTER HA"},
+    {0x0432, "CYRILLIC SMALL LETTER VE"},
+    {0x0435, "CYRILLIC SMALL LETTER IE"},
+    {0x0438, "CYRILLIC SMALL LETTER I"},
+    {0x0439, "CYRILLIC SMALL LETTER SHORT I"},
+    {0x043A, "CYRILLIC SMALL LETTER KA"},
+    {0x043E, "CYRILLIC SMALL LETTER O"},
+    {0x0451, "CYRILLIC SMALL LETTER IO"},
+    {0x1D0F, "LATIN LETTER SMALL CAPITAL O"},
+};
+
+}  // namespace
+
+const char* character_name(char32_t code)
+{
+    for (const CharacterName& entry : names) {
+        if (entry.code == code)
+            return entry.name;
+    }
+    return nullptr;
+}

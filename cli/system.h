@@ -1,0 +1,71 @@
+// The little of the operating system that glyphmend-cli needs, with a POSIX
+// side and a Windows side: file names, reading and writing whole buffers,
+// and the atomic rewrite of a file.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include <vector>
+
+#ifdef _WIN32
+using NativeChar = wchar_t;
+#else
+using NativeChar = char;
+#endif
+using NativeName = std::basic_string<NativeChar>;
+
+// A command-line argument: as the system names the file, and as messages
+// and check lines show it (UTF-8).
+struct Argument {
+    NativeName native;
+    std::string shown;
+};
+
+// The arguments after the program's name.
+std::vector<Argument> command_line_arguments(int count, NativeChar** values);
+
+// Standard input and output carry bytes unchanged (no line-end or code-page
+// translation), and a write that the system refuses fails as a write.
+void prepare_io();
+
+constexpr int standard_input = 0;
+constexpr int standard_output = 1;
+
+// Opens a file for reading; -1 with the reason in `error` when it cannot.
+int open_for_reading(const NativeName& name, std::string& error);
+void close_file(int file);
+// Back to the first byte, for a second reading; false with the reason.
+bool rewind_file(int file, std::string& error);
+// Up to `size` bytes; 0 at the end; -1 with the reason on failure.
+long read_some(int file, void* into, size_t size, std::string& error);
+// All `size` bytes, or false with the reason.
+bool write_all(int file, const void* bytes, size_t size, std::string& error);
+
+// A file rewritten whole or not at all: a temporary file beside the target,
+// with the target's permission bits, that takes the target's place only
+// when every byte of it is on the disk. Destroying an unfinished rewrite
+// removes the temporary file.
+class Rewrite {
+public:
+    Rewrite() = default;
+    ~Rewrite();
+    Rewrite(const Rewrite&) = delete;
+    Rewrite& operator=(const Rewrite&) = delete;
+
+    // Makes the temporary file for `target`, which `source` (open for
+    // reading) holds; false with the reason when it cannot.
+    bool begin(const NativeName& target, int source, std::string& error);
+    // Where the new contents go.
+    int file() const { return file_; }
+    // Flushes the temporary file to the disk and renames it over the target;
+    // on failure the target stays as it was and the temporary file goes.
+    bool commit(std::string& error);
+
+private:
+    void abandon();
+
+    NativeName target_;
+    NativeName temporary_;
+    int file_ = -1;
+};

@@ -1,0 +1,121 @@
+// The letter table in the forms the stream scans for, derived from it at
+// compile time: each row's search and replacement as UTF-8 bytes, and the
+// bytes and units that announce a possible look-alike.
+#pragma once
+
+#include "app/letter_table.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+constexpr size_t fix_count = sizeof letter_fixes / sizeof letter_fixes[0];
+
+constexpr size_t units_in(const char16_t* s)
+{
+    size_t n = 0;
+    while (s[n])
+        ++n;
+    return n;
+}
+
+// The table holds no surrogates, so each unit is one code point.
+constexpr size_t put_utf8(char16_t unit, uint8_t* out)
+{
+    if (unit < 0x80) {
+        out[0] = static_cast<uint8_t>(unit);
+        return 1;
+    }
+    if (unit < 0x800) {
+        out[0] = static_cast<uint8_t>(0xC0 | unit >> 6);
+        out[1] = static_cast<uint8_t>(0x80 | (unit & 0x3F));
+        return 2;
+    }
+    out[0] = static_cast<uint8_t>(0xE0 | unit >> 12);
+    out[1] = static_cast<uint8_t>(0x80 | (unit >> 6 & 0x3F));
+    out[2] = static_cast<uint8_t>(0x80 | (unit & 0x3F));
+    return 3;
+}
+
+struct Utf8Fix {
+    uint8_t search[6];
+    uint8_t search_size;
+    // Where the search's last character starts. Its lead byte is what the
+    // scan looks for; a base letter before it is checked afterwards.
+    uint8_t key_at;
+    uint8_t replacement[3];
+    uint8_t replacement_size;
+};
+
+constexpr std::array<Utf8Fix, fix_count> make_utf8_fixes()
+{
+    std::array<Utf8Fix, fix_count> fixes{};
+    for (size_t row = 0; row < fix_count; ++row) {
+        Utf8Fix& fix = fixes[row];
+        const char16_t* search = letter_fixes[row].search;
+        size_t size = 0;
+        for (size_t i = 0; i < units_in(search); ++i) {
+            fix.key_at = static_cast<uint8_t>(size);
+            size += put_utf8(search[i], fix.search + size);
+        }
+        fix.search_size = static_cast<uint8_t>(size);
+        fix.replacement_size =
+            static_cast<uint8_t>(put_utf8(letter_fixes[row].replacement[0], fix.replacement));
+    }
+    return fixes;
+}
+
+constexpr std::array<Utf8Fix, fix_count> utf8_fixes = make_utf8_fixes();
+
+// The distinct lead bytes the UTF-8 scan looks for.
+struct KeyBytes {
+    uint8_t bytes[fix_count];
+    size_t count;
+};
+
+constexpr KeyBytes make_utf8_keys()
+{
+    KeyBytes keys{};
+    for (const Utf8Fix& fix : utf8_fixes) {
+        uint8_t key = fix.search[fix.key_at];
+        bool known = false;
+        for (size_t i = 0; i < keys.count; ++i)
+            known = known || keys.bytes[i] == key;
+        if (!known)
+            keys.bytes[keys.count++] = key;
+    }
+    return keys;
+}
+
+constexpr KeyBytes utf8_keys = make_utf8_keys();
+
+// A piece may end inside a look-alike by at most this many bytes.
+constexpr size_t longest_utf8_search()
+{
+    size_t longest = 0;
+    for (const Utf8Fix& fix : utf8_fixes)
+        longest = fix.search_size > longest ? fix.search_size : longest;
+    return longest;
+}
+
+// The high bytes of the units that end a search: only a unit with one of
+// them can complete a look-alike in UTF-16.
+constexpr std::array<bool, 256> make_utf16_key_highs()
+{
+    std::array<bool, 256> highs{};
+    for (const LetterFix& fix : letter_fixes)
+        highs[fix.search[units_in(fix.search) - 1] >> 8] = true;
+    return highs;
+}
+
+constexpr std::array<bool, 256> utf16_key_highs = make_utf16_key_highs();
+
+// Whether a unit begins a two-unit search, so it must wait for the next.
+constexpr bool starts_pair(char16_t unit)
+{
+    for (const LetterFix& fix : letter_fixes) {
+        if (fix.search[1] && fix.search[0] == unit)
+            return true;
+    }
+    return false;
+}

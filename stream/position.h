@@ -1,0 +1,42 @@
+// Where the next byte of a text lies, as lines and columns count it: lines
+// end at LF; columns count code points, each byte that is not valid in the
+// encoding as one. The caller keeps a BOM away from it, so it never counts.
+#pragma once
+
+#include "stream/stream.h"
+
+#include <cstddef>
+#include <cstdint>
+
+class PositionTracker {
+public:
+    explicit PositionTracker(TextEncoding encoding) : encoding_(encoding) {}
+
+    // Counts the bytes in; a character cut at the end waits for the rest.
+    void advance(const uint8_t* bytes, size_t size);
+
+    uint64_t line() const { return line_; }
+    // The column of a valid character that starts at the next byte. Bytes
+    // still waiting for the rest of their character cannot be completed by
+    // it, so each of them counts one.
+    uint64_t next_column() const;
+
+private:
+    void advance_utf8(const uint8_t* bytes, const uint8_t* end);
+    void advance_utf16(const uint8_t* bytes, const uint8_t* end);
+    void take_unit(uint32_t unit);
+    void drop_waiting();
+
+    TextEncoding encoding_;
+    uint64_t line_ = 1;
+    uint64_t counted_ = 0;  // code points and invalid bytes so far in this line
+    uint32_t waiting_ = 0;  // bytes of a character not yet complete
+    // UTF-8: bytes the waiting character still needs, and the range the next
+    // of them must lie in (a tighter one after E0, ED, F0 and F4).
+    uint32_t needed_ = 0;
+    uint8_t low_ = 0x80;
+    uint8_t high_ = 0xBF;
+    // UTF-16: the first byte of a unit.
+    uint8_t half_ = 0;
+    bool has_half_ = false;
+};

@@ -1,0 +1,260 @@
+// The streaming repair: one left-to-right scan over each piece, in place.
+// The rows never feed one another and no two searches overlap, so a single
+// scan finds what the nineteen passes of the window program find. No
+// replacement is longer than its search, so the repaired text is written
+// over the piece itself, behind the scan.
+#include "stream/stream.h"
+
+#include "stream/fixes.h"
+#include "stream/position.h"
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr size_t hold_limit = longest_utf8_search() - 1;
+constexpr uint8_t utf8_bom[] = {0xEF, 0xBB, 0xBF};
+
+// The first position in [p, end) whose byte is a key byte, or end. In
+// Cyrillic text key bytes are rare, so this runs at the speed of memory.
+const uint8_t* find_key_byte(const uint8_t* p, const uint8_t* end)
+{
+#if defined(__SSE2__)
+    __m128i keys[utf8_keys.count];
+    for (size_t k = 0; k < utf8_keys.count; ++k)
+        keys[k] = _mm_set1_epi8(static_cast<char>(utf8_keys.bytes[k]));
+    for (; end - p >= 16; p += 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i hits = _mm_cmpeq_epi8(block, keys[0]);
+        for (size_t k = 1; k < utf8_keys.count; ++k)
+            hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, keys[k]));
+        if (int mask = _mm_movemask_epi8(hits))
+            return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+#endif
+    for (; p < end; ++p) {
+        for (size_t k = 0; k < utf8_keys.count; ++k) {
+            if (*p == utf8_keys.bytes[k])
+                return p;
+        }
+    }
+    return end;
+}
+
+// The row whose search lies whole in [from, end) with its key byte at
+// `key`, or -1.
+int utf8_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
+{
+    for (size_t row = 0; row < fix_count; ++row) {
+        const Utf8Fix& fix = utf8_fixes[row];
+        if (fix.search[fix.key_at] != *key || key - from < fix.key_at)
+            continue;
+        const uint8_t* start = key - fix.key_at;
+        if (end - start >= fix.search_size && !std::memcmp(start, fix.search, fix.search_size))
+            return static_cast<int>(row);
+    }
+    return -1;
+}
+
+bool is_utf8_search_prefix(const uint8_t* p, size_t size)
+{
+    for (const Utf8Fix& fix : utf8_fixes) {
+        if (size < fix.search_size && !std::memcmp(p, fix.search, size))
+            return true;
+    }
+    return false;
+}
+
+// How many bytes at the end of [begin, end) may begin a look-alike that the
+// next piece completes. Every search starts with a lead byte and holds no
+// other byte that starts a search, so a look-alike found whole before them
+// never reaches into them.
+size_t utf8_tail_to_hold(const uint8_t* begin, const uint8_t* end)
+{
+    size_t longest = static_cast<size_t>(end - begin) < hold_limit ? end - begin : hold_limit;
+    for (size_t size = longest; size > 0; --size) {
+        if (is_utf8_search_prefix(end - size, size))
+            return size;
+    }
+    return 0;
+}
+
+template <bool big_endian>
+char16_t unit_at(const uint8_t* p)
+{
+    return big_endian ? static_cast<char16_t>(p[0] << 8 | p[1])
+                      : static_cast<char16_t>(p[1] << 8 | p[0]);
+}
+
+template <bool big_endian>
+void put_unit(char16_t unit, uint8_t* out)
+{
+    out[big_endian ? 0 : 1] = static_cast<uint8_t>(unit >> 8);
+    out[big_endian ? 1 : 0] = static_cast<uint8_t>(unit);
+}
+
+// The row whose search ends with the unit at `key` and lies whole in
+// [from, key + 2), or -1.
+template <bool big_endian>
+int utf16_fix_at(const uint8_t* from, const uint8_t* key)
+{
+    char16_t unit = unit_at<big_endian>(key);
+    for (size_t row = 0; row < fix_count; ++row) {
+        const char16_t* search = letter_fixes[row].search;
+        if (!search[1]) {
+            if (search[0] == unit)
+                return static_cast<int>(row);
+        } else if (search[1] == unit && key - from >= 2 &&
+                   unit_at<big_endian>(key - 2) == search[0]) {
+            return static_cast<int>(row);
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+RepairStream::RepairStream(FindingSink* sink)
+    : buffer_(new uint8_t[hold_limit + piece_size]), sink_(sink)
+{
+}
+
+RepairStream::~RepairStream() = default;
+
+uint8_t* RepairStream::input_area()
+{
+    if (held_from_) {
+        std::memmove(buffer_.get(), buffer_.get() + held_from_, held_);
+        held_from_ = 0;
+    }
+    return buffer_.get() + held_;
+}
+
+ByteSpan RepairStream::repair(size_t size, bool last)
+{
+    input_area();
+    size_t end = held_ + size;
+    read_ = written_ = 0;
+    if (!encoding_known_ && !settle_encoding(end, last)) {
+        held_ = end;
+        return {buffer_.get(), 0};
+    }
+    size_t scanned;
+    switch (encoding_) {
+    case TextEncoding::utf8:
+        scanned = repair_utf8(end, last);
+        break;
+    case TextEncoding::utf16le:
+        scanned = repair_utf16<false>(end, last);
+        break;
+    default:
+        scanned = repair_utf16<true>(end, last);
+        break;
+    }
+    take_rest(scanned);
+    held_ = end - scanned;
+    held_from_ = held_ ? scanned : 0;
+    return {buffer_.get(), written_};
+}
+
+// Reads the encoding from the first bytes once three are in (or the text is
+// shorter); the BOM is passed on but never scanned or counted.
+bool RepairStream::settle_encoding(size_t size, bool last)
+{
+    const uint8_t* p = buffer_.get();
+    if (size < sizeof utf8_bom && !last && (size == 0 || p[0] == 0xEF || p[0] == 0xFF || p[0] == 0xFE))
+        return false;
+    size_t bom = 0;
+    if (size >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+        encoding_ = TextEncoding::utf16le, bom = 2;
+    } else if (size >= 2 && p[0] == 0xFE && p[1] == 0xFF) {
+        encoding_ = TextEncoding::utf16be, bom = 2;
+    } else if (size >= sizeof utf8_bom && !std::memcmp(p, utf8_bom, sizeof utf8_bom)) {
+        bom = sizeof utf8_bom;
+    }
+    encoding_known_ = true;
+    if (sink_)
+        tracker_.reset(new PositionTracker(encoding_));
+    read_ = written_ = bom;
+    return true;
+}
+
+// Returns where the scan stopped: bytes from there on wait for the next piece.
+size_t RepairStream::repair_utf8(size_t end, bool last)
+{
+    const uint8_t* base = buffer_.get();
+    size_t stop = last ? end : end - utf8_tail_to_hold(base + read_, base + end);
+    for (size_t at = read_; at < stop;) {
+        const uint8_t* key = find_key_byte(base + at, base + stop);
+        if (key == base + stop)
+            break;
+        int row = utf8_fix_at(base + read_, key, base + stop);
+        if (row < 0) {
+            at = key - base + 1;
+            continue;
+        }
+        const Utf8Fix& fix = utf8_fixes[row];
+        size_t start = key - base - fix.key_at;
+        take_fix(start, start + fix.search_size, row, fix.replacement, fix.replacement_size);
+        at = read_;
+    }
+    return stop;
+}
+
+template <bool big_endian>
+size_t RepairStream::repair_utf16(size_t end, bool last)
+{
+    const uint8_t* base = buffer_.get();
+    size_t stop = read_ + (end - read_) / 2 * 2;
+    if (!last && stop > read_ && starts_pair(unit_at<big_endian>(base + stop - 2)))
+        stop -= 2;
+    for (size_t at = read_; at < stop; at += 2) {
+        if (!utf16_key_highs[base[at + (big_endian ? 0 : 1)]])
+            continue;
+        int row = utf16_fix_at<big_endian>(base + read_, base + at);
+        if (row < 0)
+            continue;
+        uint8_t replacement[2];
+        put_unit<big_endian>(letter_fixes[row].replacement[0], replacement);
+        size_t start = at + 2 - 2 * units_in(letter_fixes[row].search);
+        take_fix(start, at + 2, row, replacement, sizeof replacement);
+    }
+    // An odd last byte is no unit; it passes through as it is.
+    return last ? end : stop;
+}
+
+// Moves the bytes between the last look-alike and this one behind the
+// repaired text, then writes the replacement for [start, end). The finding
+// is counted before either write reaches its bytes.
+void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* replacement,
+                            size_t replacement_size)
+{
+    uint8_t* base = buffer_.get();
+    if (tracker_) {
+        tracker_->advance(base + read_, start - read_);
+        sink_->found({tracker_->line(), tracker_->next_column(), row});
+        tracker_->advance(base + start, end - start);
+    }
+    if (written_ != read_)
+        std::memmove(base + written_, base + read_, start - read_);
+    written_ += start - read_;
+    std::memcpy(base + written_, replacement, replacement_size);
+    written_ += replacement_size;
+    read_ = end;
+    changed_ = true;
+}
+
+void RepairStream::take_rest(size_t end)
+{
+    uint8_t* base = buffer_.get();
+    if (tracker_)
+        tracker_->advance(base + read_, end - read_);
+    if (written_ != read_)
+        std::memmove(base + written_, base + read_, end - read_);
+    written_ += end - read_;
+    read_ = end;
+}

@@ -1,0 +1,84 @@
+// The streaming repair behind glyphmend-cli: the letter table's repairs
+// applied to a text that arrives in pieces of any size, in constant memory.
+// Text is UTF-8 (with or without its BOM), or UTF-16LE or UTF-16BE when it
+// starts with their BOM. Bytes that are not valid in the encoding pass
+// through unchanged and match nothing; the only bytes that ever change are
+// the look-alikes themselves, and a look-alike cut between two pieces is
+// repaired as if it were whole. Portable C++: no system calls, no runtime.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+enum class TextEncoding { utf8, utf16le, utf16be };
+
+// One look-alike, where it starts in the text as it was read.
+struct Finding {
+    uint64_t line;    // from 1; a line ends at LF
+    uint64_t column;  // code points from 1 within the line: a CR counts one,
+                      // a BOM none, each byte not valid in the encoding one
+    int row;          // its row in letter_fixes
+};
+
+// Told of every look-alike, in text order.
+class FindingSink {
+public:
+    virtual void found(const Finding& finding) = 0;
+
+protected:
+    ~FindingSink() = default;
+};
+
+class PositionTracker;
+
+struct ByteSpan {
+    const uint8_t* data;
+    size_t size;
+};
+
+class RepairStream {
+public:
+    // The most bytes one piece may hold.
+    static constexpr size_t piece_size = 256 * 1024;
+
+    // With a sink, every look-alike is also reported; the repair runs either
+    // way. The sink must outlive the stream.
+    explicit RepairStream(FindingSink* sink = nullptr);
+    ~RepairStream();
+    RepairStream(const RepairStream&) = delete;
+    RepairStream& operator=(const RepairStream&) = delete;
+
+    // Where the next piece goes: room for piece_size bytes.
+    uint8_t* input_area();
+    // Repairs the `size` bytes just put into input_area; `last` says no more
+    // input follows (size may then be 0). Returns the bytes that are now
+    // final, valid until the next input_area call. Up to three bytes that
+    // may begin a look-alike wait for the next piece.
+    ByteSpan repair(size_t size, bool last);
+
+    // Whether anything was repaired so far.
+    bool changed() const { return changed_; }
+    // The text's encoding, as its first bytes tell it.
+    TextEncoding encoding() const { return encoding_; }
+
+private:
+    bool settle_encoding(size_t size, bool last);
+    size_t repair_utf8(size_t end, bool last);
+    template <bool big_endian>
+    size_t repair_utf16(size_t end, bool last);
+    void take_fix(size_t start, size_t end, int row, const uint8_t* replacement,
+                  size_t replacement_size);
+    void take_rest(size_t end);
+
+    std::unique_ptr<uint8_t[]> buffer_;
+    std::unique_ptr<PositionTracker> tracker_;  // only with a sink
+    FindingSink* sink_;
+    size_t held_ = 0;       // bytes carried over from the previous piece
+    size_t held_from_ = 0;  // where they still lie, until input_area moves them
+    size_t read_ = 0;       // scan cursor within the current piece
+    size_t written_ = 0;    // end of the final bytes within the current piece
+    bool encoding_known_ = false;
+    bool changed_ = false;
+    TextEncoding encoding_ = TextEncoding::utf8;
+};
