@@ -32,7 +32,7 @@ void heap_fail_next(int count);
 // Same size as a Win32 critical section on 32-bit Windows, so records that
 // embed a lock keep their layout in both builds.
 struct PlatformLock {
-    alignas(4) unsigned char storage[24];
+    alignas(sizeof(void*)) unsigned char storage[sizeof(void*) == 4 ? 24 : 40];
 };
 
 void lock_init(PlatformLock* lock);

@@ -1,0 +1,301 @@
+// The streaming repair against the window program's own pass, on any bytes
+// cut into pieces in any way: the output equals converting the valid text to
+// UTF-16, running the real pass and converting back, with invalid bytes kept
+// where they were; the findings equal a plain whole-text scan; and a second
+// run changes nothing.
+#include "stream/stream.h"
+#include "tests/app/letters_model.h"
+#include "tests/fuzz_input.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::string;
+
+// A code point, or (code < 0) one byte that is not valid in the encoding.
+struct Token {
+    int32_t code;
+    size_t at;    // first byte in the text
+    size_t size;  // bytes
+};
+
+// Well-formed UTF-8 as the standard's table gives it; anything else is
+// taken one byte at a time.
+size_t utf8_sequence(const Bytes& text, size_t at, int32_t& code)
+{
+    auto byte = [&](size_t i) { return at + i < text.size() ? uint8_t(text[at + i]) : 0u; };
+    uint32_t lead = byte(0);
+    if (lead < 0x80)
+        return code = int32_t(lead), 1;
+    size_t size = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    uint32_t low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    uint32_t high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    uint32_t value = lead & (0xFF >> (size + 1));
+    for (size_t i = 1; i < size; ++i) {
+        uint32_t next = byte(i);
+        if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF))
+            return 0;
+        value = value << 6 | (next & 0x3F);
+    }
+    code = int32_t(value);
+    return size;
+}
+
+struct Text {
+    int encoding;  // 0 UTF-8, 1 UTF-16LE, 2 UTF-16BE
+    size_t bom;
+    std::vector<Token> tokens;
+};
+
+Text tokenize(const Bytes& text)
+{
+    Text t{0, 0, {}};
+    if (text.compare(0, 2, "\xFF\xFE") == 0)
+        t = {1, 2, {}};
+    else if (text.compare(0, 2, "\xFE\xFF") == 0)
+        t = {2, 2, {}};
+    else if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        t.bom = 3;
+    size_t at = t.bom;
+    auto unit = [&](size_t i) {
+        uint32_t a = uint8_t(text[i]), b = uint8_t(text[i + 1]);
+        return t.encoding == 1 ? a | b << 8 : a << 8 | b;
+    };
+    while (at < text.size()) {
+        int32_t code = -1;
+        size_t size = 0;
+        if (t.encoding == 0) {
+            size = utf8_sequence(text, at, code);
+        } else if (at + 2 <= text.size()) {
+            uint32_t first = unit(at);
+            if (first < 0xD800 || first > 0xDFFF) {
+                code = int32_t(first), size = 2;
+            } else if (first < 0xDC00 && at + 4 <= text.size() && unit(at + 2) >= 0xDC00 &&
+                       unit(at + 2) <= 0xDFFF) {
+                code = int32_t(0x10000 + ((first - 0xD800) << 10) + (unit(at + 2) - 0xDC00));
+                size = 4;
+            }
+        }
+        if (size == 0) {
+            // A lone surrogate is two invalid bytes; an odd last byte, one.
+            size_t invalid = t.encoding == 0 || at + 2 > text.size() ? 1 : 2;
+            for (size_t i = 0; i < invalid; ++i)
+                t.tokens.push_back({-1, at + i, 1});
+            at += invalid;
+            continue;
+        }
+        t.tokens.push_back({code, at, size});
+        at += size;
+    }
+    return t;
+}
+
+void put_code(Bytes& out, uint32_t code, int encoding)
+{
+    if (encoding == 0) {
+        if (code < 0x80) {
+            out += char(code);
+        } else if (code < 0x800) {
+            out += char(0xC0 | code >> 6), out += char(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            out += char(0xE0 | code >> 12), out += char(0x80 | (code >> 6 & 0x3F));
+            out += char(0x80 | (code & 0x3F));
+        } else {
+            out += char(0xF0 | code >> 18), out += char(0x80 | (code >> 12 & 0x3F));
+            out += char(0x80 | (code >> 6 & 0x3F)), out += char(0x80 | (code & 0x3F));
+        }
+        return;
+    }
+    char16_t units[2] = {char16_t(code), 0};
+    int count = 1;
+    if (code >= 0x10000)
+        units[0] = char16_t(0xD800 + ((code - 0x10000) >> 10)),
+        units[1] = char16_t(0xDC00 + ((code - 0x10000) & 0x3FF)), count = 2;
+    for (int i = 0; i < count; ++i) {
+        char high = char(units[i] >> 8), low = char(units[i]);
+        out += encoding == 1 ? Bytes{low, high} : Bytes{high, low};
+    }
+}
+
+// Units back to code points: a surrogate pair is one.
+void put_units(Bytes& out, const std::u16string& units, size_t from, size_t to, int encoding)
+{
+    for (size_t i = from; i < to; ++i) {
+        uint32_t code = units[i];
+        if (code >= 0xD800 && code < 0xDC00 && i + 1 < to && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF)
+            code = 0x10000 + ((code - 0xD800) << 10) + (units[++i] - 0xDC00);
+        put_code(out, code, encoding);
+    }
+}
+
+// U+0001 stands for every stretch the pass must not see: invalid bytes and
+// the units a zero-terminated string cannot hold. No search holds it, so no
+// look-alike reaches across it, and the pass never removes it.
+constexpr char16_t BREAK = u'\x1';
+
+bool passes_through(const Token& token) { return token.code <= int32_t(BREAK); }
+
+Bytes expected_output(const Bytes& text, const Text& t)
+{
+    std::u16string joined;
+    for (const Token& token : t.tokens) {
+        if (passes_through(token)) {
+            joined += BREAK;
+        } else if (token.code >= 0x10000) {
+            joined += char16_t(0xD800 + ((token.code - 0x10000) >> 10));
+            joined += char16_t(0xDC00 + ((token.code - 0x10000) & 0x3FF));
+        } else {
+            joined += char16_t(token.code);
+        }
+    }
+    const std::u16string repaired = run_pass(joined);
+    Bytes out = text.substr(0, t.bom);
+    size_t next = 0;
+    for (const Token& token : t.tokens) {
+        if (passes_through(token)) {
+            size_t stop = repaired.find(BREAK, next);
+            put_units(out, repaired, next, stop, t.encoding);
+            out += text.substr(token.at, token.size);
+            next = stop + 1;
+        }
+    }
+    put_units(out, repaired, next, repaired.size(), t.encoding);
+    return out;
+}
+
+// Adjacent surrogates make one code point above; the pass never splits them.
+std::vector<Finding> expected_findings(const Text& t)
+{
+    std::vector<Finding> findings;
+    uint64_t line = 1, column = 0;
+    const std::vector<Token>& tokens = t.tokens;
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        ++column;
+        if (tokens[i].code == '\n') {
+            ++line, column = 0;
+            continue;
+        }
+        for (int row = 0; row < 19; ++row) {
+            const char16_t* search = letter_fixes[row].search;
+            bool pair = search[1] != 0;
+            if (tokens[i].code == search[0] &&
+                (!pair || (i + 1 < tokens.size() && tokens[i + 1].code == search[1]))) {
+                findings.push_back({line, column, row});
+                if (pair)
+                    ++i, ++column;
+                break;
+            }
+        }
+    }
+    return findings;
+}
+
+class Collector : public FindingSink {
+public:
+    void found(const Finding& finding) override { findings.push_back(finding); }
+    std::vector<Finding> findings;
+};
+
+Bytes stream_through(const Bytes& text, std::mt19937& cuts, size_t largest, FindingSink* sink,
+                     bool& changed)
+{
+    RepairStream stream(sink);
+    Bytes out;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t size = std::min<size_t>(1 + cuts() % largest, text.size() - at);
+        std::memcpy(stream.input_area(), text.data() + at, size);
+        at += size;
+        bool last = at == text.size() && cuts() % 2;
+        ByteSpan final = stream.repair(size, last);
+        out.append(reinterpret_cast<const char*>(final.data), final.size);
+        if (last)
+            return changed = stream.changed(), out;
+    }
+    ByteSpan final = stream.repair(0, true);
+    out.append(reinterpret_cast<const char*>(final.data), final.size);
+    changed = stream.changed();
+    return out;
+}
+
+// Pieces of text that make look-alikes, near misses and broken bytes likely.
+const char* const FRAGMENTS[] = {
+    "\xD0\xB8", "\xCC\x86", "\xD0\xB5", "\xCC\x88", "\xD0\x98", "\xD0\x95", "\xD0\xB9",
+    "\xCE\x91", "\xCE\x92", "\xCE\x93", "\xCE\x95", "\xCE\x97", "\xCE\x9A", "\xCE\x9B",
+    "\xCE\x9C", "\xCE\x9F", "\xCE\xA0", "\xCE\xA1", "\xCE\xA4", "\xCE\xA7", "\xCE\x94",
+    "\xCE\xBF", "\xC4\xB8", "\xE1\xB4\x8F", "\xCA\x99", "\xD0\xBA", "\xF0\x9F\x98\x80",
+    "\n", "\r", "a", "\xCE", "\xCC", "\xD0", "\xE1\xB4", "\xC0\x80", "\xED\xA0\x80", "\x00",
+};
+constexpr uint32_t FRAGMENT_COUNT = sizeof FRAGMENTS / sizeof FRAGMENTS[0];
+
+// The fragment in the chosen encoding: UTF-16 gets the same characters, a
+// stray byte for each invalid one, and now and then a lone surrogate.
+Bytes encoded(const char* fragment, int encoding)
+{
+    Bytes utf8(fragment, fragment[0] ? std::strlen(fragment) : 1);
+    if (encoding == 0)
+        return utf8;
+    Bytes out;
+    for (const Token& token : tokenize(utf8).tokens) {
+        if (token.code >= 0)
+            put_code(out, uint32_t(token.code), encoding);
+        else
+            out += encoding == 1 ? Bytes("\x00\xDC", 2) : Bytes("\xDC\x00", 2);
+    }
+    return out;
+}
+
+Bytes make_text(FuzzInput& in)
+{
+    static const char* const BOMS[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
+    uint32_t kind = in.below(4);
+    int encoding = kind < 2 ? 0 : int(kind - 1);
+    Bytes text = BOMS[kind];
+    for (uint32_t count = in.below(600); count > 0; --count) {
+        uint32_t pick = in.below(FRAGMENT_COUNT + 1);
+        text += pick < FRAGMENT_COUNT ? encoded(FRAGMENTS[pick], encoding) : Bytes(1, char(in.byte()));
+    }
+    return text;
+}
+
+bool same_findings(const std::vector<Finding>& a, const std::vector<Finding>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i].line != b[i].line || a[i].column != b[i].column || a[i].row != b[i].row)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static const bool started = (string_area_init(), true);
+    (void)started;
+    FuzzInput in(data, size);
+    static const size_t LARGEST[] = {1, 2, 3, 5, 17, RepairStream::piece_size};
+    std::mt19937 cuts(in.below(65536));
+    size_t largest = LARGEST[in.below(6)];
+    const Bytes text = make_text(in);
+
+    const Text tokens = tokenize(text);
+    const Bytes expected = expected_output(text, tokens);
+    Collector collector;
+    bool changed = false;
+    if (stream_through(text, cuts, largest, &collector, changed) != expected ||
+        changed != (expected != text) || !same_findings(collector.findings, expected_findings(tokens)))
+        std::abort();
+    if (stream_through(expected, cuts, largest, nullptr, changed) != expected || changed)
+        std::abort();  // a second run changed something
+    return 0;
+}
