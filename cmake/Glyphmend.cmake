@@ -25,6 +25,8 @@ function(glyph_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
   if(GLYPH_VALGRIND)
     add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${GLYPH_MEMCHECK} $<TARGET_FILE:${name}>)
+  elseif(GLYPH_EMULATOR)
+    add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${GLYPH_EMULATOR} $<TARGET_FILE:${name}>)
   else()
     # A bare target name lets CTest put the cross build's emulator in front.
     add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${name})
@@ -35,18 +37,19 @@ function(glyph_test name)
   endif()
 endfunction()
 
-# glyph_fuzz(<name> SOURCES ... [LIBS ...] RUNS <n>)
-# One libFuzzer target, built only in the fuzz configuration and registered
-# as fuzz.<name>: n inputs from a fixed seed, so every run tries the same.
+# glyph_fuzz(<name> SOURCES ... [LIBS ...] RUNS <n> [HOST])
+# One libFuzzer target, built in the fuzz configuration (and with HOST in the
+# host one too) and registered as <suite>.<name>: n inputs from a fixed
+# seed, so every run tries the same.
 function(glyph_fuzz name)
-  if(NOT GLYPH_FUZZ)
+  cmake_parse_arguments(F "HOST" "RUNS" "SOURCES;LIBS" ${ARGN})
+  if(NOT GLYPH_FUZZ AND NOT (F_HOST AND GLYPH_SUITE STREQUAL "host"))
     return()
   endif()
-  cmake_parse_arguments(F "" "RUNS" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${F_SOURCES})
   target_link_libraries(${name} PRIVATE ${F_LIBS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
-  add_test(NAME fuzz.${name}
+  add_test(NAME ${GLYPH_SUITE}.${name}
            COMMAND ${name} -seed=1 -runs=${F_RUNS} -max_len=8192 -print_final_stats=1)
-  set_tests_properties(fuzz.${name} PROPERTIES TIMEOUT 600)
+  set_tests_properties(${GLYPH_SUITE}.${name} PROPERTIES TIMEOUT 600)
 endfunction()

@@ -1,0 +1,114 @@
+#!/bin/sh
+# glyphmend-cli's contract, run against the real program: the three forms,
+# the exit statuses, in-place rewrites that never lose a byte, and a split
+# run under GNU parallel that equals a single one.
+# Usage: cli_test.sh PROGRAM SOURCE_DIR
+set -u
+program=$1
+source_dir=$2
+work=$(mktemp -d)
+mounts=
+cleanup() {
+  for m in $mounts; do umount "$m" 2>/dev/null; done
+  chmod -R u+w "$work" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work" || exit 2
+
+failures=0 checks=0
+check() {  # check NAME EXPECTED ACTUAL
+  checks=$((checks + 1))
+  if [ "$2" != "$3" ]; then
+    failures=$((failures + 1))
+    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+  fi
+}
+status_of() { "$@" >/dev/null 2>&1; echo $?; }
+
+# ---- the three forms and the exit statuses ---------------------------------
+check "filter repairs" "АВГ ков" "$(printf 'ΑΒΓ ĸᴏʙ\n' | "$program")"
+check "check lists six" 6 "$(printf 'ΑΒΓ ĸᴏʙ\n' | "$program" --check | wc -l)"
+check "check status when found" 1 "$(printf 'ΑΒΓ ĸᴏʙ\n' | status_of "$program" -c)"
+check "check status when clean" 0 "$(printf 'АВГ\n' | status_of "$program" --check)"
+check "version" "glyphmend-cli 0.9d" "$("$program" --version)"
+check "help on standard output" 1 "$("$program" --help | grep -c '^Usage: glyphmend-cli')"
+check "unknown option" "2 1" \
+  "$(status_of "$program" --bogus) $("$program" --bogus 2>&1 >/dev/null | grep -c '^Usage:')"
+check "in place and check exclude each other" 2 "$(status_of "$program" -ic x)"
+
+# Every row's line, in the form and with the names Unicode gives them.
+python3 - "$source_dir/app/letter_table.h" > rows.txt <<'PY'
+import re, sys, unicodedata
+rows = re.findall(r'\{u"((?:\\u[0-9A-F]{4})+)", u"\\u([0-9A-F]{4})"\}', open(sys.argv[1]).read())
+text, lines = "", []
+for search, replacement in rows:
+    units = [int(u, 16) for u in re.findall(r'[0-9A-F]{4}', search)]
+    column = len(text) + 1
+    text += "".join(map(chr, units))
+    name = lambda u: "U+%04X %s" % (u, unicodedata.name(chr(u)))
+    lines.append("rows.txt:1:%d: %s -> %s" % (column, " + ".join(map(name, units)),
+                                              name(int(replacement, 16))))
+open("rows-text.txt", "w").write(text + "\n")
+print("\n".join(lines))
+PY
+mv rows-text.txt rows.in
+check "every row reported by name" "$(sed 's/rows.txt/rows.in/' rows.txt)" "$("$program" -c rows.in)"
+
+# ---- several files: an error does not stop the others -----------------------
+printf 'Κот\n' > a.txt
+printf 'Κит\n' > b.txt
+check "files in order, missing one reported" "Кот Кит 2" \
+  "$("$program" a.txt missing.txt b.txt 2>/dev/null | tr '\n' ' ')$(status_of "$program" a.txt missing.txt b.txt)"
+check "message names the file" 1 "$("$program" missing.txt 2>&1 | grep -c '^glyphmend-cli: missing.txt: ')"
+check "check names standard input -" "-:2:1:" "$(printf 'x\nΑ' | "$program" -c | cut -d' ' -f1)"
+
+# ---- in place -----------------------------------------------------------------
+printf 'Κот и\314\206\r\n' > fix.txt
+chmod 640 fix.txt
+printf 'clean\n' > clean.txt
+touch -d '2001-02-03 04:05:06' clean.txt
+check "in place status" 0 "$(status_of "$program" -i fix.txt clean.txt)"
+check "in place repairs" "$(printf 'Кот й\r\n')" "$(cat fix.txt)"
+check "in place keeps permission bits" 640 "$(stat -c %a fix.txt)"
+check "clean file untouched" "2001-02-03 04:05:06" "$(date -r clean.txt '+%Y-%m-%d %H:%M:%S')"
+check "no temporary file left" "a.txt b.txt clean.txt fix.txt rows.in rows.txt" "$(ls | tr '\n' ' ' | sed 's/ $//')"
+check "standard input cannot be rewritten" 2 "$(printf 'Α' | status_of "$program" -i -)"
+
+# A rewrite that fails leaves the original whole and no temporary file.
+failed_rewrite() {  # failed_rewrite NAME FOLDER [COMMAND PREFIX...]
+  name=$1 folder=$2
+  shift 2
+  before=$(cksum < "$folder/big.txt")
+  status=$("$@" "$program" -i "$folder/big.txt" 2>"$work/err.txt"; echo $?)
+  check "$name: status" 2 "$status"
+  check "$name: original whole" "$before" "$(cksum < "$folder/big.txt")"
+  check "$name: no temporary file" big.txt "$(ls -A "$folder")"
+  check "$name: message names the file" 1 "$(grep -c "^glyphmend-cli: $folder/big.txt: " "$work/err.txt")"
+}
+mkdir limit
+"$source_dir/scripts/make-text" 400000 > limit/big.txt
+failed_rewrite "file size limit" limit sh -c 'ulimit -f 100; exec "$@"' sh
+if [ "$(id -u)" -eq 0 ] && mkdir full readonly && mount -t tmpfs -o size=256k tmpfs full 2>/dev/null; then
+  mounts="full"
+  "$source_dir/scripts/make-text" 200000 > full/big.txt
+  failed_rewrite "disk full" full
+  mount -t tmpfs -o size=1m tmpfs readonly && mounts="$mounts readonly"
+  cp full/big.txt readonly/big.txt && mount -o remount,ro readonly
+  failed_rewrite "read-only folder" readonly
+elif [ "$(id -u)" -ne 0 ]; then
+  mkdir -p readonly && cp limit/big.txt readonly/ && chmod a-w readonly
+  failed_rewrite "read-only folder" readonly
+else
+  echo "skipped: disk full and read-only folder (no tmpfs mounts here)"
+fi
+
+# ---- split at line ends by GNU parallel, the same as one run -------------------
+"$source_dir/scripts/make-text" 6000000 3 > split.txt
+"$program" split.txt > whole.out
+parallel --will-cite --pipe --block 1M -k "$program" < split.txt > parts.out
+check "parallel --pipe equals one run" "$(cksum < whole.out)" "$(cksum < parts.out)"
+check "parallel input was repaired" 1 "$(cmp -s split.txt whole.out; echo $?)"
+
+echo "$((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,38 @@
+#!/bin/sh
+# glyphmend-cli.exe under Wine: bytes go through its standard streams
+# without line-end or code-page translation, and a file whose name is
+# Cyrillic is repaired in place through the wide file API.
+# Usage: cli_wine_test.sh WINE_RUN PREFIX PROGRAM
+set -u
+run() { "$wine_run" "$prefix" "$program" "$@"; }
+wine_run=$1 prefix=$2 program=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 2
+
+failures=0 checks=0
+check() {  # check NAME EXPECTED ACTUAL
+  checks=$((checks + 1))
+  if [ "$2" != "$3" ]; then
+    failures=$((failures + 1))
+    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
+  fi
+}
+
+printf 'ΑΒΓ ĸᴏʙ\na\r\nb\n' > piped.txt
+run < piped.txt > piped.out
+check "pipe repairs, line ends untouched" "$(printf 'АВГ ков\na\r\nb\n' | od -An -tx1)" \
+  "$(od -An -tx1 < piped.out)"
+run --check < piped.txt > checked.out
+check "check status" 1 "$?"
+check "check lines" "-:1:1: U+0391 GREEK CAPITAL LETTER ALPHA -> U+0410 CYRILLIC CAPITAL LETTER A" \
+  "$(head -n 1 checked.out)"
+
+printf 'Κот и\314\206\n' > 'тест.txt'
+run -i 'тест.txt'
+check "in-place status" 0 "$?"
+check "in place, Cyrillic name" "$(printf 'Кот й\n')" "$(cat 'тест.txt')"
+check "no temporary file left" "checked.out piped.out piped.txt тест.txt" "$(ls | tr '\n' ' ' | sed 's/ $//')"
+
+echo "$((checks - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,128 @@
+// The stream's contract in named cases: encodings and their BOMs, bytes that
+// are not valid, the edge cases of the letter table, and where findings lie.
+// The differential fuzz target covers everything else.
+#include "stream/stream.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class Recorder : public FindingSink {
+public:
+    void found(const Finding& finding) override
+    {
+        places += std::to_string(finding.line) + ':' + std::to_string(finding.column) + ' ';
+    }
+    std::string places;
+};
+
+// The whole text in pieces of `piece` bytes.
+std::string repaired(const std::string& text, size_t piece, FindingSink* sink = nullptr)
+{
+    RepairStream stream(sink);
+    std::string out;
+    for (size_t at = 0; at <= text.size(); at += piece) {
+        size_t size = std::min(piece, text.size() - at);
+        text.copy(reinterpret_cast<char*>(stream.input_area()), size, at);
+        ByteSpan final = stream.repair(size, at + size == text.size());
+        out.append(reinterpret_cast<const char*>(final.data), final.size);
+    }
+    return out;
+}
+
+std::string utf16le(const std::u16string& text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text)
+        bytes += {char(unit & 0xFF), char(unit >> 8)};
+    return bytes;
+}
+
+std::string utf16be(const std::u16string& text)
+{
+    std::string bytes = "\xFE\xFF";
+    for (char16_t unit : text)
+        bytes += {char(unit >> 8), char(unit & 0xFF)};
+    return bytes;
+}
+
+}  // namespace
+
+TEST(RepairStream, RepairsWhatTheTableNamesAndPassesEverythingElse)
+{
+    struct Case {
+        const char* name;
+        std::string input;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"greek and latin", "\xCE\x91\xCE\x92\xCE\x93 \xC4\xB8\xE1\xB4\x8F\xCA\x99\n",
+         "\xD0\x90\xD0\x92\xD0\x93 \xD0\xBA\xD0\xBE\xD0\xB2\n"},
+        {"one mark taken", "\xD0\xB8\xCC\x86\xCC\x86", "\xD0\xB9\xCC\x86"},
+        {"capital ie keeps its mark", "\xD0\x95\xCC\x88", "\xD0\x95\xCC\x88"},
+        {"greek epsilon keeps its mark", "\xCE\x95\xCC\x88", "\xD0\x95\xCC\x88"},
+        {"greek small letters stay", "\xCE\xB1\xCE\xBF", "\xCE\xB1\xCE\xBF"},
+        {"utf-8 bom kept", "\xEF\xBB\xBF\xCE\x91", "\xEF\xBB\xBF\xD0\x90"},
+        {"line ends kept", "\r\n\r\xCE\x91\n", "\r\n\r\xD0\x90\n"},
+        {"invalid bytes kept",
+         "\x80\xCE\xC0\x80\xED\xA0\x80\xD0\xB8\xFF\xCC\x86\xE1\xB4",
+         "\x80\xCE\xC0\x80\xED\xA0\x80\xD0\xB8\xFF\xCC\x86\xE1\xB4"},
+        {"utf-16le", utf16le(u"\u0438\u0306\u0391\U0001F600\u0138"),
+         utf16le(u"\u0439\u0410\U0001F600\u043A")},
+        {"utf-16be", utf16be(u"\u0418\u0306\u1D0F"), utf16be(u"\u0419\u043E")},
+        {"utf-16 lone surrogate and odd byte kept", utf16le(u"\xDC00\u0391") + "\x91",
+         utf16le(u"\xDC00\u0410") + "\x91"},
+        {"utf-16 bytes read as utf-8 without a bom", std::string("\x91\x03", 2),
+         std::string("\x91\x03", 2)},
+    };
+    for (const Case& c : cases) {
+        for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, RepairStream::piece_size})
+            EXPECT_EQ(repaired(c.input, piece), c.expected) << c.name << ", pieces of " << piece;
+    }
+}
+
+TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
+{
+    struct Case {
+        const char* name;
+        std::string input;
+        const char* places;
+    };
+    const Case cases[] = {
+        {"first line", "\xCE\x91\xCE\x92", "1:1 1:2 "},
+        {"bom not counted", "\xEF\xBB\xBF" "a\xCE\x91", "1:2 "},
+        {"cr counts one, lf ends a line", "a\r\xCE\x91\nb\xCE\x91", "1:3 2:2 "},
+        {"pair reported at its base", "\xD0\xB8\xD0\xB8\xCC\x86", "1:2 "},
+        {"each invalid byte counts one", "\xE1\xB4" "a\xC0\x80\xCE\x91", "1:6 "},
+        {"four-byte character counts one", "\xF0\x9F\x98\x80\xCE\x91", "1:2 "},
+        {"utf-16: pair counts one, lone surrogate two", utf16le(u"\U0001F600\xD800\u0391\n\u0391"),
+         "1:4 2:1 "},
+    };
+    for (const Case& c : cases) {
+        for (size_t piece : {size_t{1}, RepairStream::piece_size}) {
+            Recorder recorder;
+            repaired(c.input, piece, &recorder);
+            EXPECT_EQ(recorder.places, c.places) << c.name << ", pieces of " << piece;
+        }
+    }
+}
+
+TEST(RepairStream, ChangedOnlyWhenSomethingWasRepaired)
+{
+    RepairStream clean;
+    std::string text = "\xD0\x95\xCC\x88 \xCE\xB1";
+    text.copy(reinterpret_cast<char*>(clean.input_area()), text.size());
+    clean.repair(text.size(), true);
+    EXPECT_FALSE(clean.changed());
+
+    RepairStream cut;
+    cut.input_area()[0] = '\xCE';
+    cut.repair(1, false);
+    EXPECT_FALSE(cut.changed());
+    cut.input_area()[0] = '\x91';
+    cut.repair(1, true);
+    EXPECT_TRUE(cut.changed());
+}
