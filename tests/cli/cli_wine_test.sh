@@ -4,6 +4,8 @@
 # Cyrillic is repaired in place through the wide file API.
 # Usage: cli_wine_test.sh WINE_RUN PREFIX PROGRAM
 set -u
+# Wine turns the arguments' bytes into UTF-16 by the locale's character set.
+export LC_ALL=C.UTF-8
 run() { "$wine_run" "$prefix" "$program" "$@"; }
 wine_run=$1 prefix=$2 program=$3
 work=$(mktemp -d)
