@@ -9,8 +9,9 @@
 #include <cstdint>
 #include <string>
 
-// The program's path from the build (GLYPHMEND_EXE); a Unix path from the
-// cross build is turned into the drive Wine maps the root to.
+// The program's path: the environment's GLYPHMEND_EXE (a Windows path) when
+// set, else the build's; a Unix path from the cross build is turned into the
+// drive Wine maps the root to.
 std::wstring glyphmend_path();
 
 // Replaces the clipboard's content by `text` as CF_UNICODETEXT. False when
