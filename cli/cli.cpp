@@ -177,7 +177,8 @@ std::string code_and_name(char32_t code)
 // "U+0043 LATIN CAPITAL LETTER C -> U+0421 CYRILLIC CAPITAL LETTER ES in "Cлово"".
 std::string describe_twin(const TwinFinding& twin)
 {
-    return code_and_name(twin.twin) + " -> " + code_and_name(twin.letter) + " in \"" +
+    std::string mark = twin.mark ? " + " + code_and_name(twin.mark) : "";
+    return code_and_name(twin.twin) + mark + " -> " + code_and_name(twin.letter) + " in \"" +
            std::string(twin.word, twin.word_size) + '"';
 }
 

@@ -26,6 +26,8 @@ struct TwinFinding {
     uint64_t line;
     uint64_t column;
     char32_t twin;       // the Latin or Greek letter
+    char32_t mark;       // 0, or the mark that makes one letter with it
+                         // (e + U+0308 becomes ё)
     char32_t letter;     // the Cyrillic letter it becomes
     const char* word;    // the word as it was read, in UTF-8; valid during
     size_t word_size;    // the call only

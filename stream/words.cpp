@@ -203,6 +203,17 @@ struct Utf16 {
     }
 };
 
+// The two-unit row whose search is `first` and then `second`, or -1.
+int pair_row(char32_t first, char32_t second)
+{
+    for (size_t row = 0; row < fix_count; ++row) {
+        const char16_t* search = letter_fixes[row].search;
+        if (search[1] && search[0] == first && search[1] == second)
+            return static_cast<int>(row);
+    }
+    return -1;
+}
+
 bool is_word_character(char32_t code) { return letter_kind(code) != LetterKind::other; }
 
 // Where the run of letters and marks from `at` ends, before `end`.
@@ -378,12 +389,16 @@ void WordStage::repair_words(const uint8_t* text, size_t from, size_t settled)
     }
 }
 
+// A twin's Cyrillic letter with the mark after it may make a search of the
+// letter table (e + U+0308 becomes е + U+0308, which is ё): then the row's
+// letter is written, as a second run would have it, so a run over repaired
+// text changes nothing.
 template <class Codec>
 void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end)
 {
     const std::string word = sink_ ? word_as_read<Codec>(text, start, end) : std::string();
     copy_out(text, start);
-    char32_t code = 0;
+    char32_t code = 0, next = 0;
     for (size_t at = start, size; at < end; at += size) {
         size = Codec::decode(text + at, text + end, code);
         char32_t letter = cyrillic_twin(code);
@@ -392,9 +407,16 @@ void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end)
             out_size_ += size;
             continue;
         }
+        size_t next_size = at + size < end ? Codec::decode(text + at + size, text + end, next) : 0;
+        int row = next_size ? pair_row(letter, next) : -1;
+        TwinRepair repair{code, 0, letter};
+        if (row >= 0) {
+            repair = {code, next, letter_fixes[row].replacement[0]};
+            size += next_size;
+        }
         if (sink_)
-            report_twin(text, at, code, word);
-        out_size_ += Codec::put(letter, out_.get() + out_size_);
+            report_twin(text, at, repair, word);
+        out_size_ += Codec::put(repair.letter, out_.get() + out_size_);
     }
     copied_ = end;
     changed_ = true;
@@ -424,14 +446,16 @@ std::string WordStage::word_as_read(const uint8_t* text, size_t start, size_t en
 
 // The letter table's findings before the twin are reported first; the two-
 // unit ones in its line shift its column back to where it was read.
-void WordStage::report_twin(const uint8_t* text, size_t at, char32_t twin, const std::string& word)
+void WordStage::report_twin(const uint8_t* text, size_t at, const TwinRepair& repair,
+                            const std::string& word)
 {
     uint64_t offset = text_offset_ + at;
     pass_findings_before(offset);
     track_to(text, offset);
     uint64_t line = tracker_->line();
     uint64_t column = tracker_->next_column() + (pairs_line_ == line ? pairs_ : 0);
-    sink_->found_twin({line, column, twin, cyrillic_twin(twin), word.data(), word.size()});
+    sink_->found_twin(
+        {line, column, repair.twin, repair.mark, repair.letter, word.data(), word.size()});
 }
 
 void WordStage::pass_findings_before(uint64_t offset)

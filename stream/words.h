@@ -61,7 +61,13 @@ private:
     void rewrite_word(const uint8_t* text, size_t start, size_t end);
     template <class Codec>
     std::string word_as_read(const uint8_t* text, size_t start, size_t end);
-    void report_twin(const uint8_t* text, size_t at, char32_t twin, const std::string& word);
+    struct TwinRepair {
+        char32_t twin;
+        char32_t mark;
+        char32_t letter;
+    };
+    void report_twin(const uint8_t* text, size_t at, const TwinRepair& repair,
+                     const std::string& word);
     void pass_findings_before(uint64_t offset);
     void track_to(const uint8_t* text, uint64_t offset);
     void copy_out(const uint8_t* text, size_t end);
