@@ -338,19 +338,32 @@ size_t WordStage::run(const uint8_t* text, size_t size, bool last)
     if (in_long_run_) {
         from = letters_end<Codec>(text, 0, cut);
         if (from == cut && !last)
-            return cut;
+            return carried_word_ = 0, cut;
         in_long_run_ = false;
     }
     size_t settled = cut;
     if (!last) {
-        size_t start = word_start<Codec>(text, from, cut);
+        size_t start = trailing_run_start<Codec>(text, from, cut);
         if (cut - start > word_limit_)
             in_long_run_ = true;
         else
             settled = start;
     }
+    carried_word_ = cut - settled;
     repair_words<Codec>(text, from, settled);
     return settled;
+}
+
+// Where the run of letters and marks that ends at `cut` starts. The word
+// carried from the last piece is known to be letters, so it is walked on
+// from rather than back over: a long word arriving a byte at a time costs
+// no more than once over.
+template <class Codec>
+size_t WordStage::trailing_run_start(const uint8_t* text, size_t from, size_t cut) const
+{
+    if (carried_word_ && letters_end<Codec>(text, carried_word_, cut) == cut)
+        return 0;
+    return word_start<Codec>(text, from, cut);
 }
 
 // Where the run of letters and marks that ends at `at` starts, no earlier

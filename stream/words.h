@@ -54,6 +54,8 @@ private:
     template <class Codec>
     size_t run(const uint8_t* text, size_t size, bool last);
     template <class Codec>
+    size_t trailing_run_start(const uint8_t* text, size_t from, size_t cut) const;
+    template <class Codec>
     size_t word_start(const uint8_t* text, size_t floor, size_t at) const;
     template <class Codec>
     void repair_words(const uint8_t* text, size_t from, size_t settled);
@@ -87,6 +89,7 @@ private:
     bool in_long_run_ = false;
     const uint8_t* carry_ = nullptr;
     size_t carried_ = 0;
+    size_t carried_word_ = 0;  // the carry's first bytes: letters of a word
     uint64_t handed_ = 0;       // bytes handed to take() so far
     uint64_t text_offset_ = 0;  // where the current text starts in the whole
     // Rewritten text, used only once a piece has a word to change.
