@@ -383,6 +383,8 @@ size_t WordStage::word_start(const uint8_t* text, size_t floor, size_t at) const
     return start;
 }
 
+// Judges each word in [from, settled) that has a byte a twin may start with,
+// and rewrites those that change; words without one are never decoded.
 template <class Codec>
 void WordStage::repair_words(const uint8_t* text, size_t from, size_t settled)
 {
