@@ -27,6 +27,9 @@ const char usage[] =
     "                  files that need none are not touched\n"
     "  -c, --check     change nothing; print PATH:LINE:COLUMN and the repair\n"
     "                  for each look-alike\n"
+    "      --words     also repair Latin letters and Greek omicron that stand\n"
+    "                  for Cyrillic ones inside Cyrillic words (\"C\xD0\xBB\xD0\xBE\xD0\xB2\xD0\xBE\"); a word\n"
+    "                  with any other foreign letter stays as it is\n"
     "  -h, --help      show this help and exit\n"
     "      --version   show the version and exit\n"
     "\n"
@@ -41,6 +44,7 @@ enum class Mode { filter, in_place, check };
 
 struct Options {
     Mode mode = Mode::filter;
+    bool words = false;
     bool help = false;
     bool version = false;
     std::vector<Argument> files;
@@ -57,6 +61,8 @@ bool take_long_option(const std::string& name, Options& options, bool& in_place,
         in_place = true;
     else if (name == "--check")
         check = true;
+    else if (name == "--words")
+        options.words = true;
     else if (name == "--help")
         options.help = true;
     else if (name == "--version")
@@ -168,6 +174,14 @@ std::string code_and_name(char32_t code)
     return number + std::string(name ? name : "");
 }
 
+// "U+0043 LATIN CAPITAL LETTER C -> U+0421 CYRILLIC CAPITAL LETTER ES in "Cлово"".
+std::string describe_twin(const TwinFinding& twin)
+{
+    std::string mark = twin.mark ? " + " + code_and_name(twin.mark) : "";
+    return code_and_name(twin.twin) + mark + " -> " + code_and_name(twin.letter) + " in \"" +
+           std::string(twin.word, twin.word_size) + '"';
+}
+
 // "U+0438 CYRILLIC SMALL LETTER I + U+0306 COMBINING BREVE -> U+0439 ...".
 std::string describe_fix(const LetterFix& fix)
 {
@@ -185,10 +199,11 @@ public:
 
     void found(const Finding& finding) override
     {
-        lines_ += path_ + ':' + std::to_string(finding.line) + ':' +
-                  std::to_string(finding.column) + ": " + describe_fix(letter_fixes[finding.row]) +
-                  '\n';
-        ++count_;
+        add(finding.line, finding.column, describe_fix(letter_fixes[finding.row]));
+    }
+    void found_twin(const TwinFinding& finding) override
+    {
+        add(finding.line, finding.column, describe_twin(finding));
     }
     bool flush(std::string& error)
     {
@@ -200,6 +215,13 @@ public:
     uint64_t count() const { return count_; }
 
 private:
+    void add(uint64_t line, uint64_t column, const std::string& repair)
+    {
+        lines_ += path_ + ':' + std::to_string(line) + ':' + std::to_string(column) + ": " +
+                  repair + '\n';
+        ++count_;
+    }
+
     const std::string& path_;
     std::string lines_;
     uint64_t count_ = 0;
@@ -250,7 +272,7 @@ private:
 
     void filter(const Argument& file, Source& source)
     {
-        RepairStream stream;
+        RepairStream stream(nullptr, options_.words);
         std::string error, write_error;
         bool read = pump(source.file(), stream, [&](ByteSpan bytes) {
             return write_all(standard_output, bytes.data, bytes.size, write_error);
@@ -265,7 +287,7 @@ private:
     {
         constexpr size_t flush_size = 64 * 1024;
         CheckPrinter printer(file.shown);
-        RepairStream stream(&printer);
+        RepairStream stream(&printer, options_.words);
         std::string error, write_error;
         bool read = pump(source.file(), stream, [&](ByteSpan) {
             return printer.waiting() < flush_size || printer.flush(write_error);
@@ -289,7 +311,7 @@ private:
         std::string error;
         bool needs_repair = false;
         {
-            RepairStream probe;
+            RepairStream probe(nullptr, options_.words);
             bool read = pump(source.file(), probe, [&](ByteSpan) { return !probe.changed(); }, error);
             if (!read)
                 return trouble(file, error);
@@ -300,7 +322,7 @@ private:
         Rewrite rewrite;
         if (!rewind_file(source.file(), error) || !rewrite.begin(file.native, source.file(), error))
             return trouble(file, error);
-        RepairStream stream;
+        RepairStream stream(nullptr, options_.words);
         std::string write_error;
         bool read = pump(source.file(), stream, [&](ByteSpan bytes) {
             return write_all(rewrite.file(), bytes.data, bytes.size, write_error);

@@ -3,17 +3,7 @@
 
 #include <cstring>
 
-namespace {
-
-struct LeadRule {
-    uint32_t needed;  // continuation bytes after the lead; 0: invalid as a lead
-    uint8_t low;      // range of the first continuation byte
-    uint8_t high;
-};
-
-// Well-formed UTF-8: no overlong forms, no encoded surrogates, nothing above
-// U+10FFFF.
-LeadRule lead_rule(uint8_t byte)
+LeadRule utf8_lead_rule(uint8_t byte)
 {
     if (byte >= 0xC2 && byte <= 0xDF)
         return {1, 0x80, 0xBF};
@@ -31,8 +21,6 @@ LeadRule lead_rule(uint8_t byte)
         return {3, 0x80, 0x8F};
     return {0, 0, 0};
 }
-
-}  // namespace
 
 void PositionTracker::advance(const uint8_t* bytes, size_t size)
 {
@@ -79,7 +67,7 @@ void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
             drop_waiting();  // the byte is looked at again as a start
         }
         ++p;
-        LeadRule rule = lead_rule(byte);
+        LeadRule rule = utf8_lead_rule(byte);
         if (rule.needed == 0) {
             ++counted_;  // ASCII, or an invalid byte counting one
             continue;

@@ -8,6 +8,16 @@
 #include <cstddef>
 #include <cstdint>
 
+struct LeadRule {
+    uint32_t needed;  // continuation bytes after the lead; 0: invalid as a lead
+    uint8_t low;      // range of the first continuation byte
+    uint8_t high;
+};
+
+// What a UTF-8 lead byte asks of the bytes after it in well-formed UTF-8:
+// no overlong forms, no encoded surrogates, nothing above U+10FFFF.
+LeadRule utf8_lead_rule(uint8_t byte);
+
 class PositionTracker {
 public:
     explicit PositionTracker(TextEncoding encoding) : encoding_(encoding) {}

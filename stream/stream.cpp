@@ -7,6 +7,7 @@
 
 #include "stream/fixes.h"
 #include "stream/position.h"
+#include "stream/words.h"
 
 #include <cstring>
 
@@ -118,20 +119,28 @@ int utf16_fix_at(const uint8_t* from, const uint8_t* key)
 
 }  // namespace
 
-RepairStream::RepairStream(FindingSink* sink)
-    : buffer_(new uint8_t[hold_limit + piece_size]), sink_(sink)
+RepairStream::RepairStream(FindingSink* sink, bool words, size_t word_limit)
+    : words_(words ? new WordStage(sink, word_limit, hold_limit + piece_size) : nullptr),
+      front_(words ? WordStage::most_carried(word_limit) : 0),
+      buffer_(new uint8_t[front_ + hold_limit + piece_size]),
+      sink_(sink)
 {
 }
 
 RepairStream::~RepairStream() = default;
 
+bool RepairStream::changed() const { return changed_ || (words_ && words_->changed()); }
+
+// The words that wait go first, since the held bytes move over them.
 uint8_t* RepairStream::input_area()
 {
+    if (words_)
+        words_->move_carry(text());
     if (held_from_) {
-        std::memmove(buffer_.get(), buffer_.get() + held_from_, held_);
+        std::memmove(text(), text() + held_from_, held_);
         held_from_ = 0;
     }
-    return buffer_.get() + held_;
+    return text() + held_;
 }
 
 ByteSpan RepairStream::repair(size_t size, bool last)
@@ -141,7 +150,7 @@ ByteSpan RepairStream::repair(size_t size, bool last)
     read_ = written_ = 0;
     if (!encoding_known_ && !settle_encoding(end, last)) {
         held_ = end;
-        return {buffer_.get(), 0};
+        return {text(), 0};
     }
     size_t scanned;
     switch (encoding_) {
@@ -158,14 +167,16 @@ ByteSpan RepairStream::repair(size_t size, bool last)
     take_rest(scanned);
     held_ = end - scanned;
     held_from_ = held_ ? scanned : 0;
-    return {buffer_.get(), written_};
+    if (words_)
+        return words_->take(text(), written_, last);
+    return {text(), written_};
 }
 
 // Reads the encoding from the first bytes once three are in (or the text is
 // shorter); the BOM is passed on but never scanned or counted.
 bool RepairStream::settle_encoding(size_t size, bool last)
 {
-    const uint8_t* p = buffer_.get();
+    const uint8_t* p = text();
     if (size < sizeof utf8_bom && !last && (size == 0 || p[0] == 0xEF || p[0] == 0xFF || p[0] == 0xFE))
         return false;
     size_t bom = 0;
@@ -179,6 +190,8 @@ bool RepairStream::settle_encoding(size_t size, bool last)
     encoding_known_ = true;
     if (sink_)
         tracker_.reset(new PositionTracker(encoding_));
+    if (words_)
+        words_->start(encoding_, bom);
     read_ = written_ = bom;
     return true;
 }
@@ -186,7 +199,7 @@ bool RepairStream::settle_encoding(size_t size, bool last)
 // Returns where the scan stopped: bytes from there on wait for the next piece.
 size_t RepairStream::repair_utf8(size_t end, bool last)
 {
-    const uint8_t* base = buffer_.get();
+    const uint8_t* base = text();
     size_t stop = last ? end : end - utf8_tail_to_hold(base + read_, base + end);
     for (size_t at = read_; at < stop;) {
         const uint8_t* key = find_key_byte(base + at, base + stop);
@@ -208,7 +221,7 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
 template <bool big_endian>
 size_t RepairStream::repair_utf16(size_t end, bool last)
 {
-    const uint8_t* base = buffer_.get();
+    const uint8_t* base = text();
     size_t stop = read_ + (end - read_) / 2 * 2;
     if (!last && stop > read_ && starts_pair(unit_at<big_endian>(base + stop - 2)))
         stop -= 2;
@@ -229,14 +242,19 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
 
 // Moves the bytes between the last look-alike and this one behind the
 // repaired text, then writes the replacement for [start, end). The finding
-// is counted before either write reaches its bytes.
+// is counted before either write reaches its bytes; with the word rule it
+// waits in the word stage until no twin can come before it.
 void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* replacement,
                             size_t replacement_size)
 {
-    uint8_t* base = buffer_.get();
+    uint8_t* base = text();
     if (tracker_) {
         tracker_->advance(base + read_, start - read_);
-        sink_->found({tracker_->line(), tracker_->next_column(), row});
+        Finding finding{tracker_->line(), tracker_->next_column(), row};
+        if (words_)
+            words_->row_found(finding, written_ + (start - read_));
+        else
+            sink_->found(finding);
         tracker_->advance(base + start, end - start);
     }
     if (written_ != read_)
@@ -250,7 +268,7 @@ void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* re
 
 void RepairStream::take_rest(size_t end)
 {
-    uint8_t* base = buffer_.get();
+    uint8_t* base = text();
     if (tracker_)
         tracker_->advance(base + read_, end - read_);
     if (written_ != read_)

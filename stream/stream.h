@@ -21,16 +21,31 @@ struct Finding {
     int row;          // its row in letter_fixes
 };
 
-// Told of every look-alike, in text order.
+// With the word rule: one twin in a word that changes, where it was read.
+struct TwinFinding {
+    uint64_t line;
+    uint64_t column;
+    char32_t twin;       // the Latin or Greek letter
+    char32_t mark;       // 0, or the mark that makes one letter with it
+                         // (e + U+0308 becomes ё)
+    char32_t letter;     // the Cyrillic letter it becomes
+    const char* word;    // the word as it was read, in UTF-8; valid during
+    size_t word_size;    // the call only
+};
+
+// Told of every look-alike, in text order: the letter table's and the
+// twins interleaved by where they were read.
 class FindingSink {
 public:
     virtual void found(const Finding& finding) = 0;
+    virtual void found_twin(const TwinFinding& finding) = 0;
 
 protected:
     ~FindingSink() = default;
 };
 
 class PositionTracker;
+class WordStage;
 
 struct ByteSpan {
     const uint8_t* data;
@@ -42,9 +57,15 @@ public:
     // The most bytes one piece may hold.
     static constexpr size_t piece_size = 256 * 1024;
 
+    // With the word rule, a run of letters longer than this many bytes
+    // passes through unchanged, so that memory stays bounded.
+    static constexpr size_t longest_word = 64 * 1024;
+
     // With a sink, every look-alike is also reported; the repair runs either
-    // way. The sink must outlive the stream.
-    explicit RepairStream(FindingSink* sink = nullptr);
+    // way. The sink must outlive the stream. With `words`, the word rule
+    // follows the letter table's repairs; a shorter word limit is for tests.
+    explicit RepairStream(FindingSink* sink = nullptr, bool words = false,
+                          size_t word_limit = longest_word);
     ~RepairStream();
     RepairStream(const RepairStream&) = delete;
     RepairStream& operator=(const RepairStream&) = delete;
@@ -54,11 +75,12 @@ public:
     // Repairs the `size` bytes just put into input_area; `last` says no more
     // input follows (size may then be 0). Returns the bytes that are now
     // final, valid until the next input_area call. Up to three bytes that
-    // may begin a look-alike wait for the next piece.
+    // may begin a look-alike wait for the next piece, and with the word rule
+    // a word that may go on.
     ByteSpan repair(size_t size, bool last);
 
     // Whether anything was repaired so far.
-    bool changed() const { return changed_; }
+    bool changed() const;
     // The text's encoding, as its first bytes tell it.
     TextEncoding encoding() const { return encoding_; }
 
@@ -70,7 +92,10 @@ private:
     void take_fix(size_t start, size_t end, int row, const uint8_t* replacement,
                   size_t replacement_size);
     void take_rest(size_t end);
+    uint8_t* text() { return buffer_.get() + front_; }
 
+    std::unique_ptr<WordStage> words_;  // only with the word rule
+    size_t front_;                      // room for the words that wait
     std::unique_ptr<uint8_t[]> buffer_;
     std::unique_ptr<PositionTracker> tracker_;  // only with a sink
     FindingSink* sink_;

@@ -16,6 +16,7 @@ public:
     {
         places += std::to_string(finding.line) + ':' + std::to_string(finding.column) + ' ';
     }
+    void found_twin(const TwinFinding&) override {}
     std::string places;
 };
 

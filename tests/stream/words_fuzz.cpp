@@ -1,0 +1,275 @@
+// The stream with the word rule against a plain whole-text model of it, on
+// any bytes cut into pieces in any way: the letter table's rows, then each
+// word judged whole, then the rows once more over the result (which only a
+// twin e before U+0308 can meet). Output, findings and the changed flag must
+// agree, and a second run must change nothing. Small word limits make runs
+// longer than the limit, and words cut between pieces, common.
+#include "app/letter_table.h"
+#include "stream/stream.h"
+#include "stream/words.h"
+#include "tests/fuzz_input.h"
+#include "tests/stream/text_model.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace text_model;
+
+// The twins as the rule's table states them.
+const char32_t TWINS[][2] = {
+    {U'A', 0x410}, {U'B', 0x412}, {U'C', 0x421}, {U'E', 0x415}, {U'H', 0x41D},
+    {U'K', 0x41A}, {U'M', 0x41C}, {U'O', 0x41E}, {U'P', 0x420}, {U'T', 0x422},
+    {U'X', 0x425}, {U'Y', 0x423}, {U'a', 0x430}, {U'c', 0x441}, {U'e', 0x435},
+    {U'o', 0x43E}, {U'p', 0x440}, {U'x', 0x445}, {U'y', 0x443}, {0x3BF, 0x43E},
+};
+
+char32_t twin_letter(int32_t code)
+{
+    for (const auto& twin : TWINS) {
+        if (int32_t(twin[0]) == code)
+            return twin[1];
+    }
+    return 0;
+}
+
+// One character of the repaired text.
+struct Piece {
+    int32_t code;    // < 0: a byte not valid in the encoding, kept as read
+    size_t first;    // the input tokens it comes from
+    size_t last;
+    int row = -1;    // the letter table's row that made it
+    int32_t twin = 0, mark = 0;
+    size_t word_first = 0, word_last = 0;  // with a twin: the word's tokens
+};
+
+bool is_word_piece(const Piece& piece)
+{
+    return piece.code >= 0 && letter_kind(char32_t(piece.code)) != LetterKind::other;
+}
+
+// The rows over the pieces, tried at each in the table's order.
+std::vector<Piece> apply_rows(const std::vector<Piece>& in, bool first_pass)
+{
+    std::vector<Piece> out;
+    for (size_t i = 0; i < in.size(); ++i) {
+        Piece piece = in[i];
+        for (int row = 0; row < 19; ++row) {
+            const char16_t* search = letter_fixes[row].search;
+            bool pair = search[1] != 0;
+            if (in[i].code != search[0] || (pair && (i + 1 >= in.size() || in[i + 1].code != search[1])))
+                continue;
+            piece.code = letter_fixes[row].replacement[0];
+            if (first_pass) {
+                piece.row = row;
+            } else if (pair) {
+                piece.mark = in[i + 1].code;  // only a repaired twin may meet a row now
+            }
+            if (pair)
+                piece.last = in[++i].last;
+            break;
+        }
+        out.push_back(piece);
+    }
+    return out;
+}
+
+size_t encoded_size(const Piece& piece, int encoding)
+{
+    if (piece.code < 0)
+        return 1;
+    Bytes bytes;
+    put_code(bytes, uint32_t(piece.code), encoding);
+    return bytes.size();
+}
+
+bool word_changes(const std::vector<Piece>& pieces, size_t start, size_t end)
+{
+    bool cyrillic = false, twin = false;
+    for (size_t i = start; i < end; ++i) {
+        char32_t code = char32_t(pieces[i].code);
+        if (letter_kind(code) != LetterKind::letter)
+            continue;
+        if (code >= 0x400 && code <= 0x52F)
+            cyrillic = true;
+        else if (twin_letter(int32_t(code)))
+            twin = true;
+        else
+            return false;
+    }
+    return cyrillic && twin;
+}
+
+void apply_words(std::vector<Piece>& pieces, int encoding, size_t limit)
+{
+    for (size_t start = 0; start < pieces.size();) {
+        size_t end = start, bytes = 0;
+        while (end < pieces.size() && is_word_piece(pieces[end]))
+            bytes += encoded_size(pieces[end++], encoding);
+        if (end > start && bytes <= limit && word_changes(pieces, start, end)) {
+            for (size_t i = start; i < end; ++i) {
+                if (char32_t letter = twin_letter(pieces[i].code)) {
+                    pieces[i].twin = pieces[i].code;
+                    pieces[i].code = int32_t(letter);
+                    pieces[i].word_first = pieces[start].first;
+                    pieces[i].word_last = pieces[end - 1].last;
+                }
+            }
+        }
+        start = end > start ? end : start + 1;
+    }
+}
+
+// A finding of either kind: row >= 0 for the letter table's, else a twin's.
+struct Found {
+    uint64_t line, column;
+    int row;
+    char32_t twin, mark, letter;
+    std::string word;
+    bool operator==(const Found& o) const
+    {
+        return line == o.line && column == o.column && row == o.row && twin == o.twin &&
+               mark == o.mark && letter == o.letter && word == o.word;
+    }
+};
+
+struct Expected {
+    Bytes output;
+    std::vector<Found> findings;
+};
+
+Expected expected(const Bytes& text, size_t limit)
+{
+    const Text t = tokenize(text);
+    std::vector<uint64_t> lines, columns;
+    uint64_t line = 1, column = 0;
+    std::vector<Piece> pieces;
+    for (size_t i = 0; i < t.tokens.size(); ++i) {
+        lines.push_back(line), columns.push_back(++column);
+        if (t.tokens[i].code == '\n')
+            ++line, column = 0;
+        pieces.push_back({t.tokens[i].code, i, i + 1});
+    }
+    pieces = apply_rows(pieces, true);
+    apply_words(pieces, t.encoding, limit);
+    pieces = apply_rows(pieces, false);
+
+    Expected e{text.substr(0, t.bom), {}};
+    for (const Piece& piece : pieces) {
+        const Token& token = t.tokens[piece.first];
+        if (piece.code < 0)
+            e.output += text.substr(token.at, token.size);
+        else
+            put_code(e.output, uint32_t(piece.code), t.encoding);
+        Found found{lines[piece.first], columns[piece.first], piece.row, 0, 0, 0, ""};
+        if (piece.twin) {
+            found.twin = char32_t(piece.twin), found.mark = char32_t(piece.mark);
+            found.letter = char32_t(piece.code);
+            for (size_t i = piece.word_first; i < piece.word_last; ++i)
+                put_code(found.word, uint32_t(t.tokens[i].code), 0);
+        }
+        if (piece.row >= 0 || piece.twin)
+            e.findings.push_back(found);
+    }
+    return e;
+}
+
+class Collector : public FindingSink {
+public:
+    void found(const Finding& f) override
+    {
+        findings.push_back({f.line, f.column, f.row, 0, 0, 0, ""});
+    }
+    void found_twin(const TwinFinding& f) override
+    {
+        findings.push_back(
+            {f.line, f.column, -1, f.twin, f.mark, f.letter, std::string(f.word, f.word_size)});
+    }
+    std::vector<Found> findings;
+};
+
+Bytes stream_through(const Bytes& text, std::mt19937& cuts, size_t largest, size_t limit,
+                     FindingSink* sink, bool& changed)
+{
+    RepairStream stream(sink, true, limit);
+    Bytes out;
+    size_t at = 0;
+    bool last = false;
+    while (!last) {
+        size_t size = std::min<size_t>(cuts() % (largest + 1), text.size() - at);
+        std::memcpy(stream.input_area(), text.data() + at, size);
+        at += size;
+        last = at == text.size() && (size == 0 || cuts() % 2);
+        ByteSpan final = stream.repair(size, last);
+        out.append(reinterpret_cast<const char*>(final.data), final.size);
+    }
+    changed = stream.changed();
+    return out;
+}
+
+// Letters, twins, other scripts, marks, separators and broken bytes.
+const char* const FRAGMENTS[] = {
+    "\xD0\xBB", "\xD0\xBE", "\xD0\xA8", "\xD1\x8B", "\xD0\xB8", "\xD0\xB5", "\xD0\x98",
+    "C", "O", "P", "X", "a", "e", "o", "p", "y", "\xCE\xBF", "e\xCC\x88", "i", "W", "h",
+    "3", "-", " ", "'", "\n", "\r", "\xCC\x81", "\xCC\x86", "\xCC\x88", "\xD2\x83", "\xD2\x82",
+    "\xCE\x91", "\xCE\x9F", "\xE1\xB4\x8F", "\xCE\xB1", "\xCE\x87", "\xF0\x90\x90\x80",
+    "\xF0\x9F\x98\x80", "\xCE", "\xD0", "\xC0\x80", "\xED\xA0\x80", "\x00",
+};
+constexpr uint32_t FRAGMENT_COUNT = sizeof FRAGMENTS / sizeof FRAGMENTS[0];
+
+// The fragment in the chosen encoding; UTF-16 gets a lone surrogate for
+// each invalid byte.
+Bytes encoded(const char* fragment, int encoding)
+{
+    Bytes utf8(fragment, fragment[0] ? std::strlen(fragment) : 1);
+    if (encoding == 0)
+        return utf8;
+    Bytes out;
+    for (const Token& token : tokenize(utf8).tokens) {
+        if (token.code >= 0)
+            put_code(out, uint32_t(token.code), encoding);
+        else
+            out += encoding == 1 ? Bytes("\x00\xDC", 2) : Bytes("\xDC\x00", 2);
+    }
+    return out;
+}
+
+Bytes make_text(FuzzInput& in)
+{
+    static const char* const BOMS[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
+    uint32_t kind = in.below(4);
+    int encoding = kind < 2 ? 0 : int(kind - 1);
+    Bytes text = BOMS[kind];
+    for (uint32_t count = in.below(600); count > 0; --count) {
+        uint32_t pick = in.below(FRAGMENT_COUNT + 1);
+        text += pick < FRAGMENT_COUNT ? encoded(FRAGMENTS[pick], encoding) : Bytes(1, char(in.byte()));
+    }
+    return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    FuzzInput in(data, size);
+    static const size_t LARGEST[] = {1, 2, 3, 5, 17, RepairStream::piece_size};
+    static const size_t LIMITS[] = {2, 5, 12, 40, RepairStream::longest_word};
+    std::mt19937 cuts(in.below(65536));
+    size_t largest = LARGEST[in.below(6)];
+    size_t limit = LIMITS[in.below(5)];
+    const Bytes text = make_text(in);
+
+    const Expected e = expected(text, limit);
+    Collector collector;
+    bool changed = false;
+    if (stream_through(text, cuts, largest, limit, &collector, changed) != e.output ||
+        changed != (e.output != text) || !(collector.findings == e.findings))
+        std::abort();
+    if (stream_through(e.output, cuts, largest, limit, nullptr, changed) != e.output || changed)
+        std::abort();  // a second run changed something
+    return 0;
+}

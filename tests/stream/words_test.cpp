@@ -1,0 +1,168 @@
+// The word rule on the cases that pin it, and on text built from a Russian
+// dictionary: damaged words come back exactly, undamaged mixed text stays.
+#include "stream/stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The text through the stream in pieces of `piece` bytes.
+std::string repaired(const std::string& text, bool words, size_t piece, bool* changed = nullptr)
+{
+    RepairStream stream(nullptr, words);
+    std::string out;
+    for (size_t at = 0; at <= text.size(); at += piece) {
+        size_t size = std::min(piece, text.size() - at);
+        std::memcpy(stream.input_area(), text.data() + at, size);
+        ByteSpan final = stream.repair(size, at + piece > text.size());
+        out.append(reinterpret_cast<const char*>(final.data), final.size);
+    }
+    if (changed)
+        *changed = stream.changed();
+    return out;
+}
+
+std::string utf16le(const std::u16string& text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text)
+        bytes += char(unit & 0xFF), bytes += char(unit >> 8);
+    return bytes;
+}
+
+struct WordCase {
+    const char* input;
+    const char* output;
+    const char* without = nullptr;  // without the rule, when not the input
+};
+
+const WordCase word_cases[] = {
+    {"Cлово", "Слово"},
+    {"XOPOШO", "ХОРОШО"},
+    {"пpивeт", "привет"},
+    {"iPhoneы", "iPhoneы"},
+    {"Wi-Fi", "Wi-Fi"},
+    {"3aяц", "3аяц"},
+    {"мoй\u0301", "мой\u0301"},
+    {"Coca-Колa", "Coca-Кола"},
+    {"\u03BFкн\u03BF", "окно"},
+    {"Coca", "Coca"},                          // no Cyrillic letter
+    {"\u0391\u03BFрта", "Аорта", "А\u03BFрта"},  // a Greek capital counts once the rows made it Cyrillic
+    {"пe\u0308с", "пёс"},                      // the twin e and its diaeresis make ё
+    {"к\u0483a", "к\u0483а"},                  // a Cyrillic mark is no letter, but in the word
+    {"a\u0482я", "a\u0482я"},                  // U+0482 is a sign, so "a" stands alone
+    {"Cлово\xFFo\xD0", "Слово\xFFo\xD0"},     // an invalid byte ends a word
+};
+
+TEST(WordRule, RepairsTheCasesOfTheRuleWholeAndCutIntoBytes)
+{
+    for (const WordCase& c : word_cases) {
+        for (size_t piece : {size_t(1), RepairStream::piece_size}) {
+            EXPECT_EQ(repaired(c.input, true, piece), c.output) << c.input << " in pieces of " << piece;
+        }
+        EXPECT_EQ(repaired(c.input, false, RepairStream::piece_size), c.without ? c.without : c.input)
+            << c.input << " without the rule";
+    }
+}
+
+TEST(WordRule, RepairsUtf16WordsInTheirOwnEncoding)
+{
+    EXPECT_EQ(repaired(utf16le(u"Cлово Wi-Fi"), true, 3), utf16le(u"Слово Wi-Fi"));
+}
+
+TEST(WordRule, LeavesRunsLongerThanTheLimitAsTheyAre)
+{
+    auto run_of = [](size_t bytes) { return "C" + std::string(bytes - 3, 'x') + "\xD1\x8B"; };
+    const std::string at_limit = run_of(RepairStream::longest_word);
+    const std::string over_limit = run_of(RepairStream::longest_word + 1);
+    std::string repaired_at_limit = "\xD0\xA1";
+    for (size_t i = 0; i < RepairStream::longest_word - 3; ++i)
+        repaired_at_limit += "\xD1\x85";
+    EXPECT_EQ(repaired(at_limit, true, 4096), repaired_at_limit + "\xD1\x8B");
+    EXPECT_EQ(repaired(over_limit + " Cлово", true, 4096), over_limit + " Слово");
+}
+
+// Cyrillic letters that have a twin, and the twins they are damaged into.
+const char* const damages[][2] = {
+    {"а", "a"}, {"с", "c"}, {"е", "e"}, {"о", "o"}, {"о", "\u03BF"}, {"р", "p"}, {"х", "x"},
+    {"у", "y"}, {"А", "A"}, {"В", "B"}, {"С", "C"}, {"Е", "E"},      {"Н", "H"}, {"К", "K"},
+    {"М", "M"}, {"О", "O"}, {"Р", "P"}, {"Т", "T"}, {"Х", "X"},      {"У", "Y"},
+};
+
+const char* const english[] = {"the", "iPhone", "Wi-Fi", "Moscow", "Peter", "Coca-Cola",
+                               "HTML", "OK", "Tokyo", "Apple", "café", "Zoë", "xyz"};
+
+std::vector<std::string> russian_words()
+{
+    std::ifstream dictionary("/usr/share/hunspell/ru_RU.dic");
+    std::vector<std::string> words;
+    std::string line;
+    std::getline(dictionary, line);  // the count
+    while (std::getline(dictionary, line)) {
+        std::string word = line.substr(0, line.find('/'));
+        // Only words of two-byte Cyrillic letters, which damaged() walks.
+        bool cyrillic = !word.empty() && word.size() % 2 == 0;
+        for (size_t at = 0; cyrillic && at < word.size(); at += 2) {
+            unsigned char lead = word[at], next = word[at + 1];
+            cyrillic = (lead == 0xD0 || lead == 0xD1) && next >= 0x80 && next <= 0xBF;
+        }
+        if (cyrillic)
+            words.push_back(word);
+    }
+    return words;
+}
+
+// Turns some letters of a word into twins, always leaving a Cyrillic one.
+std::string damaged(const std::string& word, std::mt19937& random)
+{
+    std::string out;
+    bool kept_cyrillic = false;
+    for (size_t at = 0; at < word.size(); at += 2) {
+        std::string letter = word.substr(at, 2);
+        const char* twin = nullptr;
+        for (const auto& damage : damages) {
+            if (letter == damage[0] && random() % 3 == 0)
+                twin = damage[1];
+        }
+        bool last = at + 2 >= word.size();
+        if (twin && (kept_cyrillic || !last))
+            out += twin;
+        else
+            out += letter, kept_cyrillic = true;
+    }
+    return out;
+}
+
+TEST(WordRule, RestoresDamagedDictionaryTextAndLeavesMixedTextAlone)
+{
+    const std::vector<std::string> words = russian_words();
+    ASSERT_GT(words.size(), 100000u) << "the Russian word list is missing (scripts/install-deps)";
+    std::mt19937 random(12);
+    std::string original, damaged_text;
+    for (int i = 0; i < 60000; ++i) {
+        std::string separator = i % 17 == 16 ? ".\n" : i % 5 == 4 ? ", " : " ";
+        if (i % 7 == 3) {
+            const char* word = english[random() % (sizeof english / sizeof english[0])];
+            original += word + separator, damaged_text += word + separator;
+            continue;
+        }
+        const std::string& word = words[random() % words.size()];
+        original += word + separator;
+        damaged_text += damaged(word, random) + separator;
+    }
+    ASSERT_NE(damaged_text, original);
+    for (size_t piece : {size_t(4093), RepairStream::piece_size}) {
+        bool changed = true;
+        EXPECT_EQ(repaired(damaged_text, true, piece), original);
+        EXPECT_EQ(repaired(original, true, piece, &changed), original);
+        EXPECT_FALSE(changed);
+    }
+}
+
+}  // namespace
