@@ -4,6 +4,7 @@
 # run under GNU parallel that equals a single one.
 # Usage: cli_test.sh PROGRAM SOURCE_DIR
 set -u
+. "$(cd "$(dirname "$0")" && pwd)/checks.sh"
 program=$1
 source_dir=$2
 work=$(mktemp -d)
@@ -16,14 +17,6 @@ cleanup() {
 trap cleanup EXIT
 cd "$work" || exit 2
 
-failures=0 checks=0
-check() {  # check NAME EXPECTED ACTUAL
-  checks=$((checks + 1))
-  if [ "$2" != "$3" ]; then
-    failures=$((failures + 1))
-    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-  fi
-}
 status_of() { "$@" >/dev/null 2>&1; echo $?; }
 
 # ---- the three forms and the exit statuses ---------------------------------
@@ -110,5 +103,4 @@ parallel --will-cite --pipe --block 1M -k "$program" < split.txt > parts.out
 check "parallel --pipe equals one run" "$(cksum < whole.out)" "$(cksum < parts.out)"
 check "parallel input was repaired" 1 "$(cmp -s split.txt whole.out; echo $?)"
 
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish cli_test

@@ -4,6 +4,7 @@
 # Cyrillic is repaired in place through the wide file API.
 # Usage: cli_wine_test.sh WINE_RUN PREFIX PROGRAM
 set -u
+. "$(cd "$(dirname "$0")" && pwd)/checks.sh"
 # Wine turns the arguments' bytes into UTF-16 by the locale's character set.
 export LC_ALL=C.UTF-8
 run() { "$wine_run" "$prefix" "$program" "$@"; }
@@ -12,14 +13,6 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 2
 
-failures=0 checks=0
-check() {  # check NAME EXPECTED ACTUAL
-  checks=$((checks + 1))
-  if [ "$2" != "$3" ]; then
-    failures=$((failures + 1))
-    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-  fi
-}
 
 printf 'ΑΒΓ ĸᴏʙ\na\r\nb\n' > piped.txt
 run < piped.txt > piped.out
@@ -36,5 +29,4 @@ check "in-place status" 0 "$?"
 check "in place, Cyrillic name" "$(printf 'Кот й\n')" "$(cat 'тест.txt')"
 check "no temporary file left" "checked.out piped.out piped.txt тест.txt" "$(ls | tr '\n' ' ' | sed 's/ $//')"
 
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish cli_wine_test

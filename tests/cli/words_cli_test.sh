@@ -3,19 +3,12 @@
 # lines with their words in text order, and a word cut between two reads.
 # Usage: words_cli_test.sh PROGRAM
 set -u
+. "$(cd "$(dirname "$0")" && pwd)/checks.sh"
 program=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 2
 
-failures=0 checks=0
-check() {  # check NAME EXPECTED ACTUAL
-  checks=$((checks + 1))
-  if [ "$2" != "$3" ]; then
-    failures=$((failures + 1))
-    printf 'FAIL %s\n  expected: %s\n  actual:   %s\n' "$1" "$2" "$3"
-  fi
-}
 
 check "filter repairs words" "Слово ХОРОШО iPhoneы Coca-Кола" \
   "$(printf 'Cлово XOPOШO iPhoneы Coca-Колa\n' | "$program" --words)"
@@ -50,5 +43,4 @@ head -c 262143 /dev/zero | tr '\0' ' ' > cut.txt
 printf 'Cлово\n' >> cut.txt
 check "a word cut between reads" "Слово" "$("$program" --words < cut.txt | tr -d ' ')"
 
-echo "words_cli_test: $((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish words_cli_test

@@ -129,37 +129,6 @@ const char* const FRAGMENTS[] = {
     "\xCE\xBF", "\xC4\xB8", "\xE1\xB4\x8F", "\xCA\x99", "\xD0\xBA", "\xF0\x9F\x98\x80",
     "\n", "\r", "a", "\xCE", "\xCC", "\xD0", "\xE1\xB4", "\xC0\x80", "\xED\xA0\x80", "\x00",
 };
-constexpr uint32_t FRAGMENT_COUNT = sizeof FRAGMENTS / sizeof FRAGMENTS[0];
-
-// The fragment in the chosen encoding: UTF-16 gets the same characters, a
-// stray byte for each invalid one, and now and then a lone surrogate.
-Bytes encoded(const char* fragment, int encoding)
-{
-    Bytes utf8(fragment, fragment[0] ? std::strlen(fragment) : 1);
-    if (encoding == 0)
-        return utf8;
-    Bytes out;
-    for (const Token& token : tokenize(utf8).tokens) {
-        if (token.code >= 0)
-            put_code(out, uint32_t(token.code), encoding);
-        else
-            out += encoding == 1 ? Bytes("\x00\xDC", 2) : Bytes("\xDC\x00", 2);
-    }
-    return out;
-}
-
-Bytes make_text(FuzzInput& in)
-{
-    static const char* const BOMS[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
-    uint32_t kind = in.below(4);
-    int encoding = kind < 2 ? 0 : int(kind - 1);
-    Bytes text = BOMS[kind];
-    for (uint32_t count = in.below(600); count > 0; --count) {
-        uint32_t pick = in.below(FRAGMENT_COUNT + 1);
-        text += pick < FRAGMENT_COUNT ? encoded(FRAGMENTS[pick], encoding) : Bytes(1, char(in.byte()));
-    }
-    return text;
-}
 
 bool same_findings(const std::vector<Finding>& a, const std::vector<Finding>& b)
 {
@@ -182,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const size_t LARGEST[] = {1, 2, 3, 5, 17, RepairStream::piece_size};
     std::mt19937 cuts(in.below(65536));
     size_t largest = LARGEST[in.below(6)];
-    const Bytes text = make_text(in);
+    const Bytes text = make_text(in, FRAGMENTS);
 
     const Text tokens = tokenize(text);
     const Bytes expected = expected_output(text, tokens);

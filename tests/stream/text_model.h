@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,39 @@ inline void put_code(Bytes& out, uint32_t code, int encoding)
         char high = char(units[i] >> 8), low = char(units[i]);
         out += encoding == 1 ? Bytes{low, high} : Bytes{high, low};
     }
+}
+
+// The fragment in the chosen encoding (0 UTF-8, 1 UTF-16LE, 2 UTF-16BE):
+// UTF-16 gets the same characters and a lone surrogate for each invalid byte.
+inline Bytes encoded(const char* fragment, int encoding)
+{
+    Bytes utf8(fragment, fragment[0] ? std::strlen(fragment) : 1);
+    if (encoding == 0)
+        return utf8;
+    Bytes out;
+    for (const Token& token : tokenize(utf8).tokens) {
+        if (token.code >= 0)
+            put_code(out, uint32_t(token.code), encoding);
+        else
+            out += encoding == 1 ? Bytes("\x00\xDC", 2) : Bytes("\xDC\x00", 2);
+    }
+    return out;
+}
+
+// A fuzzer-chosen text: a BOM or none, then up to 600 of the fragments (in
+// the BOM's encoding) or single bytes of any value.
+template <class Input, size_t count>
+Bytes make_text(Input& in, const char* const (&fragments)[count])
+{
+    static const char* const BOMS[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
+    uint32_t kind = in.below(4);
+    int encoding = kind < 2 ? 0 : int(kind - 1);
+    Bytes text = BOMS[kind];
+    for (uint32_t left = in.below(600); left > 0; --left) {
+        uint32_t pick = in.below(count + 1);
+        text += pick < count ? encoded(fragments[pick], encoding) : Bytes(1, char(in.byte()));
+    }
+    return text;
 }
 
 }  // namespace text_model

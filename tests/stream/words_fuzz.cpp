@@ -219,37 +219,6 @@ const char* const FRAGMENTS[] = {
     "\xCE\x91", "\xCE\x9F", "\xE1\xB4\x8F", "\xCE\xB1", "\xCE\x87", "\xF0\x90\x90\x80",
     "\xF0\x9F\x98\x80", "\xCE", "\xD0", "\xC0\x80", "\xED\xA0\x80", "\x00",
 };
-constexpr uint32_t FRAGMENT_COUNT = sizeof FRAGMENTS / sizeof FRAGMENTS[0];
-
-// The fragment in the chosen encoding; UTF-16 gets a lone surrogate for
-// each invalid byte.
-Bytes encoded(const char* fragment, int encoding)
-{
-    Bytes utf8(fragment, fragment[0] ? std::strlen(fragment) : 1);
-    if (encoding == 0)
-        return utf8;
-    Bytes out;
-    for (const Token& token : tokenize(utf8).tokens) {
-        if (token.code >= 0)
-            put_code(out, uint32_t(token.code), encoding);
-        else
-            out += encoding == 1 ? Bytes("\x00\xDC", 2) : Bytes("\xDC\x00", 2);
-    }
-    return out;
-}
-
-Bytes make_text(FuzzInput& in)
-{
-    static const char* const BOMS[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
-    uint32_t kind = in.below(4);
-    int encoding = kind < 2 ? 0 : int(kind - 1);
-    Bytes text = BOMS[kind];
-    for (uint32_t count = in.below(600); count > 0; --count) {
-        uint32_t pick = in.below(FRAGMENT_COUNT + 1);
-        text += pick < FRAGMENT_COUNT ? encoded(FRAGMENTS[pick], encoding) : Bytes(1, char(in.byte()));
-    }
-    return text;
-}
 
 }  // namespace
 
@@ -261,7 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::mt19937 cuts(in.below(65536));
     size_t largest = LARGEST[in.below(6)];
     size_t limit = LIMITS[in.below(5)];
-    const Bytes text = make_text(in);
+    const Bytes text = make_text(in, FRAGMENTS);
 
     const Expected e = expected(text, limit);
     Collector collector;
