@@ -89,6 +89,36 @@ constexpr KeyBytes make_utf8_keys()
 
 constexpr KeyBytes utf8_keys = make_utf8_keys();
 
+// The rows by their key byte, in table order within each key, so a key
+// byte leads straight to the few rows it can complete.
+struct KeyRows {
+    uint8_t first;  // into utf8_rows_by_key
+    uint8_t count;
+};
+
+struct Utf8RowIndex {
+    std::array<uint8_t, fix_count> rows_by_key;
+    std::array<KeyRows, 256> key_rows;
+};
+
+constexpr Utf8RowIndex make_utf8_row_index()
+{
+    Utf8RowIndex index{};
+    size_t placed = 0;
+    for (size_t key = 0; key < 256; ++key) {
+        index.key_rows[key].first = static_cast<uint8_t>(placed);
+        for (size_t row = 0; row < fix_count; ++row) {
+            const Utf8Fix& fix = utf8_fixes[row];
+            if (fix.search[fix.key_at] == key)
+                index.rows_by_key[placed++] = static_cast<uint8_t>(row);
+        }
+        index.key_rows[key].count = static_cast<uint8_t>(placed - index.key_rows[key].first);
+    }
+    return index;
+}
+
+constexpr Utf8RowIndex utf8_row_index = make_utf8_row_index();
+
 // A piece may end inside a look-alike by at most this many bytes.
 constexpr size_t longest_utf8_search()
 {

@@ -20,42 +20,75 @@ namespace {
 constexpr size_t hold_limit = longest_utf8_search() - 1;
 constexpr uint8_t utf8_bom[] = {0xEF, 0xBB, 0xBF};
 
+#if defined(__SSE2__)
+struct KeyVectors {
+    __m128i bytes[utf8_keys.count];
+};
+
+KeyVectors make_key_vectors()
+{
+    KeyVectors keys;
+    for (size_t k = 0; k < utf8_keys.count; ++k)
+        keys.bytes[k] = _mm_set1_epi8(static_cast<char>(utf8_keys.bytes[k]));
+    return keys;
+}
+
+const KeyVectors key_vectors = make_key_vectors();
+
+int key_mask(const uint8_t* p)
+{
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hits = _mm_cmpeq_epi8(block, key_vectors.bytes[0]);
+    for (size_t k = 1; k < utf8_keys.count; ++k)
+        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, key_vectors.bytes[k]));
+    return _mm_movemask_epi8(hits);
+}
+#endif
+
 // The first position in [p, end) whose byte is a key byte, or end. In
 // Cyrillic text key bytes are rare, so this runs at the speed of memory.
 const uint8_t* find_key_byte(const uint8_t* p, const uint8_t* end)
 {
 #if defined(__SSE2__)
-    __m128i keys[utf8_keys.count];
-    for (size_t k = 0; k < utf8_keys.count; ++k)
-        keys[k] = _mm_set1_epi8(static_cast<char>(utf8_keys.bytes[k]));
+    for (; end - p >= 32; p += 32) {
+        unsigned mask = static_cast<unsigned>(key_mask(p)) |
+                        static_cast<unsigned>(key_mask(p + 16)) << 16;
+        if (mask)
+            return p + __builtin_ctz(mask);
+    }
     for (; end - p >= 16; p += 16) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i hits = _mm_cmpeq_epi8(block, keys[0]);
-        for (size_t k = 1; k < utf8_keys.count; ++k)
-            hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, keys[k]));
-        if (int mask = _mm_movemask_epi8(hits))
+        if (int mask = key_mask(p))
             return p + __builtin_ctz(static_cast<unsigned>(mask));
     }
 #endif
     for (; p < end; ++p) {
-        for (size_t k = 0; k < utf8_keys.count; ++k) {
-            if (*p == utf8_keys.bytes[k])
-                return p;
-        }
+        if (utf8_row_index.key_rows[*p].count)
+            return p;
     }
     return end;
+}
+
+bool same_bytes(const uint8_t* a, const uint8_t* b, size_t size)
+{
+    for (size_t i = 0; i < size; ++i) {
+        if (a[i] != b[i])
+            return false;
+    }
+    return true;
 }
 
 // The row whose search lies whole in [from, end) with its key byte at
 // `key`, or -1.
 int utf8_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
 {
-    for (size_t row = 0; row < fix_count; ++row) {
+    KeyRows rows = utf8_row_index.key_rows[*key];
+    for (size_t i = rows.first; i < size_t{rows.first} + rows.count; ++i) {
+        size_t row = utf8_row_index.rows_by_key[i];
         const Utf8Fix& fix = utf8_fixes[row];
-        if (fix.search[fix.key_at] != *key || key - from < fix.key_at)
+        if (key - from < fix.key_at)
             continue;
         const uint8_t* start = key - fix.key_at;
-        if (end - start >= fix.search_size && !std::memcmp(start, fix.search, fix.search_size))
+        if (end - start >= fix.search_size && same_bytes(start, fix.search, fix.search_size))
             return static_cast<int>(row);
     }
     return -1;
