@@ -92,7 +92,8 @@ void run_once_portable(volatile int32_t* once_word, void (*routine)());
 // map keeps pointed at itself while it lives.
 
 enum : uint32_t { MAP_CASE_INSENSITIVE = 1, MAP_INIT_VALUES = 2, MAP_INT_KEYS = 4 };
-// Set by map_insert_ascii: the keys are 8-bit copies, and map_copy copies them so.
+// Set by map_insert_ascii and dropped by map_clear: the keys are 8-bit copies,
+// and map_copy copies them so.
 constexpr uint32_t MAP_ASCII_KEYS = 8;
 
 // One pool block; the pool's element size is the value size + 8.
