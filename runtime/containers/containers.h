@@ -189,7 +189,8 @@ void struct_init(void* value, const int32_t* descriptor);
 // Frees the strings and nested containers of a value; their fields become null.
 void struct_clear(void* value, const int32_t* descriptor);
 // Copies `size` bytes of value, giving the destination its own strings and
-// containers (what it held before is freed). Same address: nothing happens.
+// containers (what it held before is freed). Same address: nothing happens;
+// a string or map field that already holds the source's own is left as it is.
 void struct_copy(void* destination, int32_t size, const int32_t* descriptor, const void* source);
 
 // Create, copy and free per container kind, filled in by each container
