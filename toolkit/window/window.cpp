@@ -278,6 +278,10 @@ void window_center(HWND window, uint32_t flags, HWND parent) {
     } else {
         return;
     }
+    // The place is worked out on the screen; SetWindowPos places a child in
+    // its parent's client coordinates.
+    if (GetWindowLongW(window, GWL_STYLE) & WS_CHILD)
+        MapWindowPoints(HWND_DESKTOP, GetParent(window), &position, 1);
     SetWindowPos(window, nullptr, position.x, position.y, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -122,6 +122,30 @@ TEST_F(WindowCreation, ChildCentredOnParentNeverLandsOffTheTopLeft) {
     EXPECT_EQ(outer.top, 0);
 }
 
+TEST_F(WindowCreation, ChildWindowIsCentredWhereItsFlagsSayOnTheScreen) {
+    HWND parent = handle_of(window_open(0, 100, 80, 400, 300, nullptr, WS_POPUP));
+    ASSERT_NE(parent, nullptr);
+    const int32_t screen_width = GetSystemMetrics(SM_CXSCREEN);
+    const int32_t screen_height = GetSystemMetrics(SM_CYSCREEN);
+    const struct {
+        const char* what;
+        uint32_t centring;
+        POINT expected;  // screen coordinates of the child's top-left corner
+    } cases[] = {
+        {"on its parent", WINDOW_CENTER_PARENT, {100 + (400 - 200) / 2, 80 + (300 - 100) / 2}},
+        {"on the screen", WINDOW_CENTER_SCREEN, {(screen_width - 200) / 2, (screen_height - 100) / 2}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        HWND child = handle_of(window_create(1, 0, 0, 200, 100, nullptr,
+                                             WS_CHILD | WINDOW_NO_GADGET_LIST | c.centring, parent));
+        ASSERT_NE(child, nullptr);
+        RECT outer = outer_rect(child);
+        EXPECT_EQ(outer.left, c.expected.x);
+        EXPECT_EQ(outer.top, c.expected.y);
+    }
+}
+
 TEST_F(WindowCreation, CentringOnNothingKeepsTheCreatedPlaceOnScreen) {
     ASSERT_EQ(GetActiveWindow(), nullptr);
     const int32_t flags = WS_POPUP | WINDOW_CENTER_PARENT | WINDOW_NO_ACTIVATE;
