@@ -209,6 +209,25 @@ TEST_F(WindowCreation, FreedWindowLeavesNoClassEventsOrRecord) {
     window_set_title(2, u"ignored");
 }
 
+void never_called() {}
+
+TEST_F(WindowCreation, ChildWindowDestroyedWithItsParentLeavesNoRecordEventsOrBindings) {
+    HWND parent = handle_of(window_open(0, 0, 0, 300, 200, nullptr, WS_POPUP));
+    HWND child = handle_of(window_create(1, 10, 10, 100, 50, nullptr,
+                                         WS_CHILD | WINDOW_NO_GADGET_LIST, parent));
+    ASSERT_NE(child, nullptr);
+    ASSERT_EQ(binding_add(EV_MENU, 1, -1, -1, never_called, 1), 1);
+    take_events();
+    event_post_simple(EV_MENU, 5, 1, 0);
+
+    EXPECT_EQ(window_free(0), 1);
+    EXPECT_FALSE(IsWindow(child));
+    EXPECT_EQ(window_record(1), nullptr) << "the child's record outlived its window";
+    EXPECT_EQ(map_find_ascii(bindings, "13101:1:-1:-1"), nullptr);
+    for (const QueuedEvent& e : take_events()) EXPECT_NE(e.window, 1) << e;
+    EXPECT_EQ(window_free(1), 0) << "a later free must not reach the dead handle";
+}
+
 TEST_F(WindowCreation, NullTitleLeavesTheCaptionAlone) {
     HWND window = handle_of(window_open(0, 0, 0, 100, 50, nullptr, 0));
     wchar_t title[16] = L"x";
