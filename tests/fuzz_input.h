@@ -24,10 +24,15 @@ public:
     bool exhausted() const { return at_ >= size_; }
 
     // Up to max_length units, mostly from the alphabet (so that patterns
-    // recur), sometimes any non-zero unit.
+    // recur), sometimes any non-zero unit. Never more units than the input
+    // has bytes left: past its end they would all be the same, and a long
+    // text of them costs time without trying anything new.
     std::u16string units(size_t max_length, std::u16string_view alphabet)
     {
-        std::u16string text(below(static_cast<uint32_t>(max_length) + 1), u'\0');
+        size_t length = below(static_cast<uint32_t>(max_length) + 1);
+        if (length > size_ - at_)
+            length = size_ - at_;
+        std::u16string text(length, u'\0');
         for (char16_t& unit : text) {
             uint32_t pick = below(static_cast<uint32_t>(alphabet.size()) + 1);
             unit = pick < alphabet.size() ? alphabet[pick] : any_unit();

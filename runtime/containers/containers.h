@@ -92,7 +92,8 @@ void run_once_portable(volatile int32_t* once_word, void (*routine)());
 // map keeps pointed at itself while it lives.
 
 enum : uint32_t { MAP_CASE_INSENSITIVE = 1, MAP_INIT_VALUES = 2, MAP_INT_KEYS = 4 };
-// Set by map_insert_ascii: the keys are 8-bit copies, and map_copy copies them so.
+// Set by map_insert_ascii and dropped by map_clear: the keys are 8-bit copies,
+// and map_copy copies them so.
 constexpr uint32_t MAP_ASCII_KEYS = 8;
 
 // One pool block; the pool's element size is the value size + 8.
@@ -188,7 +189,8 @@ void struct_init(void* value, const int32_t* descriptor);
 // Frees the strings and nested containers of a value; their fields become null.
 void struct_clear(void* value, const int32_t* descriptor);
 // Copies `size` bytes of value, giving the destination its own strings and
-// containers (what it held before is freed). Same address: nothing happens.
+// containers (what it held before is freed). Same address: nothing happens;
+// a string or map field that already holds the source's own is left as it is.
 void struct_copy(void* destination, int32_t size, const int32_t* descriptor, const void* source);
 
 // Create, copy and free per container kind, filled in by each container

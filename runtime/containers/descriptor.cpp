@@ -224,8 +224,12 @@ void struct_clear(void* value, const int32_t* descriptor)
 
 // ---- Copying -------------------------------------------------------------------------
 
+// A destination that already holds the source's string (a plain copy of the
+// value) keeps it: freeing it first would free what is about to be read.
 static void copy_string(unit16*& destination, const unit16* source)
 {
+    if (destination == source)
+        return;
     if (destination)
         clear_string(destination);
     if (source)
@@ -233,9 +237,12 @@ static void copy_string(unit16*& destination, const unit16* source)
 }
 
 // The new map takes the source's shape, key modes included, so that the
-// copied keys can be inserted and found the same way.
+// copied keys can be inserted and found the same way. A destination that
+// already holds the source's map keeps it, as a string field does.
 static void copy_map(StringMap*& destination, StringMap* source)
 {
+    if (destination == source)
+        return;
     if (destination)
         free_map(destination);
     if (!source || !container_ops.create_map || !container_ops.copy_map)

@@ -302,6 +302,8 @@ void map_clear(StringMap* map)
     }
     map->predecessor = nullptr;
     map->element_count = 0;
+    // No 8-bit key is left, so a copy must not read later keys as 8-bit ones.
+    map->flags &= ~MAP_ASCII_KEYS;
     map_reset(map);
 }
 

@@ -8,16 +8,20 @@
 
 inline std::u16string text_of(const unit16* s) { return s ? std::u16string(s) : std::u16string(); }
 
-// Each row in turn, left to right, without overlap.
+// Each row in turn, left to right, without overlap. The two strings trade
+// places after every row, so a pass allocates only while they grow.
 inline std::u16string model_pass(std::u16string text)
 {
+    std::u16string out;
     for (const LetterFix& row : letter_fixes) {
-        std::u16string search = row.search, replacement = row.replacement, out;
+        const std::u16string_view search = row.search;
+        out.clear();
         size_t at = 0;
         for (size_t found; (found = text.find(search, at)) != std::u16string::npos;
              at = found + search.size())
-            out += text.substr(at, found - at) + replacement;
-        text = out + text.substr(at);
+            out.append(text, at, found - at).append(row.replacement);
+        out.append(text, at);
+        text.swap(out);
     }
     return text;
 }

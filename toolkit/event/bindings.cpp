@@ -47,44 +47,36 @@ static bool no_bindings()
     return bindings == nullptr || bindings->element_count == 0;
 }
 
-static void free_callbacks(BindingCallback* node)
-{
-    while (node) {
-        BindingCallback* next = node->next;
-        heap_free(main_heap, node);
-        node = next;
-    }
-}
-
-// Callback lists dropped while callbacks run (a callback that frees its own
-// window): a walk may still stand on their nodes, so they are freed when the
-// outermost walk ends. Until then the walk goes on through them unchanged.
-struct RetiredCallbacks {
-    RetiredCallbacks* next;
-    BindingCallback* callbacks;
+// Nodes dropped while callbacks run (a callback that frees its own window): a
+// walk may still stand on them, so they are freed when the outermost walk
+// ends. Until then their links stay as they were, and a walk goes on through
+// them unchanged.
+struct RetiredCallback {
+    RetiredCallback* next;
+    BindingCallback* node;
 };
 
-static RetiredCallbacks* retired_callbacks;
+static RetiredCallback* retired_callbacks;
 static int32_t running_walks;
 
-static void drop_callbacks(BindingCallback* callbacks)
+static void drop_callback(BindingCallback* node)
 {
     if (running_walks == 0) {
-        free_callbacks(callbacks);
+        heap_free(main_heap, node);
         return;
     }
-    auto* retired = static_cast<RetiredCallbacks*>(heap_alloc(main_heap, sizeof(RetiredCallbacks), 0));
+    auto* retired = static_cast<RetiredCallback*>(heap_alloc(main_heap, sizeof(RetiredCallback), 0));
     if (!retired)
         return;  // left allocated: freeing it under a running walk is worse
-    *retired = RetiredCallbacks{retired_callbacks, callbacks};
+    *retired = RetiredCallback{retired_callbacks, node};
     retired_callbacks = retired;
 }
 
 static void free_retired_callbacks()
 {
-    while (RetiredCallbacks* retired = retired_callbacks) {
+    while (RetiredCallback* retired = retired_callbacks) {
         retired_callbacks = retired->next;
-        free_callbacks(retired->callbacks);
+        heap_free(main_heap, retired->node);
         heap_free(main_heap, retired);
     }
 }
@@ -209,16 +201,32 @@ void binding_dispatch_posted(int32_t kind, int32_t window, int32_t gadget, int32
     run_bound_numbers(k, any_with_colon, g, t);
 }
 
+// Unlinks the window's callbacks from the list; the links of the nodes taken
+// out stay as they were, for a walk that stands on one of them.
+static void drop_window_callbacks(EventBinding* binding, int32_t window)
+{
+    BindingCallback** link = &binding->callbacks;
+    while (BindingCallback* node = *link) {
+        if (node->window == window) {
+            *link = node->next;
+            drop_callback(node);
+        } else {
+            link = &node->next;
+        }
+    }
+}
+
 void bindings_remove_window(int32_t window)
 {
     if (!bindings)
         return;
     map_reset(bindings);
     while (auto* binding = static_cast<EventBinding*>(map_next(bindings))) {
-        if (binding->window == window) {
-            drop_callbacks(binding->callbacks);
+        drop_window_callbacks(binding, window);
+        if (binding->callbacks)
+            binding->window = binding->callbacks->window;
+        else
             map_delete_current(bindings);
-        }
     }
 }
 
@@ -230,7 +238,8 @@ static void append_callback(EventBinding* binding, BindingCallback* node)
     *link = node;
 }
 
-// A binding has one owner: the window of the latest binding_add under its key.
+// Each callback belongs to the window that added it, so windows binding the
+// same key keep their callbacks apart.
 int32_t binding_add(int32_t kind, int32_t window, int32_t gadget, int32_t type,
                     void (*callback)(), int32_t owner_window)
 {
@@ -242,14 +251,16 @@ int32_t binding_add(int32_t kind, int32_t window, int32_t gadget, int32_t type,
     if (!node)
         return 0;
     auto* binding = static_cast<EventBinding*>(map_find_ascii(bindings, key));
-    if (!binding)
-        binding = static_cast<EventBinding*>(map_insert_ascii(bindings, key, 0));
     if (!binding) {
-        heap_free(main_heap, node);
-        return 0;
+        binding = static_cast<EventBinding*>(map_insert_ascii(bindings, key, 0));
+        if (!binding) {
+            heap_free(main_heap, node);
+            return 0;
+        }
+        binding->window = owner_window;
     }
     node->function = callback;
+    node->window = owner_window;
     append_callback(binding, node);
-    binding->window = owner_window;
     return 1;
 }

@@ -91,9 +91,11 @@ void event_purge_window(int32_t window);
 struct BindingCallback {
     BindingCallback* next;
     void (*function)();
+    int32_t window;  // the window that added it; the callback goes with that window
 };
 
-// The value of one bindings element.
+// The value of one bindings element. Its callbacks may belong to several
+// windows; window is the owner of the first of them.
 struct EventBinding {
     BindingCallback* callbacks;
     int32_t window;
@@ -124,11 +126,13 @@ void binding_dispatch(int32_t kind, int32_t window, int32_t gadget, int32_t type
 // The five dispatches of a posted event, in this order: kind:window:gadget:type,
 // kind:window:gadget:-1, kind:window:-1:-1, kind:-1:-1:-1, kind:-1:gadget:type.
 void binding_dispatch_posted(int32_t kind, int32_t window, int32_t gadget, int32_t type);
-// Drops every binding that belongs to window and frees its callback nodes (once
-// no callback is running, since a callback may free its own window).
+// Drops every callback that window added, and every binding left without
+// callbacks; frees the nodes once no callback is running, since a callback may
+// free its own window.
 void bindings_remove_window(int32_t window);
-// Binds callback to the pattern; the binding goes when owner_window is freed.
-// Nodes come from the main heap. 1 on success, 0 when memory is short.
+// Binds callback to the pattern; the callback goes when owner_window is freed,
+// and with it only. Nodes come from the main heap. 1 on success, 0 when memory
+// is short.
 int32_t binding_add(int32_t kind, int32_t window, int32_t gadget, int32_t type,
                     void (*callback)(), int32_t owner_window);
 

@@ -5,6 +5,7 @@
 // that are still outstanding, and never reads or frees anything else.
 #include "toolkit/event/event.h"
 
+#include "runtime/containers/containers.h"
 #include "runtime/objects/objects.h"
 
 HWND post_window;
@@ -12,7 +13,10 @@ UINT post_message;
 
 // Blocks posted and not yet taken, oldest first, linked through word 0. The
 // GUI thread usually takes the oldest, so the search usually ends at once.
+// The lock is made once and never deleted: a sender on another thread may
+// post after events_end, and must find it whole to learn that the window is gone.
 static PlatformLock outstanding_lock;
+static volatile int32_t outstanding_lock_once;
 static PostedEvent* outstanding_head;
 static PostedEvent* outstanding_tail;
 
@@ -38,9 +42,11 @@ static HWND create_post_window()
                            nullptr, instance(), nullptr);
 }
 
+static void init_outstanding_lock() { lock_init(&outstanding_lock); }
+
 void events_init()
 {
-    lock_init(&outstanding_lock);
+    run_once(&outstanding_lock_once, init_outstanding_lock);
     post_window = create_post_window();
     post_message = RegisterWindowMessageA("Zeph_PostEventMessage");
     event_state_init();
@@ -68,7 +74,6 @@ void events_end()
     lock_leave(&outstanding_lock);
     DestroyWindow(window);
     free_outstanding();
-    lock_delete(&outstanding_lock);
 }
 
 // Expects the outstanding lock.

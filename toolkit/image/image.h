@@ -80,6 +80,7 @@ int32_t image_free(int32_t number);
 
 // The bitmap's pixels: a DIB section's own bits (*must_free = 0, its own format
 // and row order), or a main-heap copy as 32-bit values, rows top-down
-// (*must_free = 1; release with heap_free on main_heap). Null on failure.
+// (*must_free = 1; release with heap_free on main_heap). Null on failure, and
+// for a brush, pen, font or any other object that is no bitmap.
 void* bitmap_get_pixels(HBITMAP bitmap, int32_t* must_free);
 #endif

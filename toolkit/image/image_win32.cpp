@@ -56,10 +56,12 @@ static void* copy_bitmap_pixels(HBITMAP bitmap, const BITMAP& described)
     return pixels;
 }
 
+// GetObjectW describes brushes, pens and fonts too, in records of their own
+// that BITMAP would misread, so only a bitmap gets that far.
 void* bitmap_get_pixels(HBITMAP bitmap, int32_t* must_free)
 {
     BITMAP described;
-    if (!GetObjectW(bitmap, sizeof(described), &described))
+    if (GetObjectType(bitmap) != OBJ_BITMAP || !GetObjectW(bitmap, sizeof(described), &described))
         return nullptr;
     // A DIB section's bits are handed out as they are.
     *must_free = described.bmBits == nullptr;

@@ -266,6 +266,19 @@ int32_t window_free(int32_t number) {
     return 1;
 }
 
+// The class stays registered: it cannot go while its window still exists. A
+// window opened later under this number finds it, and its window_free
+// unregisters it.
+void window_forget(int32_t number, HWND window) {
+    WindowRecord* record = record_holding(number, window);
+    if (!record) return;
+    remove_window_properties(window);
+    release_window_resources(*record);
+    event_purge_window(number);
+    bindings_remove_window(number);
+    object_release(window_list, number);
+}
+
 void window_center(HWND window, uint32_t flags, HWND parent) {
     RECT rect;
     GetWindowRect(window, &rect);
@@ -278,6 +291,10 @@ void window_center(HWND window, uint32_t flags, HWND parent) {
     } else {
         return;
     }
+    // The place is worked out on the screen; SetWindowPos places a child in
+    // its parent's client coordinates.
+    if (GetWindowLongW(window, GWL_STYLE) & WS_CHILD)
+        MapWindowPoints(HWND_DESKTOP, GetParent(window), &position, 1);
     SetWindowPos(window, nullptr, position.x, position.y, 0, 0,
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -90,6 +90,10 @@ void window_set_title(int32_t number, const unit16* title);
 // Destroys window `number` and all attached to it (-1: every window). Returns
 // 1 when a window was freed (always for -1), else 0. The window list's free callback.
 int32_t window_free(int32_t number);
+// Releases the toolkit's side of window `number` (record, accelerators, brush,
+// queued events, bindings) when its native window goes without window_free,
+// with its parent for instance. Called from the window's WM_NCDESTROY.
+void window_forget(int32_t number, HWND window);
 // Moves a freshly created window by the centring bits of flags; never resizes it.
 void window_center(HWND window, uint32_t flags, HWND parent);
 

@@ -152,8 +152,12 @@ LRESULT on_notify(const Message& m) {
     return gadget_forward(header->hwndFrom, m.window, m.message, m.wparam, m.lparam);
 }
 
+// window_free takes the window's tag off before destroying it, so a window
+// still tagged here goes natively (with its parent, say): the toolkit lets go
+// of it now, before its handle can name another window.
 LRESULT on_nc_destroy(const Message& m) {
     RemovePropW(m.window, FOCUS_PROPERTY);
+    if (is_own_window(m)) window_forget(m.number, m.window);
     return 1;
 }
 

@@ -99,6 +99,27 @@ TEST_F(DescriptorTest, CopyOntoItselfChangesNothing)
     EXPECT_EQ(value.text, nullptr);
 }
 
+TEST_F(DescriptorTest, CopyOntoAFieldThatAlreadyHoldsTheSourcesStringOrMapLeavesItIntact)
+{
+    StringValue source{1, new_string(u"shared"), 2};
+    StringValue destination = source;  // a plain copy: both fields name one string
+    struct_copy(&destination, sizeof(StringValue), string_at_4, &source);
+    EXPECT_EQ(destination.text, source.text);
+    EXPECT_EQ(text_of(source.text), u"shared");
+    string_free(source.text);
+
+    MapValue map_source{};
+    struct_init(&map_source, map_at_4);
+    ASSERT_NE(map_source.inner, nullptr);
+    value_id(map_insert(map_source.inner, u"k", 0)) = 4;
+    MapValue map_destination = map_source;
+    struct_copy(&map_destination, sizeof(MapValue), map_at_4, &map_source);
+    ASSERT_NE(map_source.inner, nullptr) << "the shared map was freed";
+    EXPECT_EQ(map_destination.inner, map_source.inner);
+    EXPECT_EQ(value_id(map_find(map_source.inner, u"k")), 4);
+    struct_clear(&map_source, map_at_4);
+}
+
 TEST_F(DescriptorTest, CopyWithoutDescriptorCopiesBytes)
 {
     StringValue source{1, reinterpret_cast<unit16*>(uintptr_t{0x1234}), 3};

@@ -114,7 +114,7 @@ struct Run {
     {
         // Repeated copies double a map; clearing keeps it small.
         const bool clear_first =
-            in.flag() || model_size(models[0]) + model_size(models[1]) > 2000;
+            in.flag() || model_size(models[0]) + model_size(models[1]) > 500;
         check(map_copy(maps[from], maps[1 - from], clear_first) == 1);
         if (clear_first)
             models[1 - from].clear();
@@ -154,7 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Run run{in, in.flag(), {}, {}};
     run.create(0);
     run.create(1);
-    for (int steps = 0; steps < 200 && (steps < 2 || !in.exhausted()); ++steps)
+    for (int steps = 0; steps < 64 && (steps < 2 || !in.exhausted()); ++steps)
         run.step();
     for (int which = 0; which < 2; ++which) {
         check(static_cast<size_t>(run.maps[which]->element_count) ==

@@ -372,6 +372,19 @@ TEST_F(MapTest, CopyKeepsEightBitKeysEightBit)
     EXPECT_EQ(value_id(copied), 7);
 }
 
+TEST_F(MapTest, ClearedMapCopiesItsLaterWideKeysWide)
+{
+    ASSERT_NE(map_create(4, 0, nullptr, &map, 64), nullptr);
+    ASSERT_NE(map_insert_ascii(map, "narrow", 0), nullptr);
+    map_clear(map);
+    value_id(map_insert(map, u"wide", 0)) = 5;
+    ASSERT_NE(map_create(4, 0, nullptr, &other, 64), nullptr);
+    EXPECT_EQ(map_copy(map, other, 1), 1);
+    void* copied = map_find(other, u"wide");
+    ASSERT_NE(copied, nullptr) << "the wide key was copied as an 8-bit one";
+    EXPECT_EQ(value_id(copied), 5);
+}
+
 TEST_F(MapTest, IntKeysUseNonNegativeBuckets)
 {
     ASSERT_NE(map_create(4, 0, nullptr, &map, 10), nullptr);

@@ -214,6 +214,27 @@ TEST_F(Bindings, RemovingAWindowDropsExactlyItsBindings)
     EXPECT_EQ(bindings->element_count, 2) << "a second removal changes nothing";
 }
 
+TEST_F(Bindings, CallbacksOfTwoWindowsUnderOneKeyEachGoWithTheirOwnWindow)
+{
+    for (const bool older_freed_first : {true, false}) {
+        SCOPED_TRACE(older_freed_first ? "older window freed first" : "newer window freed first");
+        ASSERT_EQ(binding_add(EV_GADGET, -1, -1, -1, record<1>, 1), 1);
+        ASSERT_EQ(binding_add(EV_GADGET, -1, -1, -1, record<2>, 2), 1);
+        const int first = older_freed_first ? 1 : 2, second = older_freed_first ? 2 : 1;
+
+        bindings_remove_window(first);
+        calls.clear();
+        binding_dispatch(EV_GADGET, -1, -1, -1);
+        EXPECT_EQ(tags(), std::vector<int>{second});
+
+        bindings_remove_window(second);
+        calls.clear();
+        binding_dispatch(EV_GADGET, -1, -1, -1);
+        EXPECT_EQ(tags(), std::vector<int>{});
+        EXPECT_EQ(bindings->element_count, 0);
+    }
+}
+
 TEST_F(Bindings, RemovingEveryBindingOfAManyWindowMapLeavesNoneBehind)
 {
     for (int32_t window = 0; window < 300; ++window)

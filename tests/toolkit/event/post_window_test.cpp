@@ -72,6 +72,55 @@ void post_on_second_thread(ThreadPost& job)
     CloseHandle(thread);
 }
 
+// The platform's lock calls, wrapped at link time for this test (see its
+// CMakeLists.txt): entering a lock that was deleted and not made again is
+// counted, since the system's critical sections do not tell.
+PlatformLock* deleted_locks[16];  // written by the GUI thread only
+volatile LONG entries_of_deleted_locks;
+
+bool is_deleted(const PlatformLock* lock)
+{
+    for (const PlatformLock* deleted : deleted_locks)
+        if (deleted == lock)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+extern "C" {
+void __real__Z9lock_initP12PlatformLock(PlatformLock* lock);
+void __real__Z11lock_deleteP12PlatformLock(PlatformLock* lock);
+void __real__Z10lock_enterP12PlatformLock(PlatformLock* lock);
+
+void __wrap__Z9lock_initP12PlatformLock(PlatformLock* lock)
+{
+    for (PlatformLock*& deleted : deleted_locks)
+        if (deleted == lock)
+            deleted = nullptr;
+    __real__Z9lock_initP12PlatformLock(lock);
+}
+
+void __wrap__Z11lock_deleteP12PlatformLock(PlatformLock* lock)
+{
+    __real__Z11lock_deleteP12PlatformLock(lock);
+    for (PlatformLock*& deleted : deleted_locks)
+        if (!deleted) {
+            deleted = lock;
+            break;
+        }
+}
+
+void __wrap__Z10lock_enterP12PlatformLock(PlatformLock* lock)
+{
+    if (is_deleted(lock))
+        InterlockedIncrement(&entries_of_deleted_locks);
+    __real__Z10lock_enterP12PlatformLock(lock);
+}
+}
+
+namespace {
+
 // Posts one genuine block and returns the long parameter it travels with,
 // read from the message still waiting in the queue.
 LPARAM post_and_peek_block()
@@ -201,14 +250,20 @@ TEST_F(PostWindow, SenderReportsFailureWhenNoBlockCanBeHad)
     EXPECT_EQ(busy_blocks(main_heap), busy_before);
 }
 
-TEST_F(PostWindow, EndFreesBlocksWhoseMessagesWentWithTheWindow)
+TEST_F(PostWindow, EndFreesOutstandingBlocksAndLaterPostsAreRefusedSafely)
 {
     const int busy_before = busy_blocks(main_heap);
     ASSERT_EQ(event_post_from_thread(EV_GADGET, 1, 0, 768, 0), 1);
     ASSERT_EQ(event_post_from_thread(EV_GADGET, 2, 0, 768, 0), 1);
     events_end();
     EXPECT_EQ(busy_blocks(main_heap), busy_before);
+
+    entries_of_deleted_locks = 0;
     EXPECT_EQ(event_post_from_thread(EV_GADGET, 3, 0, 768, 0), 0) << "no post window";
+    ThreadPost job = {{EV_GADGET, 4, 0, 768}, 0, 2, 0};
+    post_on_second_thread(job);
+    EXPECT_EQ(job.posted, 0) << "no post window";
+    EXPECT_EQ(entries_of_deleted_locks, 0) << "a post entered a lock the end had deleted";
     EXPECT_EQ(busy_blocks(main_heap), busy_before);
     free_event_state();
 }

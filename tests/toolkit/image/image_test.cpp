@@ -181,4 +181,20 @@ TEST_F(ImageRegistry, PixelsOfSomethingThatIsNoBitmapAreNull)
     HBITMAP bitmap = small_bitmap();
     DeleteObject(bitmap);
     EXPECT_EQ(nullptr, bitmap_get_pixels(bitmap, &must_free));
+
+    // GetObjectW describes these too. The italic, underlined font fills the
+    // bytes where a BITMAP keeps its bits pointer with non-zero values.
+    const HGDIOBJ others[] = {
+        CreateSolidBrush(RGB(1, 2, 3)),
+        CreatePen(PS_SOLID, 1, RGB(4, 5, 6)),
+        CreateFontW(-12, 0, 0, 0, FW_NORMAL, TRUE, TRUE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
+                    L"Tahoma"),
+    };
+    for (HGDIOBJ other : others) {
+        ASSERT_NE(nullptr, other);
+        EXPECT_EQ(nullptr, bitmap_get_pixels(static_cast<HBITMAP>(other), &must_free))
+            << "object type " << GetObjectType(other);
+        DeleteObject(other);
+    }
+    EXPECT_EQ(-1, must_free) << "nothing is reported for what is no bitmap";
 }

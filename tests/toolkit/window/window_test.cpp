@@ -122,6 +122,30 @@ TEST_F(WindowCreation, ChildCentredOnParentNeverLandsOffTheTopLeft) {
     EXPECT_EQ(outer.top, 0);
 }
 
+TEST_F(WindowCreation, ChildWindowIsCentredWhereItsFlagsSayOnTheScreen) {
+    HWND parent = handle_of(window_open(0, 100, 80, 400, 300, nullptr, WS_POPUP));
+    ASSERT_NE(parent, nullptr);
+    const int32_t screen_width = GetSystemMetrics(SM_CXSCREEN);
+    const int32_t screen_height = GetSystemMetrics(SM_CYSCREEN);
+    const struct {
+        const char* what;
+        uint32_t centring;
+        POINT expected;  // screen coordinates of the child's top-left corner
+    } cases[] = {
+        {"on its parent", WINDOW_CENTER_PARENT, {100 + (400 - 200) / 2, 80 + (300 - 100) / 2}},
+        {"on the screen", WINDOW_CENTER_SCREEN, {(screen_width - 200) / 2, (screen_height - 100) / 2}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        HWND child = handle_of(window_create(1, 0, 0, 200, 100, nullptr,
+                                             WS_CHILD | WINDOW_NO_GADGET_LIST | c.centring, parent));
+        ASSERT_NE(child, nullptr);
+        RECT outer = outer_rect(child);
+        EXPECT_EQ(outer.left, c.expected.x);
+        EXPECT_EQ(outer.top, c.expected.y);
+    }
+}
+
 TEST_F(WindowCreation, CentringOnNothingKeepsTheCreatedPlaceOnScreen) {
     ASSERT_EQ(GetActiveWindow(), nullptr);
     const int32_t flags = WS_POPUP | WINDOW_CENTER_PARENT | WINDOW_NO_ACTIVATE;
@@ -183,6 +207,25 @@ TEST_F(WindowCreation, FreedWindowLeavesNoClassEventsOrRecord) {
 
     EXPECT_EQ(window_free(2), 0) << "an unknown number is a no-op";
     window_set_title(2, u"ignored");
+}
+
+void never_called() {}
+
+TEST_F(WindowCreation, ChildWindowDestroyedWithItsParentLeavesNoRecordEventsOrBindings) {
+    HWND parent = handle_of(window_open(0, 0, 0, 300, 200, nullptr, WS_POPUP));
+    HWND child = handle_of(window_create(1, 10, 10, 100, 50, nullptr,
+                                         WS_CHILD | WINDOW_NO_GADGET_LIST, parent));
+    ASSERT_NE(child, nullptr);
+    ASSERT_EQ(binding_add(EV_MENU, 1, -1, -1, never_called, 1), 1);
+    take_events();
+    event_post_simple(EV_MENU, 5, 1, 0);
+
+    EXPECT_EQ(window_free(0), 1);
+    EXPECT_FALSE(IsWindow(child));
+    EXPECT_EQ(window_record(1), nullptr) << "the child's record outlived its window";
+    EXPECT_EQ(map_find_ascii(bindings, "13101:1:-1:-1"), nullptr);
+    for (const QueuedEvent& e : take_events()) EXPECT_NE(e.window, 1) << e;
+    EXPECT_EQ(window_free(1), 0) << "a later free must not reach the dead handle";
 }
 
 TEST_F(WindowCreation, NullTitleLeavesTheCaptionAlone) {
