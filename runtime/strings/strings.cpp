@@ -98,7 +98,7 @@ void string_pop(uint32_t length_units)
             : 0;
 }
 
-void string_assign(unit16** variable, uint32_t saved_offset)
+int32_t string_assign(unit16** variable, uint32_t saved_offset)
 {
     uint32_t current = string_area.current_offset;
     if (saved_offset > current) {
@@ -113,26 +113,28 @@ void string_assign(unit16** variable, uint32_t saved_offset)
         string_copy_chars(*variable, at_offset(saved_offset), size / 2);
     }
     string_area.current_offset = saved_offset;
+    return block != nullptr;
 }
 
-void string_push_copy(const unit16* s)
+int32_t string_push_copy(const unit16* s)
 {
     uint32_t current = string_area.current_offset;
     if (!s) {
         unit16* end = string_reserve(0, current);
         if (end)
             *end = 0;
-        return;
+        return end != nullptr;
     }
     uint32_t length = u16_len(s);
     // A string that lies in the area itself moves with the buffer.
     uint32_t inside = string_in_area(s);
     unit16* destination = string_reserve(length, current);
     if (!destination)
-        return;
+        return 0;
     if (inside)
         s = reinterpret_cast<const unit16*>(string_area.base + inside - 1);
     std::memmove(destination, s, (length + 1) * sizeof(unit16));
+    return 1;
 }
 
 int32_t string_equal(const unit16* a, const unit16* b)
