@@ -56,13 +56,14 @@ void leave_empty_result(uint32_t offset_bytes)
 
 uint32_t string_offset() { return string_area.current_offset; }
 
-void string_area_init()
+int32_t string_area_init()
 {
     string_heap = heap_create();
     string_area.base = static_cast<char*>(heap_alloc(string_heap, INITIAL_CAPACITY, 0));
     string_area.current_offset = 0;
     // Without a buffer the first reservation must allocate one.
     string_area.capacity = string_area.base ? INITIAL_CAPACITY : 0;
+    return string_area.base != nullptr;
 }
 
 void string_area_end()

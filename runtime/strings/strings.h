@@ -29,7 +29,8 @@ extern TempStringArea string_area;
 uint32_t string_offset();
 
 // Creates the string heap and a 16-byte buffer (offset 0, capacity 16).
-void string_area_init();
+// 1 when both could be had, 0 when memory ran short.
+int32_t string_area_init();
 // Frees the buffer, then destroys the string heap with every variable's block.
 void string_area_end();
 
