@@ -341,9 +341,8 @@ TEST_F(WindowEvents, NotificationsFromAnotherThreadGetTheDefaultHandlingUnread) 
     HANDLE thread = CreateThread(nullptr, 0, send_notify, &sent, 0, nullptr);
     ASSERT_NE(thread, nullptr);
     // The sent message is handled while this thread looks for messages.
-    for (int rounds = 0; rounds < 1000; ++rounds) {
-        if (MsgWaitForMultipleObjects(1, &thread, FALSE, 10000, QS_SENDMESSAGE) != WAIT_OBJECT_0 + 1)
-            break;
+    for (int rounds = 0; rounds < 100 && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT; ++rounds) {
+        MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_SENDMESSAGE);
         pump_messages();
     }
     ASSERT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "the sender never returned";
