@@ -46,7 +46,8 @@ void clear_program_globals() {
 int32_t start_libraries() {
     int32_t ready = string_area_init();
     container_ops_register_map();
-    ready &= events_init();
+    events_init();
+    ready &= events_ready();
     ready &= images_init();
     environment_init();
     ready &= windows_init();

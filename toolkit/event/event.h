@@ -111,14 +111,15 @@ int32_t binding_key_format(char* key, int32_t kind, int32_t window, int32_t gadg
                            int32_t type);
 
 // Creates the EventState and the bindings map (and the event lock when the
-// runtime-wide switch is on): the portable half of events_init. 1 when the
-// state, its pool and the map could be had, 0 when memory ran short.
-int32_t event_state_init();
+// runtime-wide switch is on): the portable half of events_init.
+void event_state_init();
+// 1 when the latest start got the state, its pool and the bindings map; 0
+// when memory ran short for one of them.
+int32_t events_ready();
 
 // Starts and ends the library. On Win32 events_init also opens the post window;
 // events_end destroys it. The state and the map live until the heap goes.
-// events_init answers as event_state_init.
-int32_t events_init();
+void events_init();
 void events_end();
 
 // Runs every callback bound under the key of the four numbers, in list order.

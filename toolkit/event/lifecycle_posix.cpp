@@ -2,9 +2,9 @@
 // queue's state and the bindings map, without a post window.
 #include "toolkit/event/event.h"
 
-int32_t events_init()
+void events_init()
 {
-    return event_state_init();
+    event_state_init();
 }
 
 // Nothing to destroy: the state and the map live until the main heap goes.

@@ -38,12 +38,12 @@ static HWND create_post_window()
                            nullptr, instance(), nullptr);
 }
 
-int32_t events_init()
+void events_init()
 {
     lock_init(&outstanding_lock);
     post_window = create_post_window();
     post_message = RegisterWindowMessageA("Zeph_PostEventMessage");
-    return event_state_init();
+    event_state_init();
 }
 
 // Blocks still outstanding were never going to be taken: their messages went

@@ -41,7 +41,7 @@ static void event_state_destruct(void* record)
     pool_destroy(static_cast<EventState*>(record)->pool);
 }
 
-int32_t event_state_init()
+void event_state_init()
 {
     event_state = static_cast<EventState*>(
         thread_data_new(sizeof(EventState), event_state_construct, event_state_destruct));
@@ -51,6 +51,10 @@ int32_t event_state_init()
     map_create(sizeof(EventBinding), BINDINGS_VALUE_KIND, nullptr, &bindings, BINDINGS_BUCKETS);
     if (event_thread_safety)
         lock_init(&event_lock);
+}
+
+int32_t events_ready()
+{
     return event_state && event_state->pool && bindings;
 }
 
