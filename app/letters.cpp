@@ -4,13 +4,16 @@
 unit16* work_text;
 unit16* saved_text;
 
-void normalize_letters()
+int32_t normalize_letters()
 {
     for (const LetterFix& row : letter_fixes) {
         uint32_t saved_offset = string_offset();
-        replace_text(work_text, row.search, row.replacement, saved_offset);
-        string_assign(&work_text, saved_offset);
+        // Not short-circuited: the assignment gives the area back either way.
+        const int32_t replaced = replace_text(work_text, row.search, row.replacement, saved_offset);
+        if (!(string_assign(&work_text, saved_offset) & replaced))
+            return 0;
     }
+    return 1;
 }
 
 int32_t text_changed() { return !string_equal(work_text, saved_text); }

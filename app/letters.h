@@ -12,7 +12,8 @@
 extern unit16* work_text;
 extern unit16* saved_text;
 
-// Rewrites work_text by every row of letter_fixes in table order.
-void normalize_letters();
+// Rewrites work_text by every row of letter_fixes in table order. 1 when
+// done; 0 when memory ran short, and work_text then holds no whole repair.
+int32_t normalize_letters();
 // 1 when work_text differs from saved_text (null reads as empty), else 0.
 int32_t text_changed();

@@ -15,7 +15,8 @@ using unit16 = char16_t;
 // A heap is growable with no maximum; destroying it frees everything it gave.
 using HeapHandle = void*;
 
-// Options 0, initial size 4096, no maximum. Null when the system refuses.
+// Options 0, initial size 4096, no maximum. Null when the system refuses; a
+// null heap supplies no block, and freeing into it or destroying it does nothing.
 HeapHandle heap_create();
 void heap_destroy(HeapHandle heap);
 // Null when the heap cannot supply the block. zero = 1 fills it with zeros.
@@ -24,9 +25,25 @@ void* heap_alloc(HeapHandle heap, uint32_t size, int zero);
 void* heap_realloc(HeapHandle heap, void* block, uint32_t size);
 void heap_free(HeapHandle heap, void* block);
 
-// Test hook: the next `count` calls of heap_alloc / heap_realloc on any heap
-// fail as if memory were exhausted. 0 ends the refusal.
+// ---- Test hooks ---------------------------------------------------------------
+// The allocations are the calls of heap_create, heap_alloc, heap_realloc and
+// u16_dup, numbered from 1 after the latest heap_fail_next or heap_fail_range.
+
+// The next `count` allocations fail as if memory were exhausted. 0 ends the refusal.
 void heap_fail_next(int count);
+// Allocations first .. first + count - 1 fail; HEAP_FAIL_REST: every one from first on.
+constexpr uint32_t HEAP_FAIL_REST = UINT32_MAX;
+void heap_fail_range(uint32_t first, uint32_t count);
+// Allocations made since the numbering began, refused ones included.
+uint32_t heap_allocations();
+
+// What is still held: heaps not destroyed, and blocks neither freed nor gone
+// with their heap (u16_dup's duplicates included).
+struct HeapUsage {
+    int32_t heaps;
+    int32_t blocks;
+};
+HeapUsage heap_usage();
 
 // ---- Re-entrant locks ----------------------------------------------------
 // Same size as a Win32 critical section on 32-bit Windows, so records that

@@ -2,6 +2,8 @@
 // the Win32 calls do wherever the portable libraries rely on it.
 #include "platform/platform.h"
 
+#include "platform/heap_hooks.h"
+
 #include <pthread.h>
 #include <sched.h>
 #include <cstdlib>
@@ -26,32 +28,20 @@ struct PosixHeap {
     BlockHeader* blocks;
 };
 
-static volatile int32_t refusals_left;
-
-static int refuse_allocation()
-{
-    for (;;) {
-        int32_t left = refusals_left;
-        if (left <= 0)
-            return 0;
-        if (atomic_compare_exchange(&refusals_left, left - 1, left) == left)
-            return 1;
-    }
-}
-
-void heap_fail_next(int count) { atomic_exchange(&refusals_left, count); }
-
 // A size that leaves no room for the header would wrap to a tiny block; the
 // system heap refuses such sizes, and so do we.
 static int size_fits(uint32_t size) { return size <= UINT32_MAX - sizeof(BlockHeader); }
 
 HeapHandle heap_create()
 {
+    if (hooks_refuse_allocation())
+        return nullptr;
     auto* heap = static_cast<PosixHeap*>(std::malloc(sizeof(PosixHeap)));
     if (!heap)
         return nullptr;
     pthread_mutex_init(&heap->mutex, nullptr);
     heap->blocks = nullptr;
+    hooks_heap_created(heap);
     return heap;
 }
 
@@ -60,6 +50,7 @@ void heap_destroy(HeapHandle handle)
     auto* heap = static_cast<PosixHeap*>(handle);
     if (!heap)
         return;
+    hooks_heap_destroyed(heap);
     for (BlockHeader* b = heap->blocks; b;) {
         BlockHeader* next = b->next;
         std::free(b);
@@ -91,7 +82,7 @@ static void unlink_block(PosixHeap* heap, BlockHeader* b)
 void* heap_alloc(HeapHandle handle, uint32_t size, int zero)
 {
     auto* heap = static_cast<PosixHeap*>(handle);
-    if (!heap || !size_fits(size) || refuse_allocation())
+    if (hooks_refuse_allocation() || !heap || !size_fits(size))
         return nullptr;
     auto* b = static_cast<BlockHeader*>(zero ? std::calloc(1, sizeof(BlockHeader) + size)
                                              : std::malloc(sizeof(BlockHeader) + size));
@@ -100,13 +91,14 @@ void* heap_alloc(HeapHandle handle, uint32_t size, int zero)
     pthread_mutex_lock(&heap->mutex);
     link_block(heap, b);
     pthread_mutex_unlock(&heap->mutex);
+    hooks_block_taken(heap);
     return b + 1;
 }
 
 void* heap_realloc(HeapHandle handle, void* block, uint32_t size)
 {
     auto* heap = static_cast<PosixHeap*>(handle);
-    if (!heap || !block || !size_fits(size) || refuse_allocation())
+    if (hooks_refuse_allocation() || !heap || !block || !size_fits(size))
         return nullptr;
     BlockHeader* old = static_cast<BlockHeader*>(block) - 1;
     pthread_mutex_lock(&heap->mutex);
@@ -127,6 +119,7 @@ void heap_free(HeapHandle handle, void* block)
     unlink_block(heap, b);
     pthread_mutex_unlock(&heap->mutex);
     std::free(b);
+    hooks_block_returned(heap);
 }
 
 static pthread_mutex_t* as_mutex(PlatformLock* lock)
@@ -208,11 +201,20 @@ void u16_ncopy(unit16* dst, const unit16* src, uint32_t n)
 
 unit16* u16_dup(const unit16* s)
 {
+    if (hooks_refuse_allocation())
+        return nullptr;
     uint32_t bytes = (u16_len(s) + 1) * sizeof(unit16);
     auto* copy = static_cast<unit16*>(std::malloc(bytes));
-    if (copy)
+    if (copy) {
         std::memcpy(copy, s, bytes);
+        hooks_block_taken(nullptr);
+    }
     return copy;
 }
 
-void u16_free(unit16* s) { std::free(s); }
+void u16_free(unit16* s)
+{
+    if (s)
+        hooks_block_returned(nullptr);
+    std::free(s);
+}

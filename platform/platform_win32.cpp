@@ -1,6 +1,8 @@
 // Win32 side of the seam: the real kernel32 and msvcrt calls.
 #include "platform/platform.h"
 
+#include "platform/heap_hooks.h"
+
 #include <windows.h>
 #include <cwchar>
 #include <cstdlib>
@@ -9,41 +11,48 @@ static_assert(sizeof(PlatformLock) == sizeof(CRITICAL_SECTION),
               "PlatformLock must embed a critical section exactly");
 static_assert(sizeof(unit16) == sizeof(wchar_t), "UTF-16 units are wchar_t");
 
-static volatile LONG refusals_left;
-
-// Consumes one pending refusal; 1 when this allocation must fail.
-static int refuse_allocation()
+// A heap that could not be created is null: nothing can come from it, and
+// freeing or destroying it does nothing, as on the POSIX side.
+HeapHandle heap_create()
 {
-    for (;;) {
-        LONG left = refusals_left;
-        if (left <= 0)
-            return 0;
-        if (InterlockedCompareExchange(&refusals_left, left - 1, left) == left)
-            return 1;
-    }
+    HeapHandle heap = hooks_refuse_allocation() ? nullptr : HeapCreate(0, 4096, 0);
+    if (heap)
+        hooks_heap_created(heap);
+    return heap;
 }
 
-void heap_fail_next(int count) { InterlockedExchange(&refusals_left, count); }
-
-HeapHandle heap_create() { return HeapCreate(0, 4096, 0); }
-
-void heap_destroy(HeapHandle heap) { HeapDestroy(heap); }
+void heap_destroy(HeapHandle heap)
+{
+    if (!heap)
+        return;
+    hooks_heap_destroyed(heap);
+    HeapDestroy(heap);
+}
 
 void* heap_alloc(HeapHandle heap, uint32_t size, int zero)
 {
-    if (refuse_allocation())
+    if (hooks_refuse_allocation() || !heap)
         return nullptr;
-    return HeapAlloc(heap, zero ? HEAP_ZERO_MEMORY : 0, size);
+    void* block = HeapAlloc(heap, zero ? HEAP_ZERO_MEMORY : 0, size);
+    if (block)
+        hooks_block_taken(heap);
+    return block;
 }
 
 void* heap_realloc(HeapHandle heap, void* block, uint32_t size)
 {
-    if (refuse_allocation())
+    if (hooks_refuse_allocation() || !heap || !block)
         return nullptr;
     return HeapReAlloc(heap, 0, block, size);
 }
 
-void heap_free(HeapHandle heap, void* block) { HeapFree(heap, 0, block); }
+void heap_free(HeapHandle heap, void* block)
+{
+    if (!heap || !block)
+        return;
+    hooks_block_returned(heap);
+    HeapFree(heap, 0, block);
+}
 
 static CRITICAL_SECTION* as_section(PlatformLock* lock)
 {
@@ -110,6 +119,19 @@ void u16_ncopy(unit16* dst, const unit16* src, uint32_t n)
     wcsncpy(reinterpret_cast<wchar_t*>(dst), w(src), n);
 }
 
-unit16* u16_dup(const unit16* s) { return reinterpret_cast<unit16*>(_wcsdup(w(s))); }
+unit16* u16_dup(const unit16* s)
+{
+    if (hooks_refuse_allocation())
+        return nullptr;
+    auto* copy = reinterpret_cast<unit16*>(_wcsdup(w(s)));
+    if (copy)
+        hooks_block_taken(nullptr);
+    return copy;
+}
 
-void u16_free(unit16* s) { free(s); }
+void u16_free(unit16* s)
+{
+    if (s)
+        hooks_block_returned(nullptr);
+    free(s);
+}

@@ -139,7 +139,7 @@ void map_clear(StringMap* map);
 // Inserts every element of `source` into `destination` (after clearing it
 // when clear_first is set) and copies the values deeply. The source's cursor
 // is kept. 1 on success; 0 for a null map, a source whose values are larger
-// than the destination's, or when an insert fails.
+// than the destination's, or when an insert or a value's copy fails.
 int32_t map_copy(StringMap* source, StringMap* destination, int32_t clear_first);
 
 // The zeroed (and initialised) value of a new element under `key` (null is
@@ -213,3 +213,8 @@ extern ContainerOps container_ops;
 
 // Enters map_create, map_copy and map_free into container_ops.
 void container_ops_register_map();
+
+// After struct_copy: 1 when every string and map field that the source holds
+// has its own copy in destination; 0 when memory ran short for one of them.
+// Dimensioned and pair containers are taken as copied.
+int32_t struct_copy_whole(const void* destination, const int32_t* descriptor, const void* source);

@@ -253,7 +253,9 @@ static void copy_map(StringMap*& destination, StringMap* source)
     if (!copy)
         return;
     copy->flags |= source->flags & (MAP_CASE_INSENSITIVE | MAP_INT_KEYS | MAP_ASCII_KEYS);
-    container_ops.copy_map(source, copy, 0);
+    // Part of a map is no copy of it: the field is left without one.
+    if (!container_ops.copy_map(source, copy, 0))
+        free_map(destination);
 }
 
 // Dimensioned containers are recreated with the entry's own parameters:
@@ -324,6 +326,23 @@ void struct_copy(void* destination, int32_t size, const int32_t* descriptor, con
         position = e.offset + e.bytes;
     });
     copy_plain(to, from, position, size);
+}
+
+int32_t struct_copy_whole(const void* destination, const int32_t* descriptor, const void* source)
+{
+    int32_t whole = 1;
+    walk(descriptor, [&](const DescriptorEntry& e) {
+        if (e.code == DESCRIPTOR_ARRAY || e.code == DESCRIPTOR_STRUCT) {
+            for_each_embedded(e, [&](int32_t offset, int32_t, const int32_t* sub) {
+                whole &= struct_copy_whole(static_cast<const unsigned char*>(destination) + offset,
+                                           sub, static_cast<const unsigned char*>(source) + offset);
+            });
+        } else if (e.code == 0 || e.code == DESCRIPTOR_MAP) {
+            whole &= !field_at<const void*>(source, e.offset) ||
+                     field_at<const void*>(destination, e.offset);
+        }
+    });
+    return whole;
 }
 
 void container_ops_register_map()

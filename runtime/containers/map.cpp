@@ -332,7 +332,8 @@ static void* insert_copy_of_key(StringMap* destination, const StringMap* source,
 }
 
 // Copies one chain oldest first, so that of equal keys the destination shows
-// the same element as the source. 0 when an insert fails.
+// the same element as the source. 0 when an insert fails, or a value's
+// strings or maps could not all be copied.
 static int32_t copy_chain(StringMap* source, MapElement* oldest_first, StringMap* destination)
 {
     for (MapElement* element = oldest_first; element; element = element->next) {
@@ -340,6 +341,8 @@ static int32_t copy_chain(StringMap* source, MapElement* oldest_first, StringMap
         if (!value)
             return 0;
         struct_copy(value, source->value_size, source->descriptor, element->value);
+        if (!struct_copy_whole(value, source->descriptor, element->value))
+            return 0;
     }
     return 1;
 }

@@ -115,8 +115,8 @@ void copy_replacing(unit16* out, const unit16* text, const Occurrences& occurren
     *out = 0;
 }
 
-void replace_into_area(const unit16* text, const Pattern& search, const unit16* replacement,
-                       uint32_t skip, int32_t count, uint32_t offset)
+int32_t replace_into_area(const unit16* text, const Pattern& search, const unit16* replacement,
+                          uint32_t skip, int32_t count, uint32_t offset)
 {
     Occurrences occurrences;
     count_occurrences(text, skip, search, count, &occurrences);
@@ -126,12 +126,13 @@ void replace_into_area(const unit16* text, const Pattern& search, const unit16* 
     unit16* out = string_reserve(length > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(length),
                                  offset);
     if (!out)
-        return;
+        return 0;
     if (occurrences.found == 0) {
         copy_units(out, text, occurrences.end - text + 1);
-        return;
+        return 1;
     }
     copy_replacing(out, text, occurrences, search, replacement, lr);
+    return 1;
 }
 
 // Same-length replacement where the text stands; other lengths would shift
@@ -152,36 +153,38 @@ void replace_in_place(unit16* text, const Pattern& search, const unit16* replace
     }
 }
 
-void replace_protected(const unit16* text, const unit16* search, const unit16* replacement,
-                       uint32_t mode, uint32_t skip, int32_t count, uint32_t offset)
+int32_t replace_protected(const unit16* text, const unit16* search, const unit16* replacement,
+                          uint32_t mode, uint32_t skip, int32_t count, uint32_t offset)
 {
     unit16* copies[3];
     // Not short-circuited: every copy slot must be set before the release.
     const int protected_all = protect_argument(&text, &copies[0]) &
                               protect_argument(&search, &copies[1]) &
                               protect_argument(&replacement, &copies[2]);
+    int32_t replaced = 0;
     if (!protected_all) {
         unit16* out = string_reserve(0, offset);
         if (out)
             *out = 0;
     } else {
         Pattern pattern{search, u16_len(search), mode & REPLACE_NOCASE};
-        replace_into_area(text, pattern, replacement, skip, count, offset);
+        replaced = replace_into_area(text, pattern, replacement, skip, count, offset);
     }
     for (unit16* copy : copies)
         u16_free(copy);
+    return replaced;
 }
 
 }  // namespace
 
-void replace_text(const unit16* text, const unit16* search, const unit16* replacement,
-                  uint32_t offset)
+int32_t replace_text(const unit16* text, const unit16* search, const unit16* replacement,
+                     uint32_t offset)
 {
-    replace_text(text, search, replacement, 0, 1, -1, offset);
+    return replace_text(text, search, replacement, 0, 1, -1, offset);
 }
 
-void replace_text(const unit16* text, const unit16* search, const unit16* replacement,
-                  uint32_t mode, int32_t start, int32_t count, uint32_t offset)
+int32_t replace_text(const unit16* text, const unit16* search, const unit16* replacement,
+                     uint32_t mode, int32_t start, int32_t count, uint32_t offset)
 {
     text = text ? text : EMPTY;
     search = search ? search : EMPTY;
@@ -190,7 +193,7 @@ void replace_text(const unit16* text, const unit16* search, const unit16* replac
     if (mode & REPLACE_INPLACE) {
         Pattern pattern{search, u16_len(search), mode & REPLACE_NOCASE};
         replace_in_place(const_cast<unit16*>(text), pattern, replacement, skip, count);
-        return;
+        return 1;
     }
-    replace_protected(text, search, replacement, mode, skip, count, offset);
+    return replace_protected(text, search, replacement, mode, skip, count, offset);
 }

@@ -56,13 +56,14 @@ void leave_empty_result(uint32_t offset_bytes)
 
 uint32_t string_offset() { return string_area.current_offset; }
 
-void string_area_init()
+int32_t string_area_init()
 {
     string_heap = heap_create();
     string_area.base = static_cast<char*>(heap_alloc(string_heap, INITIAL_CAPACITY, 0));
     string_area.current_offset = 0;
     // Without a buffer the first reservation must allocate one.
     string_area.capacity = string_area.base ? INITIAL_CAPACITY : 0;
+    return string_area.base != nullptr;
 }
 
 void string_area_end()
@@ -98,7 +99,7 @@ void string_pop(uint32_t length_units)
             : 0;
 }
 
-void string_assign(unit16** variable, uint32_t saved_offset)
+int32_t string_assign(unit16** variable, uint32_t saved_offset)
 {
     uint32_t current = string_area.current_offset;
     if (saved_offset > current) {
@@ -113,26 +114,28 @@ void string_assign(unit16** variable, uint32_t saved_offset)
         string_copy_chars(*variable, at_offset(saved_offset), size / 2);
     }
     string_area.current_offset = saved_offset;
+    return block != nullptr;
 }
 
-void string_push_copy(const unit16* s)
+int32_t string_push_copy(const unit16* s)
 {
     uint32_t current = string_area.current_offset;
     if (!s) {
         unit16* end = string_reserve(0, current);
         if (end)
             *end = 0;
-        return;
+        return end != nullptr;
     }
     uint32_t length = u16_len(s);
     // A string that lies in the area itself moves with the buffer.
     uint32_t inside = string_in_area(s);
     unit16* destination = string_reserve(length, current);
     if (!destination)
-        return;
+        return 0;
     if (inside)
         s = reinterpret_cast<const unit16*>(string_area.base + inside - 1);
     std::memmove(destination, s, (length + 1) * sizeof(unit16));
+    return 1;
 }
 
 int32_t string_equal(const unit16* a, const unit16* b)

@@ -29,7 +29,8 @@ extern TempStringArea string_area;
 uint32_t string_offset();
 
 // Creates the string heap and a 16-byte buffer (offset 0, capacity 16).
-void string_area_init();
+// 1 when both could be had, 0 when memory ran short.
+int32_t string_area_init();
 // Frees the buffer, then destroys the string heap with every variable's block.
 void string_area_end();
 
@@ -43,11 +44,12 @@ unit16* string_reserve(uint32_t length_units, uint32_t offset_bytes);
 void string_pop(uint32_t length_units);
 // Moves the string from base + saved_offset up to the current offset into
 // *variable (a block of 2 * length + 10 bytes) and sets the offset back to
-// saved_offset. If no block can be had, *variable keeps its old string.
-void string_assign(unit16** variable, uint32_t saved_offset);
+// saved_offset. 1 when done; 0 when no block can be had, and *variable then
+// keeps its old string.
+int32_t string_assign(unit16** variable, uint32_t saved_offset);
 // Temporary result: appends a copy of s (null: the empty string) at the
-// current offset.
-void string_push_copy(const unit16* s);
+// current offset. 0 when the area cannot grow: nothing is appended.
+int32_t string_push_copy(const unit16* s);
 
 // 1 when both strings hold the same code units (null reads as empty), else 0.
 int32_t string_equal(const unit16* a, const unit16* b);
@@ -66,11 +68,13 @@ void string_free(unit16* block);
 enum : uint32_t { REPLACE_NOCASE = 1, REPLACE_INPLACE = 2 };
 
 // Temporary result: text with every occurrence of search replaced, exact
-// comparison, from the first character; left at offset in the area.
-void replace_text(const unit16* text, const unit16* search, const unit16* replacement,
-                  uint32_t offset);
+// comparison, from the first character; left at offset in the area. 0 when
+// memory ran short: the result is then the empty string.
+int32_t replace_text(const unit16* text, const unit16* search, const unit16* replacement,
+                     uint32_t offset);
 // Temporary result unless REPLACE_INPLACE: replaces up to count occurrences
 // (-1 all) from the 1-based position start. In place, text is rewritten where
-// it stands and only when search and replacement have the same length.
-void replace_text(const unit16* text, const unit16* search, const unit16* replacement,
-                  uint32_t mode, int32_t start, int32_t count, uint32_t offset);
+// it stands and only when search and replacement have the same length. 0 as
+// above; in place never.
+int32_t replace_text(const unit16* text, const unit16* search, const unit16* replacement,
+                     uint32_t mode, int32_t start, int32_t count, uint32_t offset);

@@ -133,3 +133,27 @@ TEST_F(Normalizer, LongGeneratedTextMatchesTheModelAndASecondPassChangesNothing)
     EXPECT_TRUE(second == first) << "a second pass changed the text";
     EXPECT_EQ(text_changed(), 0);
 }
+
+// Every single refusal during the pass: the pass either says so or gives the
+// whole repair, never a partial one reported as done.
+TEST_F(Normalizer, ShortMemoryIsReportedInsteadOfAPartialRepair)
+{
+    const std::u16string input = u"\u0391\u0392 \u0438\u0306 \u1D0F";
+    run_pass(u"an earlier, longer text that leaves its blocks behind");
+    int32_t refused = 0;
+    for (uint32_t n = 1;; ++n) {
+        string_push_copy(input.c_str());
+        string_assign(&work_text, 0);
+        heap_fail_range(n, 1);
+        const int32_t done = normalize_letters();
+        const bool reached = heap_allocations() >= n;
+        heap_fail_next(0);
+        if (done) {
+            EXPECT_EQ(show(text_of(work_text)), show(model_pass(input))) << "refusal " << n;
+        }
+        refused += !done;
+        if (!reached)
+            break;
+    }
+    EXPECT_GT(refused, 0) << "no refusal reached the pass";
+}

@@ -57,6 +57,37 @@ TEST(Heap, RefusesSizesWithoutRoomForItsOwnBookkeeping)
     heap_destroy(heap);
 }
 
+TEST(Heap, HooksNumberAllocationsAndCountWhatIsStillHeld)
+{
+    const HeapUsage before = heap_usage();
+    heap_fail_range(2, 2);
+    HeapHandle heap = heap_create();
+    ASSERT_NE(heap, nullptr);
+    EXPECT_EQ(heap_alloc(heap, 8, 0), nullptr) << "allocation 2 is refused";
+    EXPECT_EQ(u16_dup(u"x"), nullptr) << "so is allocation 3";
+    void* block = heap_alloc(heap, 8, 0);
+    ASSERT_NE(block, nullptr);
+    unit16* copy = u16_dup(u"x");
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(heap_allocations(), 5u);
+    EXPECT_EQ(heap_usage().heaps, before.heaps + 1);
+    EXPECT_EQ(heap_usage().blocks, before.blocks + 2);
+
+    heap_fail_range(2, HEAP_FAIL_REST);
+    EXPECT_NE(heap_alloc(heap, 8, 0), nullptr);
+    EXPECT_EQ(heap_alloc(heap, 8, 0), nullptr);
+    EXPECT_EQ(heap_create(), nullptr);
+    heap_fail_next(0);
+    EXPECT_EQ(heap_alloc(nullptr, 8, 0), nullptr) << "a heap that was never made gives nothing";
+    heap_free(nullptr, block);
+    heap_destroy(nullptr);
+
+    u16_free(copy);
+    heap_destroy(heap);
+    EXPECT_EQ(heap_usage().heaps, before.heaps);
+    EXPECT_EQ(heap_usage().blocks, before.blocks) << "a heap's blocks go with it";
+}
+
 TEST(Lock, CanBeEnteredAgainByItsHolder)
 {
     PlatformLock lock;

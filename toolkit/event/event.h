@@ -115,6 +115,9 @@ int32_t binding_key_format(char* key, int32_t kind, int32_t window, int32_t gadg
 // Creates the EventState and the bindings map (and the event lock when the
 // runtime-wide switch is on): the portable half of events_init.
 void event_state_init();
+// 1 when the latest start got the state, its pool and the bindings map; 0
+// when memory ran short for one of them.
+int32_t events_ready();
 
 // Starts and ends the library. On Win32 events_init also opens the post window;
 // events_end destroys it. The state and the map live until the heap goes.

@@ -53,6 +53,11 @@ void event_state_init()
         lock_init(&event_lock);
 }
 
+int32_t events_ready()
+{
+    return event_state && event_state->pool && bindings;
+}
+
 static EventState* state()
 {
     return static_cast<EventState*>(thread_data_get(event_state));

@@ -46,7 +46,7 @@ static void context_destruct(void* record)
         heap_free(main_heap, state->enclosing_lists);
 }
 
-void gadgets_init()
+int32_t gadgets_init()
 {
     brush_cache_init();
     default_font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
@@ -57,6 +57,7 @@ void gadgets_init()
               static_cast<int>(reinterpret_cast<intptr_t>(instance_handle)));
     INITCOMMONCONTROLSEX controls = {sizeof(controls), COMMON_CONTROL_CLASSES};
     InitCommonControlsEx(&controls);
+    return gadget_list && gadget_context;
 }
 
 // The brush-cache lock stays: windows_end, which runs after this, still
@@ -204,6 +205,8 @@ static void start_list_state(GadgetContext* state, HWND window)
 HWND gadget_list_use(HWND window)
 {
     GadgetContext* state = context();
+    if (!state)
+        return nullptr;
     HWND previous = current_list_owner(state);
     if (!window)
         return previous;
@@ -220,7 +223,7 @@ HWND gadget_list_use(HWND window)
 static void forget_list_state(HWND window, GadgetListSave* save)
 {
     GadgetContext* state = context();
-    if (current_list_owner(state) == window) {
+    if (state && current_list_owner(state) == window) {
         state->list_parent = nullptr;
         state->enclosing_depth = 0;
     }

@@ -81,8 +81,9 @@ extern DynamicNode* brush_cache;
 // ---- Start and end -----------------------------------------------------------
 
 // Brush-cache lock, default font, gadget list, context, common-control classes.
-// Must run before the first window is opened.
-void gadgets_init();
+// Must run before the first window is opened. 1 when the list and the
+// context could be had; without them no gadget list can be used.
+int32_t gadgets_init();
 // Destroys no gadget: they go with their windows when the window library ends.
 void gadgets_end();
 
@@ -130,8 +131,9 @@ intptr_t gadget_focus(int32_t number);
 // The gadget's control, or 0.
 HWND gadget_handle(int32_t number);
 // Temporary result: leaves the gadget's text in the TempStringArea from
-// saved_offset up to the area's current offset (empty for an unknown number).
-void gadget_get_text(int32_t number, uint32_t saved_offset);
+// saved_offset up to the area's current offset. 1 when read; 0, and the
+// empty string, for an unknown number or when the area could not grow.
+int32_t gadget_get_text(int32_t number, uint32_t saved_offset);
 // Replaces the gadget's text (null: empty) without queueing its change event.
 void gadget_set_text(int32_t number, const unit16* text);
 

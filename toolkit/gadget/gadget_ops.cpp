@@ -27,26 +27,29 @@ HWND gadget_handle(int32_t number)
 // Reads straight into the area. The native length may exceed what is copied,
 // so the offset is moved back to end exactly behind the characters read.
 // When the area cannot grow, the result is the empty string.
-static void read_control_text(HWND control, uint32_t saved_offset)
+static int32_t read_control_text(HWND control, uint32_t saved_offset)
 {
     auto length = static_cast<uint32_t>(GetWindowTextLengthW(control));
     unit16* destination = string_reserve(length, saved_offset);
     if (!destination)
-        return;
+        return 0;
     destination[0] = 0;
     GetWindowTextW(control, reinterpret_cast<wchar_t*>(destination), static_cast<int>(length + 1));
     string_pop(length - u16_len(destination));
+    return 1;
 }
 
-void gadget_get_text(int32_t number, uint32_t saved_offset)
+// A kind's own reader cannot tell of a refusal, so its result counts as read.
+int32_t gadget_get_text(int32_t number, uint32_t saved_offset)
 {
     Gadget* gadget = gadget_find(number);
     if (!gadget)
-        return;
-    if (gadget->gadget_class->get_text)
+        return 0;
+    if (gadget->gadget_class->get_text) {
         gadget->gadget_class->get_text(gadget, saved_offset);
-    else
-        read_control_text(gadget->handle, saved_offset);
+        return 1;
+    }
+    return read_control_text(gadget->handle, saved_offset);
 }
 
 // The control notifies its window synchronously inside the change, while the

@@ -136,7 +136,7 @@ intptr_t gadget_create_text(int32_t number, int32_t x, int32_t y, int32_t width,
                             const unit16* text, uint32_t flags)
 {
     auto* state = static_cast<GadgetContext*>(thread_data_get(gadget_context));
-    if (!state->list_parent)
+    if (!state || !state->list_parent)
         return 0;
     DWORD extended = (flags & GADGET_BORDERLESS) ? 0 : WS_EX_CLIENTEDGE;
     HWND control = CreateWindowExW(extended, L"Edit", reinterpret_cast<const wchar_t*>(text ? text : u""),

@@ -70,8 +70,8 @@ struct ImageRecord {
 
 extern ObjectList* image_list;
 
-// Creates the image list; the main heap must exist.
-void images_init();
+// Creates the image list; the main heap must exist. 1 when it could be had.
+int32_t images_init();
 // Releases every image still registered.
 void images_end();
 // Releases image `number` (-1: every image): a bitmap with DeleteObject, any

@@ -2,9 +2,10 @@
 
 ObjectList* image_list;
 
-void images_init()
+int32_t images_init()
 {
     image_list = object_list_new(sizeof(ImageRecord), 16, image_free);
+    return image_list != nullptr;
 }
 
 void images_end()

@@ -176,12 +176,13 @@ POINT centre_on_window(const RECT& rect, HWND reference) {
 
 }  // namespace
 
-void windows_init() {
+int32_t windows_init() {
     window_list = object_list_new(sizeof(WindowRecord), 16, window_free);
     window_state = static_cast<WindowThreadState*>(
         thread_data_new(sizeof(WindowThreadState), nullptr, nullptr));
     default_icon = LoadIconW(module_instance(), MAKEINTRESOURCEW(1));
     arrow_cursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    return window_list && window_state;
 }
 
 void windows_end() {

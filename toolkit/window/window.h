@@ -73,7 +73,8 @@ constexpr UINT MSG_NOTIFY_ICON = 12501;
 constexpr UINT MSG_GADGET_REFLECT = 13120;
 
 // Creates the window list and the per-thread record, loads icon and cursor.
-void windows_init();
+// 1 when the list and the record could be had.
+int32_t windows_init();
 // Frees every window still open.
 void windows_end();
 

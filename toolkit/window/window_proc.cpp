@@ -146,7 +146,11 @@ LRESULT on_get_min_max_info(const Message& m) {
     return 0;
 }
 
+// WM_NOTIFY's pointer reaches us unchanged from any thread or process, and the
+// NMHDR behind it is read. Our controls notify from our own thread, so one
+// that another thread sent (InSendMessage) gets the default handling unread.
 LRESULT on_notify(const Message& m) {
+    if (InSendMessage()) return RESULT_DEFAULT;
     auto* header = reinterpret_cast<const NMHDR*>(m.lparam);
     if (!header) return RESULT_DEFAULT;
     return gadget_forward(header->hwndFrom, m.window, m.message, m.wparam, m.lparam);

@@ -200,14 +200,14 @@ TEST_F(ReplaceArguments, RefusedGrowthGivesAnEmptyResultAndKeepsTheText)
     const std::u16string text(30000, u'a');
     uint32_t saved = string_offset();
     heap_fail_next(1);
-    replace_text(text.c_str(), u"a", u"b", saved);
+    EXPECT_EQ(replace_text(text.c_str(), u"a", u"b", saved), 0);
     EXPECT_EQ(string_offset(), saved);
     EXPECT_EQ(show(take_result(saved)), "");
 
     string_push_copy(text.c_str());
     const unit16* in_area = reinterpret_cast<const unit16*>(string_area.base + saved);
     heap_fail_next(1);
-    replace_text(in_area, u"a", u"bb", saved);
+    EXPECT_EQ(replace_text(in_area, u"a", u"bb", saved), 0);
     EXPECT_EQ(show(take_result(saved)), "");
     EXPECT_EQ(string_offset(), saved);
 }

@@ -359,3 +359,23 @@ TEST_F(Queue, ExhaustedPoolDropsTheEventButStillRunsBindings)
     event_post_simple(EV_GADGET, 101, 0, 768);
     EXPECT_EQ(drain_queue(), (std::vector<QueuedEvent>{{EV_GADGET, 101, 0, 768}}));
 }
+
+// The state is the first block events_init takes; without it nothing can be
+// queued, and the program must not go on as if the library had started.
+TEST(EventStart, SaysWhetherItsStatePoolAndMapCouldBeHad)
+{
+    start_main_heap();
+    heap_fail_next(1);
+    events_init();
+    heap_fail_next(0);
+    EXPECT_EQ(event_state, nullptr);
+    EXPECT_EQ(events_ready(), 0);
+    events_end();
+    map_free(bindings);
+
+    events_init();
+    EXPECT_EQ(events_ready(), 1);
+    events_end();
+    free_event_state();
+    end_main_heap();
+}

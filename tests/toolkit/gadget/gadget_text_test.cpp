@@ -38,7 +38,7 @@ TEST_F(GadgetFixture, GetTextYieldsEmptyWhenTheAreaCannotGrow)
     gadget_set_text(1, std::u16string(100000, u'x').c_str());
     uint32_t saved = string_offset();
     heap_fail_next(1);
-    gadget_get_text(1, saved);
+    EXPECT_EQ(gadget_get_text(1, saved), 0);
     heap_fail_next(0);
     EXPECT_EQ(string_offset(), saved);
     unit16* variable = nullptr;

@@ -311,6 +311,46 @@ TEST_F(WindowEvents, ControlMessagesReachTheGadgetThatSentThemOnly) {
     EXPECT_EQ(parent_messages.size(), 2u) << "neither reached gadget 0";
 }
 
+struct SentNotify {
+    HWND window;
+    NMHDR* header;
+    LRESULT result;
+};
+
+DWORD WINAPI send_notify(LPVOID parameter) {
+    auto* sent = static_cast<SentNotify*>(parameter);
+    sent->result = SendMessageW(sent->window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(sent->header));
+    return 0;
+}
+
+// WM_NOTIFY's pointer is read; another program can send any address, and
+// Wine delivers such a message only from a thread of our own process, so a
+// second thread stands in for it.
+TEST_F(WindowEvents, NotificationsFromAnotherThreadGetTheDefaultHandlingUnread) {
+    HWND window = open_main_window();
+    HWND field = make_text(0, 10);
+    static const GadgetClass recording = recording_class();
+    static_cast<Gadget*>(object_get(gadget_list, 0))->gadget_class = &recording;
+    take_events();
+    parent_messages.clear();
+
+    NMHDR header{field, 0, 0};
+    EXPECT_EQ(SendMessageW(window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header)), 5)
+        << "our own thread's notification reaches the gadget";
+    SentNotify sent{window, &header, -1};
+    HANDLE thread = CreateThread(nullptr, 0, send_notify, &sent, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    // The sent message is handled while this thread looks for messages.
+    for (int rounds = 0; rounds < 100 && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT; ++rounds) {
+        MsgWaitForMultipleObjects(1, &thread, FALSE, 100, QS_SENDMESSAGE);
+        pump_messages();
+    }
+    ASSERT_EQ(WaitForSingleObject(thread, 0), WAIT_OBJECT_0) << "the sender never returned";
+    CloseHandle(thread);
+    EXPECT_EQ(sent.result, 0) << "the default procedure's answer";
+    EXPECT_EQ(parent_messages, (std::vector<UINT>{WM_NOTIFY})) << "the second one was read";
+}
+
 // Wine keeps no UI state, so the window answers WM_QUERYUISTATE itself and
 // records the change requests that keyboard_cues sends.
 LRESULT ui_state_answer;
