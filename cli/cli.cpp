@@ -132,11 +132,7 @@ public:
         : file_(is_standard_input(file) ? standard_input : open_for_reading(file.native, error_))
     {
     }
-    ~Source()
-    {
-        if (file_ > standard_input)
-            close_file(file_);
-    }
+    ~Source() { close(); }
     Source(const Source&) = delete;
     Source& operator=(const Source&) = delete;
 
@@ -144,6 +140,13 @@ public:
     int file() const { return file_; }
     // Why the file could not be opened.
     const std::string& error() const { return error_; }
+    // Windows refuses to replace a file that is still open.
+    void close()
+    {
+        if (file_ > standard_input)
+            close_file(file_);
+        file_ = -1;
+    }
 
 private:
     std::string error_;
@@ -331,6 +334,7 @@ private:
             return trouble(file, write_error);
         if (!read)
             return trouble(file, error);
+        source.close();
         if (!rewrite.commit(error))
             trouble(file, error);
     }
