@@ -89,6 +89,36 @@ constexpr KeyBytes make_utf8_keys()
 
 constexpr KeyBytes utf8_keys = make_utf8_keys();
 
+// What the vector scan tests: the two-byte leads among the key bytes lie
+// close together, so one range test [low, low + span] covers them (the few
+// other bytes in it are turned away by the rows); the rest are tested one
+// by one.
+struct KeyFilter {
+    uint8_t low;
+    uint8_t span;
+    KeyBytes others;
+};
+
+constexpr KeyFilter make_utf8_key_filter()
+{
+    KeyFilter filter{0xFF, 0, {}};
+    uint8_t high = 0;
+    for (size_t i = 0; i < utf8_keys.count; ++i) {
+        uint8_t key = utf8_keys.bytes[i];
+        if (key >= 0xC0 && key <= 0xDF) {
+            filter.low = key < filter.low ? key : filter.low;
+            high = key > high ? key : high;
+        } else {
+            filter.others.bytes[filter.others.count++] = key;
+        }
+    }
+    filter.span = static_cast<uint8_t>(high - filter.low);
+    return filter;
+}
+
+constexpr KeyFilter utf8_key_filter = make_utf8_key_filter();
+static_assert(utf8_key_filter.low <= 0xDF, "some look-alike ends with a two-byte character");
+
 // The rows by their key byte, in table order within each key, so a key
 // byte leads straight to the few rows it can complete.
 struct KeyRows {

@@ -22,31 +22,37 @@ constexpr uint8_t utf8_bom[] = {0xEF, 0xBB, 0xBF};
 
 #if defined(__SSE2__)
 struct KeyVectors {
-    __m128i bytes[utf8_keys.count];
+    __m128i low;
+    __m128i span;
+    __m128i others[utf8_key_filter.others.count];
 };
 
 KeyVectors make_key_vectors()
 {
     KeyVectors keys;
-    for (size_t k = 0; k < utf8_keys.count; ++k)
-        keys.bytes[k] = _mm_set1_epi8(static_cast<char>(utf8_keys.bytes[k]));
+    keys.low = _mm_set1_epi8(static_cast<char>(utf8_key_filter.low));
+    keys.span = _mm_set1_epi8(static_cast<char>(utf8_key_filter.span));
+    for (size_t k = 0; k < utf8_key_filter.others.count; ++k)
+        keys.others[k] = _mm_set1_epi8(static_cast<char>(utf8_key_filter.others.bytes[k]));
     return keys;
 }
 
 const KeyVectors key_vectors = make_key_vectors();
 
+// Bit i set when byte i of the 16 at p may be a key byte.
 int key_mask(const uint8_t* p)
 {
     __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hits = _mm_cmpeq_epi8(block, key_vectors.bytes[0]);
-    for (size_t k = 1; k < utf8_keys.count; ++k)
-        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, key_vectors.bytes[k]));
+    __m128i shifted = _mm_sub_epi8(block, key_vectors.low);
+    __m128i hits = _mm_cmpeq_epi8(_mm_min_epu8(shifted, key_vectors.span), shifted);
+    for (const __m128i& other : key_vectors.others)
+        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, other));
     return _mm_movemask_epi8(hits);
 }
 #endif
 
-// The first position in [p, end) whose byte is a key byte, or end. In
-// Cyrillic text key bytes are rare, so this runs at the speed of memory.
+// The first position in [p, end) whose byte may be a key byte, or end. In
+// Cyrillic text such bytes are rare, so this runs at the speed of memory.
 const uint8_t* find_key_byte(const uint8_t* p, const uint8_t* end)
 {
 #if defined(__SSE2__)
