@@ -209,14 +209,14 @@ TEST_F(WindowCreation, FreedWindowLeavesNoClassEventsOrRecord) {
     window_set_title(2, u"ignored");
 }
 
-void never_called() {}
+void ignore_event() {}
 
 TEST_F(WindowCreation, ChildWindowDestroyedWithItsParentLeavesNoRecordEventsOrBindings) {
     HWND parent = handle_of(window_open(0, 0, 0, 300, 200, nullptr, WS_POPUP));
     HWND child = handle_of(window_create(1, 10, 10, 100, 50, nullptr,
                                          WS_CHILD | WINDOW_NO_GADGET_LIST, parent));
     ASSERT_NE(child, nullptr);
-    ASSERT_EQ(binding_add(EV_MENU, 1, -1, -1, never_called, 1), 1);
+    ASSERT_EQ(binding_add(EV_MENU, 1, -1, -1, ignore_event, 1), 1);
     take_events();
     event_post_simple(EV_MENU, 5, 1, 0);
 
