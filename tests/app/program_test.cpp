@@ -83,13 +83,7 @@ TEST(GadgetStartUp, WithoutItsContextReportsNotReadyAndNoGadgetOperationReadsIt)
     EXPECT_NE(window_open(0, 0, 0, 200, 100, u"no gadgets", 0xCA0001), 0);
     EXPECT_EQ(gadget_list_use(nullptr), nullptr);
     EXPECT_EQ(gadget_create_text(1, 0, 0, 50, 20, u"", 0), 0);
-    gadgets_end();
-    windows_end();
-    pump_messages();
-    events_end();
-    free_event_state();
-    string_area_end();
-    end_main_heap();
+    end_toolkit_runtime();
 }
 
 }  // namespace

@@ -132,8 +132,24 @@ inline void pump_messages(HWND window = nullptr, HACCEL accelerators = nullptr)
     }
 }
 
+// Ends every library the toolkit tests use, in the program's order, and
+// frees what a new start needs freed. Disarms a refusal a failed test left,
+// and dispatches the windows' last messages while the event library still
+// stands.
+inline void end_toolkit_runtime()
+{
+    heap_fail_next(0);
+    gadgets_end();
+    windows_end();
+    pump_messages();
+    events_end();
+    free_event_state();
+    string_area_end();
+    end_main_heap();
+}
+
 // Every library the toolkit tests use, started and ended in the program's
-// order; the end also frees what a new start needs freed.
+// order.
 class ToolkitRuntime {
 public:
     ToolkitRuntime()
@@ -146,19 +162,7 @@ public:
         gadgets_init();
     }
 
-    // Disarms a refusal a failed test left, and dispatches the windows' last
-    // messages while the event library still stands.
-    ~ToolkitRuntime()
-    {
-        heap_fail_next(0);
-        gadgets_end();
-        windows_end();
-        pump_messages();
-        events_end();
-        free_event_state();
-        string_area_end();
-        end_main_heap();
-    }
+    ~ToolkitRuntime() { end_toolkit_runtime(); }
 
     ToolkitRuntime(const ToolkitRuntime&) = delete;
     ToolkitRuntime& operator=(const ToolkitRuntime&) = delete;
