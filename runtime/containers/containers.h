@@ -31,7 +31,7 @@ struct BlockPool {
     PoolChunk* open_chunks;   // at least one block available; allocation uses the head
     SharedPoolEntry* shared_entry;  // null for a private pool
     int32_t total_blocks;     // sum of the chunks' capacities
-    int32_t stride;           // element size + header word, rounded up to 4
+    int32_t stride;           // element size + header word, rounded up to a word (4 bytes)
     int32_t min_per_chunk;
     int32_t max_per_chunk;
     int32_t locked;           // 1 when `lock` is initialised and taken

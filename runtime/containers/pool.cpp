@@ -3,8 +3,10 @@
 
 SharedPoolRegistry shared_pool_registry;
 
+// The header word holds the owning chunk's address: 4 bytes in the program's
+// 32-bit builds, 8 in the 64-bit build that runs its Windows tests where
+// only 64-bit code runs.
 constexpr int32_t WORD = sizeof(void*);
-static_assert(WORD == 4, "blocks carry one 32-bit header word");
 
 // ---- Chunk lists -------------------------------------------------------------
 
@@ -178,7 +180,7 @@ static void pool_unlock(BlockPool* pool)
 static int32_t stride_for(int32_t element_size)
 {
     int64_t stride = static_cast<int64_t>(element_size) + WORD;
-    stride = (stride + 3) & ~int64_t(3);
+    stride = (stride + WORD - 1) & ~int64_t(WORD - 1);
     return stride > INT32_MAX ? 0 : static_cast<int32_t>(stride);
 }
 

@@ -93,7 +93,7 @@ public:
             "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
             "  <dependency><dependentAssembly>\n"
             "    <assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\"\n"
-            "      version=\"6.0.0.0\" processorArchitecture=\"X86\"\n"
+            "      version=\"6.0.0.0\" processorArchitecture=\"*\"\n"
             "      publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>\n"
             "  </dependentAssembly></dependency>\n"
             "</assembly>\n",
