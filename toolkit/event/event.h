@@ -158,7 +158,8 @@ extern HWND post_window;
 extern UINT post_message;
 
 // Posts the event into the queue of the thread that ran events_init, from any
-// thread. 1 when the message went out, 0 when it could not.
+// thread. 1 when the message went out, 0 when it could not (before
+// events_init or after events_end too).
 int32_t event_post_from_thread(int32_t kind, int32_t gadget, int32_t window, int32_t type,
                                intptr_t data);
 

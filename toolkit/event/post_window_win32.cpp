@@ -13,8 +13,9 @@ UINT post_message;
 
 // Blocks posted and not yet taken, oldest first, linked through word 0. The
 // GUI thread usually takes the oldest, so the search usually ends at once.
-// The lock is made once and never deleted: a sender on another thread may
-// post after events_end, and must find it whole to learn that the window is gone.
+// The lock is made once, by whichever comes first of events_init and a
+// sender, and never deleted: a sender may post before events_init or after
+// events_end, and must find it whole to learn that there is no window.
 static PlatformLock outstanding_lock;
 static volatile int32_t outstanding_lock_once;
 static PostedEvent* outstanding_head;
@@ -115,6 +116,7 @@ int32_t event_post_from_thread(int32_t kind, int32_t gadget, int32_t window, int
     if (!block)
         return 0;
     *block = PostedEvent{nullptr, kind, gadget, window, type, data};
+    run_once(&outstanding_lock_once, init_outstanding_lock);
     // Listed before the receiver can look: it needs this lock to find the block.
     lock_enter(&outstanding_lock);
     const int32_t posted =

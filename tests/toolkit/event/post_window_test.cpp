@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 using PostWindow = EventFixture;
 
 namespace {
@@ -73,10 +75,11 @@ void post_on_second_thread(ThreadPost& job)
 }
 
 // The platform's lock calls, wrapped at link time for this test (see its
-// CMakeLists.txt): entering a lock that was deleted and not made again is
-// counted, since the system's critical sections do not tell.
+// CMakeLists.txt): entering a lock that was never made, or was deleted and
+// not made again, is counted, since the system's critical sections do not
+// tell. A lock never made is not entered for real: that would wait forever.
 PlatformLock* deleted_locks[16];  // written by the GUI thread only
-volatile LONG entries_of_deleted_locks;
+volatile LONG entries_of_unusable_locks;
 
 bool is_deleted(const PlatformLock* lock)
 {
@@ -84,6 +87,13 @@ bool is_deleted(const PlatformLock* lock)
         if (deleted == lock)
             return true;
     return false;
+}
+
+// A made critical section is never all zero bytes (a free one counts -1).
+bool never_made(const PlatformLock* lock)
+{
+    const auto* byte = reinterpret_cast<const unsigned char*>(lock);
+    return std::all_of(byte, byte + sizeof(PlatformLock), [](unsigned char b) { return b == 0; });
 }
 
 }  // namespace
@@ -113,9 +123,11 @@ void __wrap__Z11lock_deleteP12PlatformLock(PlatformLock* lock)
 
 void __wrap__Z10lock_enterP12PlatformLock(PlatformLock* lock)
 {
-    if (is_deleted(lock))
-        InterlockedIncrement(&entries_of_deleted_locks);
-    __real__Z10lock_enterP12PlatformLock(lock);
+    const bool unmade = never_made(lock);
+    if (unmade || is_deleted(lock))
+        InterlockedIncrement(&entries_of_unusable_locks);
+    if (!unmade)
+        __real__Z10lock_enterP12PlatformLock(lock);
 }
 }
 
@@ -132,6 +144,18 @@ LPARAM post_and_peek_block()
 }
 
 }  // namespace
+
+// First in this file, so that no test has started the event library yet.
+TEST(PostBeforeStart, IsRefusedWithoutEnteringALockNeverMade)
+{
+    start_main_heap();
+    const int busy_before = busy_blocks(main_heap);
+    entries_of_unusable_locks = 0;
+    EXPECT_EQ(event_post_from_thread(EV_GADGET, 1, 0, 768, 0), 0) << "no post window";
+    EXPECT_EQ(entries_of_unusable_locks, 0) << "a post entered a lock that was never made";
+    EXPECT_EQ(busy_blocks(main_heap), busy_before);
+    end_main_heap();
+}
 
 TEST_F(PostWindow, GenuinePostFromAnotherThreadArrivesAsTheSameEventAsADirectPost)
 {
@@ -258,12 +282,12 @@ TEST_F(PostWindow, EndFreesOutstandingBlocksAndLaterPostsAreRefusedSafely)
     events_end();
     EXPECT_EQ(busy_blocks(main_heap), busy_before);
 
-    entries_of_deleted_locks = 0;
+    entries_of_unusable_locks = 0;
     EXPECT_EQ(event_post_from_thread(EV_GADGET, 3, 0, 768, 0), 0) << "no post window";
     ThreadPost job = {{EV_GADGET, 4, 0, 768}, 0, 2, 0};
     post_on_second_thread(job);
     EXPECT_EQ(job.posted, 0) << "no post window";
-    EXPECT_EQ(entries_of_deleted_locks, 0) << "a post entered a lock the end had deleted";
+    EXPECT_EQ(entries_of_unusable_locks, 0) << "a post entered a lock the end had deleted";
     EXPECT_EQ(busy_blocks(main_heap), busy_before);
     free_event_state();
 }
