@@ -1,6 +1,6 @@
-# Cross build of glyphmend-cli alone for 64-bit Windows with Debian's
-# mingw-w64: its Windows side runs under 64-bit Wine on machines whose
-# kernel runs no 32-bit code, where the 32-bit program cannot start.
+# Cross build for 64-bit Windows with Debian's mingw-w64: on machines whose
+# kernel runs no 32-bit code, where 32-bit Wine cannot start, the Windows
+# tests and the program run from it under 64-bit Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
