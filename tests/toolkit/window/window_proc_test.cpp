@@ -290,13 +290,24 @@ GadgetClass recording_class() {
     return table;
 }
 
-TEST_F(WindowEvents, ControlMessagesReachTheGadgetThatSentThemOnly) {
+// The main window with text gadget 0 of the recording kind, nothing queued
+// and nothing recorded yet.
+struct RecordingGadget {
+    HWND window;
+    HWND field;
+};
+RecordingGadget open_recording_gadget() {
     HWND window = open_main_window();
     HWND field = make_text(0, 10);
     static const GadgetClass recording = recording_class();
     static_cast<Gadget*>(object_get(gadget_list, 0))->gadget_class = &recording;
     take_events();
     parent_messages.clear();
+    return {window, field};
+}
+
+TEST_F(WindowEvents, ControlMessagesReachTheGadgetThatSentThemOnly) {
+    auto [window, field] = open_recording_gadget();
 
     auto from = [](HWND control) { return reinterpret_cast<LPARAM>(control); };
     EXPECT_EQ(SendMessageW(window, MSG_GADGET_REFLECT, 0, from(field)), 5);
@@ -327,12 +338,7 @@ DWORD WINAPI send_notify(LPVOID parameter) {
 // Wine delivers such a message only from a thread of our own process, so a
 // second thread stands in for it.
 TEST_F(WindowEvents, NotificationsFromAnotherThreadGetTheDefaultHandlingUnread) {
-    HWND window = open_main_window();
-    HWND field = make_text(0, 10);
-    static const GadgetClass recording = recording_class();
-    static_cast<Gadget*>(object_get(gadget_list, 0))->gadget_class = &recording;
-    take_events();
-    parent_messages.clear();
+    auto [window, field] = open_recording_gadget();
 
     NMHDR header{field, 0, 0};
     EXPECT_EQ(SendMessageW(window, WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&header)), 5)
