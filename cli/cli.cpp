@@ -2,8 +2,8 @@
 // filter, rewritten in place, or checked.
 #include "cli/cli.h"
 
-#include "app/letter_table.h"
-#include "cli/names.h"
+#include "letters/repairs.h"
+#include "letters/names.h"
 #include "stream/stream.h"
 
 #include <cstdio>
@@ -202,7 +202,7 @@ public:
 
     void found(const Finding& finding) override
     {
-        add(finding.line, finding.column, describe_fix(letter_fixes[finding.row]));
+        add(finding.line, finding.column, describe_fix(repairs[finding.row]));
     }
     void found_twin(const TwinFinding& finding) override
     {

@@ -18,7 +18,7 @@ struct Finding {
     uint64_t line;    // from 1; a line ends at LF
     uint64_t column;  // code points from 1 within the line: a CR counts one,
                       // a BOM none, each byte not valid in the encoding one
-    int row;          // its row in letter_fixes
+    int row;          // its row in repairs (letters/repairs.h)
 };
 
 // With the word rule: one twin in a word that changes, where it was read.
