@@ -315,3 +315,28 @@ void RepairStream::take_rest(size_t end)
     written_ += end - read_;
     read_ = end;
 }
+
+bool is_binary(const uint8_t* bytes, size_t size)
+{
+    BinaryWatch watch;
+    watch.see(bytes, size);
+    return watch.binary();
+}
+
+void BinaryWatch::see(const uint8_t* bytes, size_t size)
+{
+    for (size_t i = 0; started_ < sizeof start_ && i < size; ++i)
+        start_[started_++] = bytes[i];
+    if (size && !nul_ && !starts_utf16())
+        nul_ = std::memchr(bytes, 0, size) != nullptr;
+}
+
+// A NUL among fewer than two bytes is itself the first byte, so no mark
+// can still follow it.
+bool BinaryWatch::binary() const { return nul_ && !starts_utf16(); }
+
+bool BinaryWatch::starts_utf16() const
+{
+    return started_ == sizeof start_ &&
+           ((start_[0] == 0xFF && start_[1] == 0xFE) || (start_[0] == 0xFE && start_[1] == 0xFF));
+}

@@ -53,6 +53,27 @@ protected:
     ~FindingSink() = default;
 };
 
+// Binary input, told as grep tells it: it holds a NUL byte and does not
+// start with a UTF-16 byte order mark. Pass the first piece to decide as a
+// filter does, or the whole input.
+bool is_binary(const uint8_t* bytes, size_t size);
+
+// The same rule over an input that arrives in pieces of any size, a byte
+// order mark cut between two pieces included.
+class BinaryWatch {
+public:
+    void see(const uint8_t* bytes, size_t size);
+    // Whether what was seen so far makes the input binary.
+    bool binary() const;
+
+private:
+    bool starts_utf16() const;
+
+    uint8_t start_[2] = {};
+    size_t started_ = 0;  // how many of the first two bytes start_ holds
+    bool nul_ = false;
+};
+
 class PositionTracker;
 class WordStage;
 
