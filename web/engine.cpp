@@ -18,7 +18,7 @@ enum Kind : uint32_t { decomposed, greek_capital, latin_letter, latin_in_word, g
 // One repair as the page reads it: six 32-bit numbers.
 struct Record {
     uint32_t line;    // from 1, as the CLI counts
-    uint32_t column;  // code points from 1 within the line, as read
+    uint32_t column;  // UTF-16 units from 1 within the line, as read
     uint32_t from;    // the look-alike's letter
     uint32_t mark;    // 0, or the combining mark read with it
     uint32_t to;      // the Cyrillic letter it became
@@ -34,12 +34,12 @@ public:
         const LetterFix& fix = letter_fixes[finding.row];
         char32_t from = fix.search[0], mark = fix.search[1];
         Kind kind = mark ? decomposed : is_greek(from) ? greek_capital : latin_letter;
-        add({line(finding.line), line(finding.column), from, mark, fix.replacement[0], kind});
+        add({line(finding.at.line), line(finding.at.utf16_column), from, mark, fix.replacement[0], kind});
     }
     void found_twin(const TwinFinding& twin) override
     {
         Kind kind = is_greek(twin.twin) ? greek_in_word : latin_in_word;
-        add({line(twin.line), line(twin.column), twin.twin, twin.mark, twin.letter, kind});
+        add({line(twin.at.line), line(twin.at.utf16_column), twin.twin, twin.mark, twin.letter, kind});
     }
 
     std::vector<Record> records;
@@ -85,6 +85,12 @@ __attribute__((export_name("repair"))) size_t repair(size_t size, int words, int
     }
     changed = stream.changed();
     return output.size();
+}
+
+// Whether the input is binary as glyphmend-cli judges a whole file.
+__attribute__((export_name("binary"))) int binary(size_t size)
+{
+    return is_binary(input.data(), size);
 }
 
 __attribute__((export_name("output"))) const uint8_t* output_bytes() { return output.data(); }

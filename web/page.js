@@ -31,10 +31,12 @@ const kinds = [
 const summaryOrder = [1, 0, 2, 3, 4];
 
 // Repairs `bytes` (or, for a string, its UTF-8) in the engine. Returns the
-// repaired bytes, a copy, and the records.
+// repaired bytes, a copy, the records and whether anything changed. Binary
+// input, as glyphmend-cli -i judges a whole file, is left as it is.
 function repairBytes(bytes, withWords) {
   const size = bytes.length;
   new Uint8Array(engine.memory.buffer, engine.input_area(size), size).set(bytes);
+  if (engine.binary(size)) return { binary: true, changed: false, records: [] };
   return takeRepair(size, withWords);
 }
 
@@ -82,15 +84,14 @@ function summarise(records) {
   return parts.length ? parts.join(", ") : "Nothing to repair";
 }
 
-// The result with each repair in a <mark>. Records give lines and columns
-// of code points in the text as read; the walk turns them into offsets in
-// `text` without looking at any line twice.
+// The result with each repair in a <mark>. Records give lines and UTF-16
+// columns in the text as read, which is `text`.
 function showMarks(text, records) {
   const view = document.createDocumentFragment();
-  let at = 0, line = 1, column = 1, shown = 0;
+  let lineStart = 0, line = 1, shown = 0;
   for (let r = 0; r < records.length; r += recordSize) {
-    for (; line < records[r]; line++, column = 1) at = text.indexOf("\n", at) + 1;
-    for (; column < records[r + 1]; column++) at += isPairAt(text, at) ? 2 : 1;
+    for (; line < records[r]; line++) lineStart = text.indexOf("\n", lineStart) + 1;
+    const at = lineStart + records[r + 1] - 1;
     view.append(text.slice(shown, at));
     const mark = document.createElement("mark");
     mark.textContent = String.fromCodePoint(records[r + 4]);
@@ -100,12 +101,6 @@ function showMarks(text, records) {
   }
   view.append(text.slice(shown));
   marked.replaceChildren(view);
-}
-
-function isPairAt(text, at) {
-  const unit = text.charCodeAt(at);
-  const next = text.charCodeAt(at + 1);
-  return unit >= 0xd800 && unit <= 0xdbff && next >= 0xdc00 && next <= 0xdfff;
 }
 
 // Once a repair changed anything the title says so, and stays so.
@@ -156,7 +151,7 @@ async function repairFile(file) {
   download.hidden = !repair.changed;
   if (!repair.changed) {
     download.removeAttribute("href");
-    summary.textContent = `${file.name}: nothing to repair`;
+    summary.textContent = `${file.name}: ${repair.binary ? "binary file, left as it is" : "nothing to repair"}`;
     return;
   }
   markTitle(true);

@@ -174,7 +174,7 @@ const utf16 = Buffer.concat([
 const badUtf8 = Buffer.concat([Buffer.from("Ζ"), Buffer.from([0xff, 0xc0, 0x80]), Buffer.from("Κот")]);
 
 // A file dropped or chosen comes back as a download under its own name,
-// with the bytes glyphmend-cli writes for it.
+// with the bytes glyphmend-cli writes for it; a binary file does not.
 async function files(page) {
   const dropped = page.waitForEvent("download");
   await page.evaluate((bytes) => {
@@ -188,6 +188,13 @@ async function files(page) {
   const chosen = page.waitForEvent("download");
   await page.setInputFiles("#file", { name: "notes.txt", mimeType: "text/plain", buffer: badUtf8 });
   await expectDownload(await chosen, "notes.txt", repairedByCli(badUtf8));
+
+  await page.setInputFiles("#file", { name: "program.bin", mimeType: "application/octet-stream",
+                                      buffer: Buffer.from("Κот\0") });
+  await page.waitForFunction(() => document.getElementById("summary").textContent.startsWith("program.bin"));
+  expectSame("a binary file is left as it is", [true, "program.bin: binary file, left as it is"],
+             await page.evaluate(() => [document.getElementById("download").hidden,
+                                        document.getElementById("summary").textContent]));
 }
 
 async function expectDownload(download, name, bytes) {
