@@ -89,14 +89,9 @@ Bytes expected_output(const Bytes& text, const Text& t)
 std::vector<Finding> expected_findings(const Text& t)
 {
     std::vector<Finding> findings;
-    uint64_t line = 1, column = 0;
     const std::vector<Token>& tokens = t.tokens;
+    const std::vector<TextPosition> positions = token_positions(t);
     for (size_t i = 0; i < tokens.size(); ++i) {
-        ++column;
-        if (tokens[i].code == '\n') {
-            ++line, column = 0;
-            continue;
-        }
         // A pair before a single look-alike: the pair is taken whole.
         int found = -1;
         for (int row = 0; row < int(repair_count) && found < 0; ++row) {
@@ -110,9 +105,9 @@ std::vector<Finding> expected_findings(const Text& t)
                 found = row;
         }
         if (found >= 0) {
-            findings.push_back({line, column, found});
+            findings.push_back({positions[i], found});
             if (repairs[found].search[1])
-                ++i, ++column;
+                ++i;
         }
     }
     return findings;
@@ -162,7 +157,7 @@ bool same_findings(const std::vector<Finding>& a, const std::vector<Finding>& b)
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].line != b[i].line || a[i].column != b[i].column || a[i].row != b[i].row)
+        if (!same_position(a[i].at, b[i].at) || a[i].row != b[i].row)
             return false;
     }
     return true;
