@@ -247,11 +247,11 @@ public:
 
     void found(const Finding& finding) override
     {
-        add(finding.line, finding.column, describe_fix(letter_fixes[finding.row]));
+        add(finding.at.line, finding.at.column, describe_fix(letter_fixes[finding.row]));
     }
     void found_twin(const TwinFinding& finding) override
     {
-        add(finding.line, finding.column, describe_twin(finding));
+        add(finding.at.line, finding.at.column, describe_twin(finding));
     }
     bool flush(std::string& error)
     {

@@ -228,7 +228,7 @@ bool RepairStream::settle_encoding(size_t size, bool last)
     }
     encoding_known_ = true;
     if (sink_)
-        tracker_.reset(new PositionTracker(encoding_));
+        tracker_.reset(new PositionTracker(encoding_, bom));
     if (words_)
         words_->start(encoding_, bom);
     read_ = written_ = bom;
@@ -289,7 +289,7 @@ void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* re
     uint8_t* base = text();
     if (tracker_) {
         tracker_->advance(base + read_, start - read_);
-        Finding finding{tracker_->line(), tracker_->next_column(), row};
+        Finding finding{tracker_->next_position(), row};
         if (words_)
             words_->row_found(finding, written_ + (start - read_));
         else

@@ -14,7 +14,7 @@ class Recorder : public FindingSink {
 public:
     void found(const Finding& finding) override
     {
-        places += std::to_string(finding.line) + ':' + std::to_string(finding.column) + ' ';
+        places += std::to_string(finding.at.line) + ':' + std::to_string(finding.at.column) + ' ';
     }
     void found_twin(const TwinFinding&) override {}
     std::string places;
