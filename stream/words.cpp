@@ -267,15 +267,6 @@ size_t letters_end(const uint8_t* text, size_t at, size_t end)
 
 bool is_cyrillic(char32_t code) { return code >= 0x0400 && code <= 0x052F; }
 
-// A Greek letter that no row of the table repairs and that is no twin: it
-// makes its word Greek.
-bool is_greek_only(char32_t code)
-{
-    bool greek = (code >= 0x0370 && code <= 0x03FF) || (code >= 0x1F00 && code <= 0x1FFF);
-    return greek && !is_table_capital(code) && code != 0x03BF &&
-           letter_kind(code) == LetterKind::letter;
-}
-
 bool is_upper(char32_t code)
 {
     if (code < 0x80)
@@ -286,15 +277,6 @@ bool is_upper(char32_t code)
         return code % 2 == (code >= 0x04C1 && code <= 0x04CE ? 1 : 0);
     return is_table_capital(code) || (code >= 0xC0 && code <= 0xDE && code != 0xD7) ||
            code == 0x018F || code == 0x019F;
-}
-
-char32_t lower(char32_t code)
-{
-    if ((code >= 'A' && code <= 'Z') || (code >= 0x0410 && code <= 0x042F))
-        return code + 0x20;
-    if (code >= 0x0400 && code <= 0x040F)
-        return code + 0x50;
-    return code;
 }
 
 // What a word's letters are, marks aside.
@@ -412,17 +394,6 @@ bool has_case_pair(const std::u32string& letters)
 
 bool is_digit(char32_t code) { return code >= '0' && code <= '9'; }
 
-bool is_name_of(char32_t capital, const std::u32string& word)
-{
-    for (const GreekName& entry : greek_names) {
-        for (const char32_t* name : entry.names) {
-            if (entry.capital == capital && name && word == name)
-                return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 LetterKind letter_kind(char32_t code)
@@ -445,6 +416,47 @@ char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
         fitting = fitting ? fitting : &twin;
     }
     return fitting ? fitting->letter : 0;
+}
+
+bool is_greek_only(char32_t code)
+{
+    bool greek = (code >= 0x0370 && code <= 0x03FF) || (code >= 0x1F00 && code <= 0x1FFF);
+    return greek && !is_table_capital(code) && code != 0x03BF &&
+           letter_kind(code) == LetterKind::letter;
+}
+
+char32_t lower(char32_t code)
+{
+    if ((code >= 'A' && code <= 'Z') || (code >= 0x0410 && code <= 0x042F))
+        return code + 0x20;
+    if (code >= 0x0400 && code <= 0x040F)
+        return code + 0x50;
+    return code;
+}
+
+bool is_name_of(char32_t capital, const std::u32string& word)
+{
+    for (const GreekName& entry : greek_names) {
+        for (const char32_t* name : entry.names) {
+            if (entry.capital == capital && name && word == name)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool is_code_word(char32_t before, char32_t before_that, char32_t after, const std::u32string& letters)
+{
+    for (char32_t sign : {U'%', U'\\', U'$', U'@', U'&'}) {
+        if (before == sign)
+            return true;
+    }
+    if (is_digit(before) || is_digit(after) || after == '(' || after == '_' || after == '=')
+        return true;
+    if (before == '-' && letter_kind(before_that) != LetterKind::letter)
+        return true;
+    bool in_class = (before == '[' || (before == '^' && before_that == '[')) && after == ']';
+    return (in_class && has_case_pair(letters)) || has_code_shape(letters);
 }
 
 WordStage::WordStage(FindingSink* sink, bool twins, size_t word_limit, size_t largest_piece)
@@ -616,9 +628,6 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
     return settled;
 }
 
-// Whether a word is glued to code: after %, \, $, @, &, a digit or an
-// option's dash; before (, _, = or a digit; inside a character class; or
-// in one of the shapes of has_code_shape.
 template <class Codec>
 bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cut) const
 {
@@ -629,17 +638,7 @@ bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cu
         Codec::decode_before(floor, text + start - size, before_that);
     if (end < cut)
         Codec::decode(text + end, text + cut, after);
-    for (char32_t sign : {U'%', U'\\', U'$', U'@', U'&'}) {
-        if (before == sign)
-            return true;
-    }
-    if (is_digit(before) || is_digit(after) || after == '(' || after == '_' || after == '=')
-        return true;
-    if (before == '-' && letter_kind(before_that) != LetterKind::letter)
-        return true;
-    const std::u32string letters = letters_of<Codec>(text + start, text + end);
-    bool in_class = (before == '[' || (before == '^' && before_that == '[')) && after == ']';
-    return (in_class && has_case_pair(letters)) || has_code_shape(letters);
+    return is_code_word(before, before_that, after, letters_of<Codec>(text + start, text + end));
 }
 
 // A word of Greek capitals alone (ΑΒΓ) is Cyrillic unless its line says it

@@ -30,6 +30,24 @@ LetterKind letter_kind(char32_t code);
 // Cyrillic letters all belong to `alphabets`, or 0.
 char32_t cyrillic_twin(char32_t code, Alphabets alphabets);
 
+// A Greek letter that no row of the table repairs and that is no twin: it
+// makes its word Greek.
+bool is_greek_only(char32_t code);
+
+// The lowercase of an ASCII or a basic Cyrillic letter; any other as it is.
+char32_t lower(char32_t code);
+
+// Whether a lowercase word names the Greek capital.
+bool is_name_of(char32_t capital, const std::u32string& word);
+
+// Whether a word with these letters (marks left out) is glued to code,
+// between the characters `before_that`, `before` and `after` (0 where there
+// is none, or a byte that is no character): after %, \, $, @, &, a digit or
+// an option's dash; before (, _, = or a digit; inside a character class; or
+// in a shape that code takes.
+bool is_code_word(char32_t before, char32_t before_that, char32_t after,
+                  const std::u32string& letters);
+
 class WordStage {
 public:
     // How far a word of Greek capitals alone looks along its line.
