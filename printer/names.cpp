@@ -1,7 +1,7 @@
 // The Unicode names of the characters that glyphmend-cli reports: every
 // character of the letter table and of the twins of --words. Written from
 // Python's unicodedata.
-#include "cli/names.h"
+#include "printer/names.h"
 
 namespace {
 
