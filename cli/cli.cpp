@@ -216,8 +216,10 @@ bool is_standard_input(const Argument& file) { return file.shown == "-"; }
 // A file open for reading, or standard input, for as long as it lives.
 class Source {
 public:
-    explicit Source(const Argument& file)
-        : file_(is_standard_input(file) ? standard_input : open_for_reading(file.native, error_))
+    Source(const Argument& file, Mode mode)
+        : file_(is_standard_input(file)   ? standard_input
+                : mode == Mode::in_place ? open_for_rewriting(file.native, error_)
+                                         : open_for_reading(file.native, error_))
     {
     }
     ~Source() { close(); }
@@ -337,9 +339,11 @@ public:
 private:
     void handle(const Argument& file)
     {
-        Source source(file);
+        Source source(file, options_.mode);
         if (!source.is_open())
             return trouble(file, source.error());
+        if (options_.mode != Mode::in_place && is_standard_output(source.file()))
+            return trouble(file, "input file is output file");
         switch (options_.mode) {
         case Mode::filter:
             return filter(file, source);
