@@ -3,14 +3,14 @@
 // a file name holds.
 #include "printer/printer.h"
 
-#include "app/letter_table.h"
-#include "printer/names.h"
+#include "letters/names.h"
+#include "letters/repairs.h"
 #include "stream/position.h"
 
 #include <cstdio>
 
-// Kinds of finding: a row of the letter table that replaces one letter, a
-// row that composes a base letter and its mark, and a twin in a word.
+// Kinds of finding: a row of the letter table, a composition of a base
+// letter and its mark, and a twin in a word.
 enum class FindingKind { row, composition, twin };
 
 struct FindingPrinter::Report {
@@ -37,13 +37,15 @@ struct KindText {
 
 // In FindingKind's order; SARIF names these as its rules.
 constexpr KindText kind_texts[] = {
-    {"row", "LookAlikeLetter", "A letter of another script stands for a Cyrillic letter.",
-     "A Greek capital, or one of the Latin letters U+0138, U+1D0F and U+0299, stands where a "
-     "Cyrillic letter belongs. The repair puts the Cyrillic letter in its place."},
+    {"row", "LookAlikeLetter", "A look-alike of the letter table stands for a Cyrillic letter.",
+     "A Greek capital, one of the Latin letters U+0138, U+1D0F and U+0299, or one of the "
+     "letters U+0438, U+0435 and U+0418 followed by its combining mark stands where a Cyrillic "
+     "letter belongs. The repair puts the Cyrillic letter in its place."},
     {"composition", "DecomposedLetter",
      "A Cyrillic letter is written as a base letter and a combining mark.",
-     "A base letter followed by a combining mark (U+0438 and U+0306) stands where the "
-     "precomposed letter (U+0439) belongs. The repair puts the precomposed letter in its place."},
+     "A Cyrillic base letter followed by a combining mark (U+0433 and U+0301) stands where "
+     "the precomposed letter (U+0453) belongs. The repair puts the precomposed letter in its "
+     "place."},
     {"twin", "TwinInWord", "A Latin or Greek twin stands for a Cyrillic letter inside a word.",
      "With --words: inside a word that holds Cyrillic letters and no foreign letter but twins, "
      "a Latin letter or Greek omicron that looks like a Cyrillic one stands for it. The repair "
@@ -448,14 +450,15 @@ void FindingPrinter::start_file(const std::string& path)
 
 void FindingPrinter::found(const Finding& finding)
 {
-    const LetterFix& fix = letter_fixes[finding.row];
-    bool composition = fix.search[1] != 0;
+    const LetterFix& fix = repairs[finding.row];
+    bool pair = fix.search[1] != 0;
+    bool composition = repair_kind(finding.row) == RepairKind::composition;
     Report report{path_,
                   finding.at,
                   column_in(finding.at, unit_),
                   composition ? FindingKind::composition : FindingKind::row,
-                  {fix.search[0], composition ? fix.search[1] : U'\0'},
-                  composition ? 2u : 1u,
+                  {fix.search[0], pair ? fix.search[1] : U'\0'},
+                  pair ? 2u : 1u,
                   fix.replacement[0],
                   {}};
     print(report);

@@ -31,7 +31,7 @@ check "unknown option" "2 1" \
 check "in place and check exclude each other" 2 "$(status_of "$program" -ic x)"
 
 # Every row's line, in the form and with the names Unicode gives them.
-python3 - "$source_dir/app/letter_table.h" > rows.txt <<'PY'
+python3 - "$source_dir/letters/letter_table.h" > rows.txt <<'PY'
 import re, sys, unicodedata
 rows = re.findall(r'\{u"((?:\\u[0-9A-F]{4})+)", u"\\u([0-9A-F]{4})"\}', open(sys.argv[1]).read())
 text, lines = "", []
