@@ -29,4 +29,13 @@ check "in-place status" 0 "$?"
 check "in place, Cyrillic name" "$(printf 'Кот й\n')" "$(cat 'тест.txt')"
 check "no temporary file left" "checked.out piped.out piped.txt тест.txt" "$(ls | tr '\n' ' ' | sed 's/ $//')"
 
+# A diff names the file with "/" whatever separator the argument used.
+mkdir 'папка'
+printf 'Κот\n' > 'папка/файл.txt'
+run --diff 'папка\файл.txt' > wine.diff
+check "diff status" 1 "$?"
+check "patch -p0 accepts the diff" 0 "$(patch -p0 --dry-run -s -i wine.diff >/dev/null 2>&1; echo $?)"
+check "json column in UTF-16 units" 3 \
+  "$(printf '\360\237\230\200\316\221\n' | run -c --format=json --columns=utf-16 | sed 's/.*"column":\([0-9]*\).*/\1/')"
+
 finish cli_wine_test
