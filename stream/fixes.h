@@ -23,13 +23,21 @@ constexpr size_t units_in(const char16_t* s)
 // The Greek capitals of the letter table. Whether one stands for a Cyrillic
 // letter depends on its word and line, so the word stage repairs them, not
 // the scan.
+constexpr uint32_t make_table_capitals()
+{
+    uint32_t capitals = 0;
+    for (const LetterFix& fix : letter_fixes) {
+        if (fix.search[0] >= 0x0391 && fix.search[0] <= 0x03A9 && !fix.search[1])
+            capitals |= uint32_t(1) << (fix.search[0] - 0x0391);
+    }
+    return capitals;
+}
+
+constexpr uint32_t table_capitals = make_table_capitals();
+
 constexpr bool is_table_capital(char32_t code)
 {
-    for (const LetterFix& fix : letter_fixes) {
-        if (fix.search[0] == code && code >= 0x0391 && code <= 0x03A9)
-            return true;
-    }
-    return false;
+    return code - 0x0391 <= 0x03A9 - 0x0391 && (table_capitals >> (code - 0x0391) & 1);
 }
 
 // Whether the scan applies a row: all but those that start with a Greek

@@ -12,6 +12,7 @@
 #include "stream/letter_kinds_table.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
 
@@ -54,6 +55,11 @@ struct Utf8 {
         if (*p < 0x80) {
             code = *p;
             return 1;
+        }
+        // Two bytes, as Cyrillic letters take, decoded without the table.
+        if (*p >= 0xC2 && *p <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+            code = char32_t(*p & 0x1F) << 6 | (p[1] & 0x3F);
+            return 2;
         }
         LeadRule rule = utf8_lead_rule(*p);
         if (!rule.needed || size_t(end - p) <= rule.needed || p[1] < rule.low || p[1] > rule.high)
@@ -312,6 +318,19 @@ WordLetters read_word(const uint8_t* p, const uint8_t* end)
 // A word changes by its twins when it holds a Cyrillic letter (a Greek
 // capital that is to be repaired counts as one), a twin, and no other
 // letter.
+// Whether no letter follows in [p, end), marks aside.
+template <class Codec>
+bool no_letter_after(const uint8_t* p, const uint8_t* end)
+{
+    char32_t code = 0;
+    for (size_t size; p < end; p += size) {
+        size = Codec::decode(p, end, code);
+        if (letter_kind(code) == LetterKind::letter)
+            return false;
+    }
+    return true;
+}
+
 template <class Codec>
 bool word_changes(const uint8_t* p, const uint8_t* end, Alphabets alphabets)
 {
@@ -323,7 +342,7 @@ bool word_changes(const uint8_t* p, const uint8_t* end, Alphabets alphabets)
             continue;
         if (is_cyrillic(code) || is_table_capital(code))
             cyrillic = true;
-        else if (cyrillic_twin(code, alphabets))
+        else if (word_twin(code, alphabets, (code | 0x20) == 's' && no_letter_after<Codec>(p + size, end)))
             twin = true;
         else
             return false;
@@ -331,18 +350,17 @@ bool word_changes(const uint8_t* p, const uint8_t* end, Alphabets alphabets)
     return cyrillic && twin;
 }
 
-// The letters of a word as code points, marks left out.
+// The letters of a word as code points, marks left out, into `letters`.
 template <class Codec>
-std::u32string letters_of(const uint8_t* p, const uint8_t* end)
+void letters_of(const uint8_t* p, const uint8_t* end, std::u32string& letters)
 {
-    std::u32string letters;
+    letters.clear();
     char32_t code = 0;
     for (size_t size; p < end; p += size) {
         size = Codec::decode(p, end, code);
         if (letter_kind(code) == LetterKind::letter)
             letters += code;
     }
-    return letters;
 }
 
 bool is_twin_letter(char32_t code) { return !is_cyrillic(code) && !is_table_capital(code); }
@@ -365,8 +383,13 @@ bool has_code_shape(const std::u32string& letters)
     const std::u32string rest = letters.substr(roman);
     if (roman && (rest == U"\u0432" || rest == U"\u0432\u0432" || rest == U"\u0441\u0442"))
         return true;
-    bool one_block = first < last && last - first >= 2 && (first == 0 || last == n) &&
-                     !(first == 0 && last == n);
+    // One Latin capital before a capitalised word joins camel case too
+    // (IСвободно); a damaged word has two capitals before lowercase only in
+    // short units (MГц, MВт).
+    bool title_after = first == 0 && last + 3 <= n && is_upper(letters[last]) &&
+                       !is_upper(letters[last + 1]) && is_upper(letters[0]);
+    bool one_block = first < last && (last - first >= 2 || title_after) &&
+                     (first == 0 || last == n) && !(first == 0 && last == n);
     for (size_t i = first; one_block && i < last; ++i)
         one_block = is_twin_letter(letters[i]);
     if (!one_block)
@@ -382,7 +405,7 @@ bool has_code_shape(const std::u32string& letters)
 }
 
 // Two neighbouring letters that are one letter in both cases, as in a
-// character class [ДдYy].
+// character class ^[ДдYy] or a list of keys (cCсС): no word has them.
 bool has_case_pair(const std::u32string& letters)
 {
     for (size_t i = 0; i + 1 < letters.size(); ++i) {
@@ -396,10 +419,32 @@ bool is_digit(char32_t code) { return code >= '0' && code <= '9'; }
 
 }  // namespace
 
+namespace {
+
+// The kinds below U+0800, where Cyrillic, Greek and Latin lie, looked up at
+// once rather than searched for.
+constexpr size_t near_kinds_end = 0x800;
+
+constexpr std::array<uint8_t, near_kinds_end> make_near_kinds()
+{
+    std::array<uint8_t, near_kinds_end> kinds{};
+    size_t range = 0;
+    for (uint32_t code = 0; code < near_kinds_end; ++code) {
+        while (range + 1 < std::size(letter_kind_ranges) && letter_kind_ranges[range + 1] >> 2 <= code)
+            ++range;
+        kinds[code] = uint8_t(letter_kind_ranges[range] & 3);
+    }
+    return kinds;
+}
+
+constexpr std::array<uint8_t, near_kinds_end> near_kinds = make_near_kinds();
+
+}  // namespace
+
 LetterKind letter_kind(char32_t code)
 {
-    if (code < 0x80)
-        return is_ascii_letter(code) ? LetterKind::letter : LetterKind::other;
+    if (code < near_kinds_end)
+        return static_cast<LetterKind>(near_kinds[code]);
     const uint32_t* range = std::upper_bound(std::begin(letter_kind_ranges),
                                              std::end(letter_kind_ranges), uint32_t(code) << 2 | 3);
     return static_cast<LetterKind>(range[-1] & 3);
@@ -407,6 +452,8 @@ LetterKind letter_kind(char32_t code)
 
 char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
 {
+    if (code >= 0x0400)
+        return 0;
     const Twin* fitting = nullptr;
     for (const Twin& twin : twins) {
         if (twin.twin != code || !(twin.alphabets & alphabets))
@@ -445,18 +492,30 @@ bool is_name_of(char32_t capital, const std::u32string& word)
     return false;
 }
 
-bool is_code_word(char32_t before, char32_t before_that, char32_t after, const std::u32string& letters)
+bool is_code_word(const char32_t* before, char32_t after, const std::u32string& letters)
 {
     for (char32_t sign : {U'%', U'\\', U'$', U'@', U'&'}) {
-        if (before == sign)
+        if (before[0] == sign)
             return true;
     }
-    if (is_digit(before) || is_digit(after) || after == '(' || after == '_' || after == '=')
+    if (is_digit(before[0]) || is_digit(after) || after == '(' || after == '_' || after == '=')
         return true;
-    if (before == '-' && letter_kind(before_that) != LetterKind::letter)
+    if (before[0] == '-' && letter_kind(before[1]) != LetterKind::letter)
         return true;
-    bool in_class = (before == '[' || (before == '^' && before_that == '[')) && after == ']';
-    return (in_class && has_case_pair(letters)) || has_code_shape(letters);
+    // A printf directive's flags and width: %-*s, %08.3f.
+    size_t at = 0;
+    while (at < signs_before - 1 && before[at] && before[at] < 0x80 &&
+           std::strchr("-+#.*'0123456789", int(before[at])))
+        ++at;
+    return before[at] == '%' || has_case_pair(letters) || has_code_shape(letters);
+}
+
+char32_t word_twin(char32_t code, Alphabets alphabets, bool final_letter)
+{
+    // An s that ends a word is an English plural glued on, not Macedonian ѕ.
+    if (final_letter && (code == 's' || code == 'S'))
+        return 0;
+    return cyrillic_twin(code, alphabets);
 }
 
 WordStage::WordStage(FindingSink* sink, bool twins, size_t word_limit, size_t largest_piece)
@@ -632,13 +691,16 @@ template <class Codec>
 bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cut) const
 {
     const uint8_t* floor = text - history_size_;
-    char32_t before = 0, before_that = 0, after = 0;
-    size_t size = Codec::decode_before(floor, text + start, before);
-    if (size)
-        Codec::decode_before(floor, text + start - size, before_that);
+    char32_t before[signs_before] = {}, after = 0;
+    const uint8_t* at = text + start;
+    for (size_t i = 0, size = 1; i < signs_before && size; ++i) {
+        size = Codec::decode_before(floor, at, before[i]);
+        at -= size;
+    }
     if (end < cut)
         Codec::decode(text + end, text + cut, after);
-    return is_code_word(before, before_that, after, letters_of<Codec>(text + start, text + end));
+    letters_of<Codec>(text + start, text + end, letters_);
+    return is_code_word(before, after, letters_);
 }
 
 // A word of Greek capitals alone (ΑΒΓ) is Cyrillic unless its line says it
@@ -694,7 +756,7 @@ void WordStage::read_side(const uint8_t* from, const uint8_t* to, bool behind,
         const uint8_t* word_end = p + letters_end<Codec>(p, 0, size_t(to - p));
         const WordLetters word = read_word<Codec>(p, word_end);
         if (behind || !side.words) {
-            side.nearest = letters_of<Codec>(p, word_end);
+            letters_of<Codec>(p, word_end, side.nearest);
             for (char32_t& letter : side.nearest)
                 letter = lower(letter);
         }
@@ -750,8 +812,9 @@ void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, Alph
     for (size_t at = start, size; at < end; at += size) {
         size = Codec::decode(text + at, text + end, code);
         bool capital = is_table_capital(code);
+        bool final_letter = (code | 0x20) == 's' && no_letter_after<Codec>(text + at + size, text + end);
         char32_t letter = capital ? repairs[single_row(char16_t(code))].replacement[0]
-                                  : alphabets ? cyrillic_twin(code, alphabets) : 0;
+                                  : alphabets ? word_twin(code, alphabets, final_letter) : 0;
         if (!letter) {
             std::memcpy(out_.get() + out_size_, text + at, size);
             out_size_ += size;

@@ -40,13 +40,20 @@ char32_t lower(char32_t code);
 // Whether a lowercase word names the Greek capital.
 bool is_name_of(char32_t capital, const std::u32string& word);
 
-// Whether a word with these letters (marks left out) is glued to code,
-// between the characters `before_that`, `before` and `after` (0 where there
-// is none, or a byte that is no character): after %, \, $, @, &, a digit or
-// an option's dash; before (, _, = or a digit; inside a character class; or
-// in a shape that code takes.
-bool is_code_word(char32_t before, char32_t before_that, char32_t after,
-                  const std::u32string& letters);
+// How many characters before a word the code rule reads.
+constexpr size_t signs_before = 8;
+
+// Whether a word with these letters (marks left out) is glued to code, with
+// the characters `before` it (nearest first) and `after` it, 0 where there
+// is none or a byte that is no character: after %, \, $, @, &, a digit, an
+// option's dash or a printf directive; before (, _, = or a digit; with both
+// cases of a letter side by side (^[ДдYy]); or in a shape that code takes.
+bool is_code_word(const char32_t* before, char32_t after, const std::u32string& letters);
+
+// The Cyrillic letter a twin stands for in a word whose Cyrillic letters all
+// belong to `alphabets`, when `final_letter` says whether it ends the word;
+// or 0.
+char32_t word_twin(char32_t code, Alphabets alphabets, bool final_letter);
 
 class WordStage {
 public:
@@ -137,6 +144,8 @@ private:
 
     FindingSink* sink_;
     bool twins_;
+    // The letters of the word judged last, kept so that no word allocates.
+    mutable std::u32string letters_;
     size_t word_limit_;
     // The last bytes handed on, at most context_reach: the look back of a
     // word of Greek capitals reaches into them.

@@ -88,6 +88,15 @@ size_t encoded_size(const Piece& piece, int encoding)
 
 bool is_cyrillic(char32_t code) { return code >= 0x400 && code <= 0x52F; }
 
+bool is_final_letter(const std::vector<Piece>& pieces, size_t i, size_t end)
+{
+    for (size_t k = i + 1; k < end; ++k) {
+        if (letter_kind(char32_t(pieces[k].code)) == LetterKind::letter)
+            return false;
+    }
+    return true;
+}
+
 bool word_changes(const std::vector<Piece>& pieces, size_t start, size_t end, Alphabets alphabets)
 {
     bool cyrillic = false, twin = false;
@@ -97,7 +106,7 @@ bool word_changes(const std::vector<Piece>& pieces, size_t start, size_t end, Al
             continue;
         if (is_cyrillic(code) || greek_model::is_capital(int32_t(code)))
             cyrillic = true;
-        else if (cyrillic_twin(code, alphabets))
+        else if (word_twin(code, alphabets, is_final_letter(pieces, i, end)))
             twin = true;
         else
             return false;
@@ -153,11 +162,12 @@ void apply_words(std::vector<Piece>& pieces, int encoding, size_t limit, bool tw
             start = end > start ? end : start + 1;
             continue;
         }
-        int32_t before = start ? code_or_zero(pieces, start - 1) : 0;
-        int32_t before_that = before && start > 1 ? code_or_zero(pieces, start - 2) : 0;
+        char32_t before[signs_before] = {};
+        for (size_t i = 0; i < signs_before && i < start && pieces[start - 1 - i].code >= 0; ++i)
+            before[i] = char32_t(pieces[start - 1 - i].code);
         int32_t after = end < pieces.size() ? code_or_zero(pieces, end) : 0;
         bool by_twins = twins && word_changes(pieces, start, end, alphabets) &&
-                        !is_code_word(char32_t(before), char32_t(before_that), char32_t(after), letters);
+                        !is_code_word(before, char32_t(after), letters);
         for (size_t i = start; i < end; ++i) {
             if (greek_model::is_capital(pieces[i].code)) {
                 int row = capital_row(pieces, i, end);
@@ -165,7 +175,9 @@ void apply_words(std::vector<Piece>& pieces, int encoding, size_t limit, bool tw
                 pieces[i].row = row;
                 if (repairs[row].search[1])
                     pieces[i].last = pieces[i + 1].last, dropped[++i] = true;
-            } else if (char32_t letter = by_twins ? cyrillic_twin(char32_t(pieces[i].code), alphabets) : 0) {
+            } else if (char32_t letter = by_twins ? word_twin(char32_t(pieces[i].code), alphabets,
+                                                              is_final_letter(pieces, i, end))
+                                                  : 0) {
                 pieces[i].twin = pieces[i].code;
                 pieces[i].code = int32_t(letter);
                 pieces[i].word_first = pieces[start].first;
