@@ -11,6 +11,10 @@ struct Twin {
     // The alphabets the letter belongs to: the twin becomes it only in a
     // word whose Cyrillic letters fit one of them.
     Alphabets alphabets;
+    // Only in a word whose letters fit these alphabets alone: Latin s ends
+    // up in too many words of other languages (SEКОР) to be read as ѕ in a
+    // word that Russian or Serbian could hold as well.
+    bool only_when_clear = false;
 };
 
 // A twin with two readings has the narrower one first: it is taken when the
@@ -34,7 +38,7 @@ inline constexpr Twin twins[] = {
     {U'\u016D', U'\u045E', belarusian},
     // Serbian and Macedonian
     {U'J', U'\u0408', serbian | macedonian}, {U'j', U'\u0458', serbian | macedonian},
-    {U'S', U'\u0405', macedonian}, {U's', U'\u0455', macedonian},
+    {U'S', U'\u0405', macedonian, true}, {U's', U'\u0455', macedonian, true},
     // Kazakh, Bashkir, Tatar: capital H stays the twin of Н
     {U'h', U'\u04BB', turkic},
     {U'\u018F', U'\u04D8', turkic}, {U'\u0259', U'\u04D9', turkic},

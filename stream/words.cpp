@@ -15,6 +15,7 @@
 #include <array>
 #include <cstring>
 #include <iterator>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -380,9 +381,13 @@ bool has_code_shape(const std::u32string& letters)
     size_t roman = 0;
     while (roman < n && (letters[roman] == 'I' || letters[roman] == 'V' || letters[roman] == 'X'))
         ++roman;
-    const std::u32string rest = letters.substr(roman);
-    if (roman && (rest == U"\u0432" || rest == U"\u0432\u0432" || rest == U"\u0441\u0442"))
-        return true;
+    if (roman) {
+        const std::u32string_view rest = std::u32string_view(letters).substr(roman);
+        for (const char32_t* abbreviation : {U"\u0432", U"\u0432\u0432", U"\u0441\u0442"}) {
+            if (rest == abbreviation)
+                return true;
+        }
+    }
     // One Latin capital before a capitalised word joins camel case too
     // (IСвободно); a damaged word has two capitals before lowercase only in
     // short units (MГц, MВт).
@@ -456,7 +461,8 @@ char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
         return 0;
     const Twin* fitting = nullptr;
     for (const Twin& twin : twins) {
-        if (twin.twin != code || !(twin.alphabets & alphabets))
+        if (twin.twin != code || !(twin.alphabets & alphabets) ||
+            (twin.only_when_clear && (twin.alphabets & alphabets) != alphabets))
             continue;
         if ((twin.alphabets & alphabets) == alphabets)
             return twin.letter;
@@ -821,7 +827,8 @@ void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, Alph
             continue;
         }
         size_t next_size = at + size < end ? Codec::decode(text + at + size, text + end, next) : 0;
-        int row = next_size ? pair_row(capital ? code : letter, next) : -1;
+        bool mark = next_size && letter_kind(next) == LetterKind::mark;
+        int row = mark ? pair_row(capital ? code : letter, next) : -1;
         TwinRepair repair{code, 0, letter};
         if (row >= 0) {
             repair = {code, next, repairs[row].replacement[0]};
