@@ -30,10 +30,13 @@ const char usage[] =
     "      --words     also repair Latin letters and Greek omicron that stand\n"
     "                  for Cyrillic ones inside Cyrillic words (\"C\xD0\xBB\xD0\xBE\xD0\xB2\xD0\xBE\"); a word\n"
     "                  with any other foreign letter stays as it is\n"
+    "  -a, --text      treat a binary file as text\n"
     "  -h, --help      show this help and exit\n"
     "      --version   show the version and exit\n"
     "\n"
     "Without -i or -c the repaired text of each FILE goes to standard output.\n"
+    "A binary file (one with a NUL byte that is not UTF-16) passes through\n"
+    "unchanged; -i and -c skip it with a message.\n"
     "\n"
     "Exit status: 0 on success (with --check: nothing found), 1 when --check\n"
     "found a look-alike, 2 on any error (the other files are still handled).\n"
@@ -45,6 +48,7 @@ enum class Mode { filter, in_place, check };
 struct Options {
     Mode mode = Mode::filter;
     bool words = false;
+    bool text = false;
     bool help = false;
     bool version = false;
     std::vector<Argument> files;
@@ -63,6 +67,8 @@ bool take_long_option(const std::string& name, Options& options, bool& in_place,
         check = true;
     else if (name == "--words")
         options.words = true;
+    else if (name == "--text")
+        options.text = true;
     else if (name == "--help")
         options.help = true;
     else if (name == "--version")
@@ -80,6 +86,9 @@ bool take_short_option(char letter, Options& options, bool& in_place, bool& chec
         return true;
     case 'c':
         check = true;
+        return true;
+    case 'a':
+        options.text = true;
         return true;
     case 'h':
         options.help = true;
@@ -153,19 +162,53 @@ private:
     int file_;
 };
 
-// Feeds the whole source through the stream, handing every final span to
+// Reads the next piece into the stream's input area and shows it to the
+// watch: its size, 0 at the end, -1 with the reason.
+long read_piece(int source, RepairStream& stream, BinaryWatch& watch, std::string& error)
+{
+    uint8_t* area = stream.input_area();
+    long got = read_some(source, area, RepairStream::piece_size, error);
+    if (got > 0)
+        watch.see(area, static_cast<size_t>(got));
+    return got;
+}
+
+// Feeds the rest of the source through the stream, from a piece already
+// read (`got`, as read_piece returned it), handing every final span to
 // `emit` (which returns false to stop). False with the reason when the
 // source cannot be read; what was read is still emitted.
 template <class Emit>
-bool pump(int source, RepairStream& stream, Emit emit, std::string& error)
+bool pump(int source, RepairStream& stream, BinaryWatch& watch, long got, Emit emit,
+          std::string& error)
 {
     for (;;) {
-        long got = read_some(source, stream.input_area(), RepairStream::piece_size, error);
         ByteSpan final = stream.repair(got > 0 ? static_cast<size_t>(got) : 0, got <= 0);
         if (!emit(final))
             return true;
         if (got <= 0)
             return got == 0;
+        got = read_piece(source, stream, watch, error);
+    }
+}
+
+// The same from the first piece.
+template <class Emit>
+bool pump(int source, RepairStream& stream, BinaryWatch& watch, Emit emit, std::string& error)
+{
+    return pump(source, stream, watch, read_piece(source, stream, watch, error), emit, error);
+}
+
+// Passes the rest of the source through unchanged, from a piece already
+// read into `area`; the same contract as pump.
+template <class Emit>
+bool copy(int source, uint8_t* area, long got, Emit emit, std::string& error)
+{
+    for (;;) {
+        if (got <= 0)
+            return got == 0;
+        if (!emit(ByteSpan{area, static_cast<size_t>(got)}))
+            return true;
+        got = read_some(source, area, RepairStream::piece_size, error);
     }
 }
 
@@ -202,11 +245,11 @@ public:
 
     void found(const Finding& finding) override
     {
-        add(finding.line, finding.column, describe_fix(letter_fixes[finding.row]));
+        add(finding.at.line, finding.at.column, describe_fix(letter_fixes[finding.row]));
     }
     void found_twin(const TwinFinding& finding) override
     {
-        add(finding.line, finding.column, describe_twin(finding));
+        add(finding.at.line, finding.at.column, describe_twin(finding));
     }
     bool flush(std::string& error)
     {
@@ -273,13 +316,24 @@ private:
         output_failed_ = true;
     }
 
+    bool skips(const BinaryWatch& watch) const { return watch.binary() && !options_.text; }
+
+    // Binary files are left alone, but never silently.
+    void skip_binary(const Argument& file) { complain(file.shown + ": binary file, skipped"); }
+
+    // A filter decides on the first piece, so that it never waits for more
+    // input than one piece before it writes.
     void filter(const Argument& file, Source& source)
     {
         RepairStream stream(nullptr, options_.words);
+        BinaryWatch watch;
         std::string error, write_error;
-        bool read = pump(source.file(), stream, [&](ByteSpan bytes) {
+        auto write = [&](ByteSpan bytes) {
             return write_all(standard_output, bytes.data, bytes.size, write_error);
-        }, error);
+        };
+        long got = read_piece(source.file(), stream, watch, error);
+        bool read = skips(watch) ? copy(source.file(), stream.input_area(), got, write, error)
+                                 : pump(source.file(), stream, watch, got, write, error);
         if (!write_error.empty())
             return output_trouble(write_error);
         if (!read)
@@ -291,8 +345,12 @@ private:
         constexpr size_t flush_size = 64 * 1024;
         CheckPrinter printer(file.shown);
         RepairStream stream(&printer, options_.words);
+        BinaryWatch watch;
         std::string error, write_error;
-        bool read = pump(source.file(), stream, [&](ByteSpan) {
+        long got = read_piece(source.file(), stream, watch, error);
+        if (skips(watch))
+            return skip_binary(file);
+        bool read = pump(source.file(), stream, watch, got, [&](ByteSpan) {
             return printer.waiting() < flush_size || printer.flush(write_error);
         }, error);
         if (write_error.empty())
@@ -307,6 +365,8 @@ private:
 
     // Reads the file once to learn whether it needs repair at all, and only
     // then writes its repaired copy and puts it in the original's place.
+    // Either reading sees the whole file before anything is replaced, so a
+    // NUL byte anywhere keeps the file as it is.
     void rewrite(const Argument& file, Source& source)
     {
         if (is_standard_input(file))
@@ -315,9 +375,14 @@ private:
         bool needs_repair = false;
         {
             RepairStream probe(nullptr, options_.words);
-            bool read = pump(source.file(), probe, [&](ByteSpan) { return !probe.changed(); }, error);
+            BinaryWatch watch;
+            bool read = pump(source.file(), probe, watch, [&](ByteSpan) {
+                return !probe.changed() && !skips(watch);
+            }, error);
             if (!read)
                 return trouble(file, error);
+            if (skips(watch))
+                return skip_binary(file);
             needs_repair = probe.changed();
         }
         if (!needs_repair)
@@ -326,14 +391,17 @@ private:
         if (!rewind_file(source.file(), error) || !rewrite.begin(file.native, source.file(), error))
             return trouble(file, error);
         RepairStream stream(nullptr, options_.words);
+        BinaryWatch watch;
         std::string write_error;
-        bool read = pump(source.file(), stream, [&](ByteSpan bytes) {
-            return write_all(rewrite.file(), bytes.data, bytes.size, write_error);
+        bool read = pump(source.file(), stream, watch, [&](ByteSpan bytes) {
+            return !skips(watch) && write_all(rewrite.file(), bytes.data, bytes.size, write_error);
         }, error);
         if (!write_error.empty())
             return trouble(file, write_error);
         if (!read)
             return trouble(file, error);
+        if (skips(watch))
+            return skip_binary(file);
         source.close();
         if (!rewrite.commit(error))
             trouble(file, error);

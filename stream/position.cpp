@@ -28,28 +28,46 @@ LeadRule utf8_lead_rule(uint8_t byte)
 
 void PositionTracker::advance(const uint8_t* bytes, size_t size)
 {
+    const uint8_t* end = bytes + size;
     if (encoding_ != TextEncoding::utf8) {
-        advance_utf16(bytes, bytes + size);
+        advance_utf16(bytes, end);
+        offset_ += size;
         return;
     }
     // LF is never part of a longer UTF-8 character, so only the bytes after
     // the last LF need decoding.
-    const uint8_t* end = bytes + size;
     const uint8_t* line_start = bytes;
     for (const void* lf; (lf = std::memchr(line_start, '\n', end - line_start));) {
         line_start = static_cast<const uint8_t*>(lf) + 1;
-        ++line_;
-        counted_ = 0;
         waiting_ = needed_ = 0;
+        start_line(offset_ + (line_start - bytes));
     }
     advance_utf8(line_start, end);
+    offset_ += size;
 }
 
-uint64_t PositionTracker::next_column() const { return counted_ + waiting_ + 1; }
+TextPosition PositionTracker::next_position() const
+{
+    return {line_, counted_ + waiting_ + 1, units_ + waiting_ + 1, offset_ - line_start_ + 1,
+            offset_};
+}
+
+void PositionTracker::start_line(uint64_t offset)
+{
+    ++line_;
+    counted_ = units_ = 0;
+    line_start_ = offset;
+}
+
+void PositionTracker::take_code_points(uint64_t count, uint64_t utf16_units)
+{
+    counted_ += count;
+    units_ += utf16_units;
+}
 
 void PositionTracker::drop_waiting()
 {
-    counted_ += waiting_;
+    take_code_points(waiting_, waiting_);
     waiting_ = needed_ = 0;
 }
 
@@ -81,7 +99,7 @@ void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
         if (!needed_ && end - p >= 16) {
             int count = two_byte_block_count(p);
             if (count >= 0) {
-                counted_ += static_cast<uint64_t>(count);
+                take_code_points(uint64_t(count), uint64_t(count));
                 p += 16;
                 continue;
             }
@@ -94,7 +112,8 @@ void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
                 ++waiting_;
                 low_ = 0x80, high_ = 0xBF;
                 if (--needed_ == 0) {
-                    ++counted_;
+                    // Only the four-byte characters lie above U+FFFF.
+                    take_code_points(1, waiting_ == 4 ? 2 : 1);
                     waiting_ = 0;
                 }
                 continue;
@@ -104,7 +123,7 @@ void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
         ++p;
         LeadRule rule = utf8_lead_rule(byte);
         if (rule.needed == 0) {
-            ++counted_;  // ASCII, or an invalid byte counting one
+            take_code_points(1, 1);  // ASCII, or an invalid byte counting one
             continue;
         }
         waiting_ = 1;
@@ -139,25 +158,31 @@ const uint8_t* plain_units_end(const uint8_t* p, const uint8_t* end)
     return p;
 }
 
-void PositionTracker::advance_utf16(const uint8_t* p, const uint8_t* end)
+// Units that are neither LF nor surrogates are counted a vector at a time;
+// only those and a unit cut between pieces go one by one.
+void PositionTracker::advance_utf16(const uint8_t* bytes, const uint8_t* end)
 {
     bool big_endian = encoding_ == TextEncoding::utf16be;
+    const uint8_t* p = bytes;
     if (has_half_ && p < end) {
         has_half_ = false;
-        take_unit(big_endian ? uint32_t{half_} << 8 | *p : uint32_t{half_} | uint32_t{*p} << 8);
         ++p;
+        take_unit(big_endian ? uint32_t{half_} << 8 | p[-1] : uint32_t{half_} | uint32_t{p[-1]} << 8,
+                  offset_ + (p - bytes));
     }
     while (end - p >= 2) {
         if (!waiting_) {
             const uint8_t* plain = big_endian ? plain_units_end<true>(p, end)
                                               : plain_units_end<false>(p, end);
-            counted_ += static_cast<uint64_t>(plain - p) / 2;
+            uint64_t units = static_cast<uint64_t>(plain - p) / 2;
+            take_code_points(units, units);
             p = plain;
             if (end - p < 2)
                 break;
         }
-        take_unit(big_endian ? uint32_t{p[0]} << 8 | p[1] : uint32_t{p[1]} << 8 | p[0]);
         p += 2;
+        take_unit(big_endian ? uint32_t{p[-2]} << 8 | p[-1] : uint32_t{p[-1]} << 8 | p[-2],
+                  offset_ + (p - bytes));
     }
     if (p < end) {
         half_ = *p;
@@ -165,23 +190,24 @@ void PositionTracker::advance_utf16(const uint8_t* p, const uint8_t* end)
     }
 }
 
-// A surrogate without its partner is two invalid bytes.
-void PositionTracker::take_unit(uint32_t unit)
+// A surrogate without its partner is two invalid bytes. `after` is the
+// offset of the byte after the unit.
+void PositionTracker::take_unit(uint32_t unit, uint64_t after)
 {
     bool high_surrogate = unit >= 0xD800 && unit <= 0xDBFF;
     bool low_surrogate = unit >= 0xDC00 && unit <= 0xDFFF;
     if (waiting_) {
         waiting_ = 0;
-        counted_ += low_surrogate ? 1 : 2;
+        take_code_points(low_surrogate ? 1 : 2, 2);
         if (low_surrogate)
             return;
     }
-    if (high_surrogate) {
+    if (high_surrogate)
         waiting_ = 2;
-    } else if (unit == '\n') {
-        ++line_;
-        counted_ = 0;
-    } else {
-        counted_ += low_surrogate ? 2 : 1;
-    }
+    else if (unit == '\n')
+        start_line(after);
+    else if (low_surrogate)
+        take_code_points(2, 2);
+    else
+        take_code_points(1, 1);
 }

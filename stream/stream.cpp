@@ -276,7 +276,7 @@ bool RepairStream::settle_encoding(size_t size, bool last)
     }
     encoding_known_ = true;
     if (sink_)
-        tracker_.reset(new PositionTracker(encoding_));
+        tracker_.reset(new PositionTracker(encoding_, bom));
     if (words_)
         words_->start(encoding_, bom);
     read_ = written_ = bom;
@@ -338,7 +338,7 @@ void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* re
     uint8_t* base = text();
     if (tracker_) {
         tracker_->advance(base + read_, start - read_);
-        Finding finding{tracker_->line(), tracker_->next_column(), row};
+        Finding finding{tracker_->next_position(), row};
         if (words_)
             words_->row_found(finding, written_ + (start - read_));
         else
@@ -363,4 +363,29 @@ void RepairStream::take_rest(size_t end)
         std::memmove(base + written_, base + read_, end - read_);
     written_ += end - read_;
     read_ = end;
+}
+
+bool is_binary(const uint8_t* bytes, size_t size)
+{
+    BinaryWatch watch;
+    watch.see(bytes, size);
+    return watch.binary();
+}
+
+void BinaryWatch::see(const uint8_t* bytes, size_t size)
+{
+    for (size_t i = 0; started_ < sizeof start_ && i < size; ++i)
+        start_[started_++] = bytes[i];
+    if (size && !nul_ && !starts_utf16())
+        nul_ = std::memchr(bytes, 0, size) != nullptr;
+}
+
+// A NUL among fewer than two bytes is itself the first byte, so no mark
+// can still follow it.
+bool BinaryWatch::binary() const { return nul_ && !starts_utf16(); }
+
+bool BinaryWatch::starts_utf16() const
+{
+    return started_ == sizeof start_ &&
+           ((start_[0] == 0xFF && start_[1] == 0xFE) || (start_[0] == 0xFE && start_[1] == 0xFF));
 }

@@ -308,7 +308,7 @@ void WordStage::start(TextEncoding encoding, size_t bom)
     encoding_ = encoding;
     bom_ = bom;
     if (sink_)
-        tracker_.reset(new PositionTracker(encoding));
+        tracker_.reset(new PositionTracker(encoding, bom));
 }
 
 void WordStage::row_found(const Finding& finding, size_t at)
@@ -486,30 +486,47 @@ std::string WordStage::word_as_read(const uint8_t* text, size_t start, size_t en
     return word;
 }
 
-// The letter table's findings before the twin are reported first; the two-
-// unit ones in its line shift its column back to where it was read.
+// The letter table's findings before the twin are reported first; their
+// repairs shift its position back to where it was read.
 void WordStage::report_twin(const uint8_t* text, size_t at, const TwinRepair& repair,
                             const std::string& word)
 {
     uint64_t offset = text_offset_ + at;
     pass_findings_before(offset);
     track_to(text, offset);
-    uint64_t line = tracker_->line();
-    uint64_t column = tracker_->next_column() + (pairs_line_ == line ? pairs_ : 0);
+    TextPosition position = tracker_->next_position();
+    if (shrunk_.line == position.line) {
+        position.column += shrunk_.column;
+        position.utf16_column += shrunk_.utf16_column;
+        position.byte_column += shrunk_.byte_column;
+    }
+    position.byte_offset += shrunk_.byte_offset;
     sink_->found_twin(
-        {line, column, repair.twin, repair.mark, repair.letter, word.data(), word.size()});
+        {position, repair.twin, repair.mark, repair.letter, word.data(), word.size()});
 }
 
 void WordStage::pass_findings_before(uint64_t offset)
 {
     for (; !queued_.empty() && queued_.front().offset < offset; queued_.pop_front()) {
-        const Finding& finding = queued_.front().finding;
-        if (finding.line != pairs_line_)
-            pairs_line_ = finding.line, pairs_ = 0;
-        if (letter_fixes[finding.row].search[1])
-            ++pairs_;
-        sink_->found(finding);
+        count_shrink(queued_.front().finding);
+        sink_->found(queued_.front().finding);
     }
+}
+
+// A two-unit search becomes one unit; in UTF-8 a replacement may also take
+// fewer bytes than a one-unit search (U+1D0F is three, U+043E two).
+void WordStage::count_shrink(const Finding& finding)
+{
+    if (finding.at.line != shrunk_.line)
+        shrunk_ = {finding.at.line, 0, 0, 0, shrunk_.byte_offset};
+    uint64_t units = units_in(letter_fixes[finding.row].search) - 1;
+    const Utf8Fix& fix = utf8_fixes[finding.row];
+    uint64_t bytes = encoding_ == TextEncoding::utf8 ? fix.search_size - fix.replacement_size
+                                                     : 2 * units;
+    shrunk_.column += units;
+    shrunk_.utf16_column += units;
+    shrunk_.byte_column += bytes;
+    shrunk_.byte_offset += bytes;
 }
 
 // Counts the text up to `offset` into the position; the BOM never counts.

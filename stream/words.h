@@ -71,6 +71,7 @@ private:
     void report_twin(const uint8_t* text, size_t at, const TwinRepair& repair,
                      const std::string& word);
     void pass_findings_before(uint64_t offset);
+    void count_shrink(const Finding& finding);
     void track_to(const uint8_t* text, uint64_t offset);
     void copy_out(const uint8_t* text, size_t end);
 
@@ -102,8 +103,8 @@ private:
     std::unique_ptr<PositionTracker> tracker_;
     uint64_t tracked_ = 0;
     std::deque<QueuedFinding> queued_;
-    // Two-unit repairs seen so far in one line: each makes the repaired
-    // line a column shorter than the line as read.
-    uint64_t pairs_line_ = 0;
-    uint64_t pairs_ = 0;
+    // How much shorter the repaired text is than the text as read, by the
+    // letter table's repairs passed on so far: its columns within the line
+    // it names, its byte offset in all (line 0: no repair yet).
+    TextPosition shrunk_{};
 };

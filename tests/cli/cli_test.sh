@@ -96,6 +96,31 @@ else
   echo "skipped: disk full and read-only folder (no tmpfs mounts here)"
 fi
 
+# ---- binary files: passed through by the filter, skipped by -c and -i -----------
+# Both hold the byte pairs of look-alikes, as -a proves; a NUL that only a
+# whole-file reading sees makes -i skip a file that the filter repairs.
+cp /usr/bin/python3 program.bin
+"$source_dir/scripts/make-text" 2000000 | gzip -n > text.gz
+"$source_dir/scripts/make-text" 300000 > late-nul.txt
+printf '\0' >> late-nul.txt
+for f in program.bin text.gz late-nul.txt; do
+  cp "$f" "$f.orig"
+  check "$f: -a finds look-alikes" 1 "$("$program" -a -c "$f" | head -n 1 | wc -l)"
+  message=$("$program" -i "$f" 2>&1)
+  check "$f: -i status and message" "0 glyphmend-cli: $f: binary file, skipped" "$? $message"
+  check "$f: -i leaves it whole" "$(cksum < "$f.orig")" "$(cksum < "$f")"
+done
+check "filter passes a binary program byte for byte" "$(cksum < program.bin)" \
+  "$("$program" < program.bin | cksum)"
+check "check reports nothing in a binary program" "0 glyphmend-cli: program.bin: binary file, skipped" \
+  "$("$program" -c program.bin 2>/dev/null | wc -l | tr -d ' ') $("$program" -c program.bin 2>&1 >/dev/null)"
+check "filter decides on the first piece" 1 "$("$program" < late-nul.txt | cmp -s - late-nul.txt; echo $?)"
+check "gzip file still sound" 0 "$(gzip -t text.gz; echo $?)"
+printf '\377\376\221\003\n\000' > utf16.txt
+check "utf-16 with its NUL bytes is text" "$(printf '\377\376\020\004\n\000' | od -An -tx1)" \
+  "$("$program" -i utf16.txt && od -An -tx1 < utf16.txt)"
+rm -f program.bin* text.gz* late-nul.txt* utf16.txt
+
 # ---- split at line ends by GNU parallel, the same as one run -------------------
 "$source_dir/scripts/make-text" 6000000 3 > split.txt
 "$program" split.txt > whole.out

@@ -69,22 +69,17 @@ Bytes expected_output(const Bytes& text, const Text& t)
 std::vector<Finding> expected_findings(const Text& t)
 {
     std::vector<Finding> findings;
-    uint64_t line = 1, column = 0;
     const std::vector<Token>& tokens = t.tokens;
+    const std::vector<TextPosition> positions = token_positions(t);
     for (size_t i = 0; i < tokens.size(); ++i) {
-        ++column;
-        if (tokens[i].code == '\n') {
-            ++line, column = 0;
-            continue;
-        }
         for (int row = 0; row < 19; ++row) {
             const char16_t* search = letter_fixes[row].search;
             bool pair = search[1] != 0;
             if (tokens[i].code == search[0] &&
                 (!pair || (i + 1 < tokens.size() && tokens[i + 1].code == search[1]))) {
-                findings.push_back({line, column, row});
+                findings.push_back({positions[i], row});
                 if (pair)
-                    ++i, ++column;
+                    ++i;
                 break;
             }
         }
@@ -135,7 +130,7 @@ bool same_findings(const std::vector<Finding>& a, const std::vector<Finding>& b)
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].line != b[i].line || a[i].column != b[i].column || a[i].row != b[i].row)
+        if (!same_position(a[i].at, b[i].at) || a[i].row != b[i].row)
             return false;
     }
     return true;

@@ -14,7 +14,7 @@ class Recorder : public FindingSink {
 public:
     void found(const Finding& finding) override
     {
-        places += std::to_string(finding.line) + ':' + std::to_string(finding.column) + ' ';
+        places += std::to_string(finding.at.line) + ':' + std::to_string(finding.at.column) + ' ';
     }
     void found_twin(const TwinFinding&) override {}
     std::string places;
@@ -126,4 +126,32 @@ TEST(RepairStream, ChangedOnlyWhenSomethingWasRepaired)
     cut.input_area()[0] = '\x91';
     cut.repair(1, true);
     EXPECT_TRUE(cut.changed());
+}
+
+TEST(BinaryWatch, NulMakesBinaryUnlessTheTextStartsAsUtf16)
+{
+    struct Case {
+        const char* name;
+        std::string input;
+        bool binary;
+    };
+    const Case cases[] = {
+        {"empty", "", false},
+        {"plain text", "\xCE\x91 text\n", false},
+        {"nul alone", std::string(1, '\0'), true},
+        {"nul at the end", std::string("text\0", 5), true},
+        {"utf-16le", std::string("\xFF\xFE" "a\0", 4), false},
+        {"utf-16be", std::string("\xFE\xFF\0a", 4), false},
+        {"utf-8 bom does not excuse a nul", std::string("\xEF\xBB\xBF\0", 4), true},
+        {"half a mark", std::string("\xFE\0", 2), true},
+        {"a mark later does not count", std::string("ab\xFF\xFE\0", 5), true},
+    };
+    for (const Case& c : cases) {
+        auto bytes = reinterpret_cast<const uint8_t*>(c.input.data());
+        EXPECT_EQ(is_binary(bytes, c.input.size()), c.binary) << c.name << ", whole";
+        BinaryWatch watch;
+        for (size_t at = 0; at < c.input.size(); ++at)
+            watch.see(bytes + at, 1);
+        EXPECT_EQ(watch.binary(), c.binary) << c.name << ", byte by byte";
+    }
 }

@@ -126,13 +126,13 @@ void apply_words(std::vector<Piece>& pieces, int encoding, size_t limit)
 
 // A finding of either kind: row >= 0 for the letter table's, else a twin's.
 struct Found {
-    uint64_t line, column;
+    TextPosition at;
     int row;
     char32_t twin, mark, letter;
     std::string word;
     bool operator==(const Found& o) const
     {
-        return line == o.line && column == o.column && row == o.row && twin == o.twin &&
+        return same_position(at, o.at) && row == o.row && twin == o.twin &&
                mark == o.mark && letter == o.letter && word == o.word;
     }
 };
@@ -145,15 +145,10 @@ struct Expected {
 Expected expected(const Bytes& text, size_t limit)
 {
     const Text t = tokenize(text);
-    std::vector<uint64_t> lines, columns;
-    uint64_t line = 1, column = 0;
+    const std::vector<TextPosition> positions = token_positions(t);
     std::vector<Piece> pieces;
-    for (size_t i = 0; i < t.tokens.size(); ++i) {
-        lines.push_back(line), columns.push_back(++column);
-        if (t.tokens[i].code == '\n')
-            ++line, column = 0;
+    for (size_t i = 0; i < t.tokens.size(); ++i)
         pieces.push_back({t.tokens[i].code, i, i + 1});
-    }
     pieces = apply_rows(pieces, true);
     apply_words(pieces, t.encoding, limit);
     pieces = apply_rows(pieces, false);
@@ -165,7 +160,7 @@ Expected expected(const Bytes& text, size_t limit)
             e.output += text.substr(token.at, token.size);
         else
             put_code(e.output, uint32_t(piece.code), t.encoding);
-        Found found{lines[piece.first], columns[piece.first], piece.row, 0, 0, 0, ""};
+        Found found{positions[piece.first], piece.row, 0, 0, 0, ""};
         if (piece.twin) {
             found.twin = char32_t(piece.twin), found.mark = char32_t(piece.mark);
             found.letter = char32_t(piece.code);
@@ -182,12 +177,12 @@ class Collector : public FindingSink {
 public:
     void found(const Finding& f) override
     {
-        findings.push_back({f.line, f.column, f.row, 0, 0, 0, ""});
+        findings.push_back({f.at, f.row, 0, 0, 0, ""});
     }
     void found_twin(const TwinFinding& f) override
     {
         findings.push_back(
-            {f.line, f.column, -1, f.twin, f.mark, f.letter, std::string(f.word, f.word_size)});
+            {f.at, -1, f.twin, f.mark, f.letter, std::string(f.word, f.word_size)});
     }
     std::vector<Found> findings;
 };
