@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #ifndef GLYPHMEND_VERSION
 #error "the build states the version"
@@ -237,6 +238,19 @@ std::string describe_fix(const LetterFix& fix)
     return text + " -> " + code_and_name(fix.replacement[0]);
 }
 
+// The description of each row, made once: damaged text has a look-alike in
+// every few hundred bytes, and the names would cost more than the scan.
+const std::string& row_description(int row)
+{
+    static const std::vector<std::string> descriptions = [] {
+        std::vector<std::string> all;
+        for (const LetterFix& fix : letter_fixes)
+            all.push_back(describe_fix(fix));
+        return all;
+    }();
+    return descriptions[static_cast<size_t>(row)];
+}
+
 // Collects check lines and writes them to standard output in large pieces.
 class CheckPrinter : public FindingSink {
 public:
@@ -245,7 +259,7 @@ public:
 
     void found(const Finding& finding) override
     {
-        add(finding.at.line, finding.at.column, describe_fix(letter_fixes[finding.row]));
+        add(finding.at.line, finding.at.column, row_description(finding.row));
     }
     void found_twin(const TwinFinding& finding) override
     {
@@ -263,8 +277,14 @@ public:
 private:
     void add(uint64_t line, uint64_t column, const std::string& repair)
     {
-        lines_ += path_ + ':' + std::to_string(line) + ':' + std::to_string(column) + ": " +
-                  repair + '\n';
+        lines_ += path_;
+        lines_ += ':';
+        lines_ += std::to_string(line);
+        lines_ += ':';
+        lines_ += std::to_string(column);
+        lines_ += ": ";
+        lines_ += repair;
+        lines_ += '\n';
         ++count_;
     }
 
