@@ -179,33 +179,33 @@ struct Utf16 {
         return odd + (high ? 2 : 0);
     }
 
-    // The first ASCII letter or Greek omicron in [p, end), or end.
+    // The first unit in [p, end) that may start a twin: an ASCII letter, a
+    // Latin letter in U+00C0..U+027F, or Greek omicron; or end.
     static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
     {
 #if defined(__SSE2__)
-        // Byte masks, then a unit hits where its low byte is a letter and
-        // its high byte 0, or its bytes are those of U+03BF.
-        const __m128i fold = _mm_set1_epi8(0x20);
-        const __m128i shift = _mm_set1_epi8(0x80 - 'a');
-        const __m128i bound = _mm_set1_epi8(char(0x80 + 26));
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i omicron_low = _mm_set1_epi8(char(0xBF));
-        const __m128i omicron_high = _mm_set1_epi8(0x03);
+        // Each 16-bit lane holds a unit; a range test subtracts the range's
+        // start and compares with its size as unsigned numbers, which SSE2
+        // does as signed ones with the top bit flipped.
+        const __m128i flip = _mm_set1_epi16(short(0x8000));
+        const __m128i fold = _mm_set1_epi16(0x20);
+        const __m128i letter_start = _mm_set1_epi16('a');
+        const __m128i letter_bound = _mm_set1_epi16(short(0x8000 + 26));
+        const __m128i latin_start = _mm_set1_epi16(0xC0);
+        const __m128i latin_bound = _mm_set1_epi16(short(0x8000 + 0x280 - 0xC0));
+        const __m128i omicron = _mm_set1_epi16(0x03BF);
         for (; end - p >= 16; p += 16) {
-            __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            __m128i letters = _mm_cmplt_epi8(_mm_add_epi8(_mm_or_si128(block, fold), shift), bound);
-            unsigned low_letter = unsigned(_mm_movemask_epi8(letters));
-            unsigned high_zero = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, zero)));
-            unsigned low_bf = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, omicron_low)));
-            unsigned high_03 = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, omicron_high)));
-            // Shift so that bit 2i of each mask speaks of unit i's named byte.
+            __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             if (big_endian)
-                low_letter >>= 1, low_bf >>= 1;
-            else
-                high_zero >>= 1, high_03 >>= 1;
-            unsigned hits = ((low_letter & high_zero) | (low_bf & high_03)) & 0x5555u;
-            if (hits)
-                return p + __builtin_ctz(hits);
+                units = _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8));
+            __m128i letter = _mm_cmplt_epi16(
+                _mm_xor_si128(_mm_sub_epi16(_mm_or_si128(units, fold), letter_start), flip),
+                letter_bound);
+            __m128i latin = _mm_cmplt_epi16(
+                _mm_xor_si128(_mm_sub_epi16(units, latin_start), flip), latin_bound);
+            __m128i hits = _mm_or_si128(_mm_or_si128(letter, latin), _mm_cmpeq_epi16(units, omicron));
+            if (int mask = _mm_movemask_epi8(hits))
+                return p + __builtin_ctz(static_cast<unsigned>(mask));
         }
 #endif
         for (; end - p >= 2; p += 2) {
