@@ -16,8 +16,15 @@ constexpr uint64_t context_lines = 3;
 // then read as the same file. A space would end the name, so a TAB ends it
 // instead; control characters, quotes and backslashes need the quoted form
 // that both read.
-std::string header_name(const std::string& path)
+std::string header_name(std::string path)
 {
+#ifdef _WIN32
+    // Both readers separate folders with "/" only; Windows takes either.
+    for (char& c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+#endif
     bool relative = !path.empty() && path[0] != '/' && path.compare(0, 2, "./") != 0;
     std::string name = relative ? "./" + path : path;
     bool quote = false, space = false;
