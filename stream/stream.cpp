@@ -11,16 +11,14 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "stream/simd.h"
 
 namespace {
 
 constexpr size_t hold_limit = longest_utf8_search() - 1;
 constexpr uint8_t utf8_bom[] = {0xEF, 0xBB, 0xBF};
 
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
 struct KeyVectors {
     __m128i low;
     __m128i span;
@@ -55,7 +53,7 @@ int key_mask(const uint8_t* p)
 // Cyrillic text such bytes are rare, so this runs at the speed of memory.
 const uint8_t* find_key_byte(const uint8_t* p, const uint8_t* end)
 {
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
     for (; end - p >= 32; p += 32) {
         unsigned mask = static_cast<unsigned>(key_mask(p)) |
                         static_cast<unsigned>(key_mask(p + 16)) << 16;

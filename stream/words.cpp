@@ -13,9 +13,7 @@
 #include <cstring>
 #include <iterator>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "stream/simd.h"
 
 namespace {
 
@@ -111,7 +109,7 @@ struct Utf8 {
     // The first ASCII letter or 0xCE in [p, end), or end.
     static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
     {
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
         // (byte | 0x20) + 0x1F lands below 0x9A, as a signed byte, exactly
         // for the ASCII letters.
         const __m128i fold = _mm_set1_epi8(0x20);
