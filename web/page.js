@@ -146,7 +146,6 @@ function repairSource({ whole = false } = {}) {
   const lastLineEnd = shownResult.indexOf("\n", afterLines(shownResult, resultStart, linesWere));
   const resultEnd = lastLineEnd < 0 ? shownResult.length : lastLineEnd;
   shownResult = shownResult.slice(0, resultStart) + repair.text + shownResult.slice(resultEnd);
-  result.value = shownResult;
 
   // The engine counts no column for a U+FEFF that starts its text, as for a BOM.
   const bom = part.charCodeAt(0) === 0xfeff ? 1 : 0;
@@ -159,16 +158,31 @@ function repairSource({ whole = false } = {}) {
 
   summary.textContent = summarise(shownRepairs);
   markTitle(repair.changed);
-  showMarksSoon();
 }
 
-// A large text's marks wait until the keys rest, so typing stays quick.
-const marksAtOnce = 100000;
-let marksTimer = 0;
-function showMarksSoon() {
-  clearTimeout(marksTimer);
-  if (shownSource.length <= marksAtOnce) showMarks();
-  else marksTimer = setTimeout(showMarks, 300);
+// Shows the repair: the result at once when `now` or when the text is
+// small, the marks at once when it is small. The browser lays a pane out
+// whole each time its text is set, which for a large text takes long
+// enough to hold up typing, so the rest waits until the keys rest.
+const largeText = 100000;
+let restTimer = 0;
+function show(now) {
+  clearTimeout(restTimer);
+  const small = shownSource.length <= largeText;
+  if (now || small) showResult();
+  if (small) {
+    showMarks();
+  } else {
+    restTimer = setTimeout(() => {
+      showResult();
+      showMarks();
+    }, 300);
+  }
+}
+
+// Setting the same text again would drop the user's selection.
+function showResult() {
+  if (result.value !== shownResult) result.value = shownResult;
 }
 
 // The result with each repair in a <mark>, in blocks of lines that the
@@ -214,12 +228,17 @@ function handsOver(event) {
 
 source.addEventListener("input", (event) => {
   repairSource();
-  if (handsOver(event)) {
+  const handOver = handsOver(event);
+  show(handOver);
+  if (handOver) {
     result.focus();
     result.select();
   }
 });
-words.addEventListener("change", () => repairSource({ whole: true }));
+words.addEventListener("change", () => {
+  repairSource({ whole: true });
+  show(true);
+});
 
 document.getElementById("copy").addEventListener("click", async () => {
   result.focus();
@@ -269,5 +288,6 @@ document.addEventListener("drop", (event) => {
 });
 
 repairSource();
+show(true);
 // Focused by the script rather than autofocus, so it holds the moment the page has loaded.
 source.focus();
