@@ -1,6 +1,7 @@
 // The streaming repair: one left-to-right scan over each piece, in place.
 // The rows never feed one another and no two searches overlap, so a single
-// scan finds what the nineteen passes of the window program find. No
+// scan finds what the nineteen passes of the window program find, and the
+// compositions with them. No
 // replacement is longer than its search, so the repaired text is written
 // over the piece itself, behind the scan.
 #include "stream/stream.h"
@@ -136,20 +137,22 @@ void put_unit(char16_t unit, uint8_t* out)
 }
 
 // The row whose search ends with the unit at `key` and lies whole in
-// [from, key + 2), or -1.
+// [from, key + 2), or -1. A look-alike that a mark in [key + 2, end)
+// composes with is left to the mark, whose row takes both.
 template <bool big_endian>
-int utf16_fix_at(const uint8_t* from, const uint8_t* key)
+int utf16_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
 {
     char16_t unit = unit_at<big_endian>(key);
     for (size_t row = 0; row < fix_count; ++row) {
-        const char16_t* search = letter_fixes[row].search;
+        const char16_t* search = repairs[row].search;
         if (!search[1]) {
-            if (search[0] == unit)
-                return static_cast<int>(row);
-        } else if (search[1] == unit && key - from >= 2 &&
-                   unit_at<big_endian>(key - 2) == search[0]) {
-            return static_cast<int>(row);
+            if (search[0] != unit)
+                continue;
+            bool paired = end - key >= 4 && pair_row(unit, unit_at<big_endian>(key + 2)) >= 0;
+            return paired ? -1 : static_cast<int>(row);
         }
+        if (search[1] == unit && key - from >= 2 && unit_at<big_endian>(key - 2) == search[0])
+            return static_cast<int>(row);
     }
     return -1;
 }
@@ -265,12 +268,12 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
     for (size_t at = read_; at < stop; at += 2) {
         if (!utf16_key_highs[base[at + (big_endian ? 0 : 1)]])
             continue;
-        int row = utf16_fix_at<big_endian>(base + read_, base + at);
+        int row = utf16_fix_at<big_endian>(base + read_, base + at, base + stop);
         if (row < 0)
             continue;
         uint8_t replacement[2];
-        put_unit<big_endian>(letter_fixes[row].replacement[0], replacement);
-        size_t start = at + 2 - 2 * units_in(letter_fixes[row].search);
+        put_unit<big_endian>(repairs[row].replacement[0], replacement);
+        size_t start = at + 2 - 2 * units_in(repairs[row].search);
         take_fix(start, at + 2, row, replacement, sizeof replacement);
     }
     // An odd last byte is no unit; it passes through as it is.

@@ -28,7 +28,7 @@ struct TextPosition {
 // One look-alike of the letter table.
 struct Finding {
     TextPosition at;
-    int row;  // its row in letter_fixes
+    int row;  // its row in repairs (letters/repairs.h)
 };
 
 // With the word rule: one twin in a word that changes.

@@ -7,6 +7,7 @@
 // through unchanged as every run of letters that long does.
 #pragma once
 
+#include "letters/alphabets.h"
 #include "stream/position.h"
 #include "stream/stream.h"
 
@@ -21,8 +22,9 @@ enum class LetterKind : uint8_t { other, letter, mark };
 // A code point's kind as its Unicode general category says: L, M or other.
 LetterKind letter_kind(char32_t code);
 
-// The Cyrillic letter that a Latin or Greek twin stands for, or 0.
-char32_t cyrillic_twin(char32_t code);
+// The Cyrillic letter that a Latin or Greek twin stands for in a word whose
+// Cyrillic letters all belong to `alphabets`, or 0.
+char32_t cyrillic_twin(char32_t code, Alphabets alphabets);
 
 class WordStage {
 public:
@@ -60,7 +62,7 @@ private:
     template <class Codec>
     void repair_words(const uint8_t* text, size_t from, size_t settled);
     template <class Codec>
-    void rewrite_word(const uint8_t* text, size_t start, size_t end);
+    void rewrite_word(const uint8_t* text, size_t start, size_t end, Alphabets alphabets);
     template <class Codec>
     std::string word_as_read(const uint8_t* text, size_t start, size_t end);
     struct TwinRepair {

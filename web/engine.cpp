@@ -3,8 +3,8 @@
 // as the CLI does, and leaves the repaired bytes and one record per repair
 // in this module's memory for the page to read. Only one repair at a time
 // exists, so its results live in globals the page reads through exports.
-#include "app/letter_table.h"
-#include "cli/names.h"
+#include "letters/repairs.h"
+#include "letters/names.h"
 #include "stream/stream.h"
 
 #include <cstring>
@@ -39,7 +39,7 @@ class Recorder : public FindingSink {
 public:
     void found(const Finding& finding) override
     {
-        const LetterFix& fix = letter_fixes[finding.row];
+        const LetterFix& fix = repairs[finding.row];
         char32_t from = fix.search[0], mark = fix.search[1];
         Kind kind = mark ? decomposed : is_greek(from) ? greek_capital : latin_letter;
         add({line(finding.at.line), line(finding.at.utf16_column), from, mark, fix.replacement[0], kind});
