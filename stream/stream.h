@@ -124,7 +124,7 @@ private:
     void take_rest(size_t end);
     uint8_t* text() { return buffer_.get() + front_; }
 
-    std::unique_ptr<WordStage> words_;  // only with the word rule
+    std::unique_ptr<WordStage> words_;  // Greek capitals, and the word rule
     size_t front_;                      // room for the words that wait
     std::unique_ptr<uint8_t[]> buffer_;
     std::unique_ptr<PositionTracker> tracker_;  // only with a sink

@@ -2,13 +2,13 @@
 # glyphmend-cli.exe under Wine: bytes go through its standard streams
 # without line-end or code-page translation, and a file whose name is
 # Cyrillic is repaired in place through the wide file API.
-# Usage: cli_wine_test.sh WINE_RUN PREFIX PROGRAM
+# Usage: cli_wine_test.sh PROGRAM WINE_RUN ARCH PREFIX
 set -u
 . "$(cd "$(dirname "$0")" && pwd)/checks.sh"
 # Wine turns the arguments' bytes into UTF-16 by the locale's character set.
 export LC_ALL=C.UTF-8
-run() { "$wine_run" "$prefix" "$program" "$@"; }
-wine_run=$1 prefix=$2 program=$3
+run() { "$wine_run" "$arch" "$prefix" "$program" "$@"; }
+program=$1 wine_run=$2 arch=$3 prefix=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 2
