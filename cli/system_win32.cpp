@@ -5,9 +5,12 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -122,6 +125,30 @@ std::vector<Argument> command_line_arguments(int count, NativeChar** values)
     for (int i = 1; i < count; ++i)
         arguments.push_back({values[i], utf8_of(values[i])});
     return arguments;
+}
+
+// Windows names ignore the case of ASCII letters and take either separator.
+std::string relative_to_current_folder(const std::string& shown)
+{
+    wchar_t* folder = _wgetcwd(nullptr, 0);
+    if (!folder)
+        return shown;
+    std::string prefix = utf8_of(folder);
+    std::free(folder);
+    if (prefix.empty())
+        return shown;
+    if (prefix.back() != '\\' && prefix.back() != '/')
+        prefix += '\\';
+    if (shown.size() <= prefix.size())
+        return shown;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        unsigned char a = prefix[i], b = shown[i];
+        bool separators = (a == '\\' || a == '/') && (b == '\\' || b == '/');
+        bool same_letter = a < 0x80 && b < 0x80 && std::tolower(a) == std::tolower(b);
+        if (!separators && !same_letter)
+            return shown;
+    }
+    return shown.substr(prefix.size());
 }
 
 void prepare_io()
