@@ -4,6 +4,7 @@
 
 #include "app/letter_table.h"
 #include "cli/names.h"
+#include "cli/quoting.h"
 #include "stream/stream.h"
 
 #include <cstdio>
@@ -223,11 +224,13 @@ std::string code_and_name(char32_t code)
 }
 
 // "U+0043 LATIN CAPITAL LETTER C -> U+0421 CYRILLIC CAPITAL LETTER ES in "Cлово"".
+// A long word is shortened, since each of its twins repeats it.
 std::string describe_twin(const TwinFinding& twin)
 {
+    constexpr size_t longest_shown_word = 40;
     std::string mark = twin.mark ? " + " + code_and_name(twin.mark) : "";
     return code_and_name(twin.twin) + mark + " -> " + code_and_name(twin.letter) + " in \"" +
-           std::string(twin.word, twin.word_size) + '"';
+           shortened(twin.word, twin.word_size, longest_shown_word) + '"';
 }
 
 // "U+0438 CYRILLIC SMALL LETTER I + U+0306 COMBINING BREVE -> U+0439 ...".
@@ -239,10 +242,12 @@ std::string describe_fix(const LetterFix& fix)
     return text + " -> " + code_and_name(fix.replacement[0]);
 }
 
-// Collects check lines and writes them to standard output in large pieces.
+// Collects check lines and writes them to standard output in large pieces,
+// as soon as a piece is full: one piece of text may hold any number of
+// look-alikes. After a failed write it collects nothing more.
 class CheckPrinter : public FindingSink {
 public:
-    explicit CheckPrinter(const std::string& path) : path_(path) {}
+    explicit CheckPrinter(const std::string& path) : path_(quoted_name(path)) {}
     ~CheckPrinter() = default;
 
     void found(const Finding& finding) override
@@ -253,25 +258,34 @@ public:
     {
         add(finding.at.line, finding.at.column, describe_twin(finding));
     }
-    bool flush(std::string& error)
+    // False, with the reason in error(), once a write failed.
+    bool flush()
     {
-        bool written = write_all(standard_output, lines_.data(), lines_.size(), error);
+        if (error_.empty())
+            write_all(standard_output, lines_.data(), lines_.size(), error_);
         lines_.clear();
-        return written;
+        return error_.empty();
     }
-    size_t waiting() const { return lines_.size(); }
+    const std::string& error() const { return error_; }
     uint64_t count() const { return count_; }
 
 private:
+    static constexpr size_t flush_size = 64 * 1024;
+
     void add(uint64_t line, uint64_t column, const std::string& repair)
     {
+        if (!error_.empty())
+            return;
         lines_ += path_ + ':' + std::to_string(line) + ':' + std::to_string(column) + ": " +
                   repair + '\n';
         ++count_;
+        if (lines_.size() >= flush_size)
+            flush();
     }
 
-    const std::string& path_;
+    const std::string path_;
     std::string lines_;
+    std::string error_;
     uint64_t count_ = 0;
 };
 
@@ -309,7 +323,7 @@ private:
 
     void trouble(const Argument& file, const std::string& reason)
     {
-        complain(file.shown + ": " + reason);
+        complain(quoted_name(file.shown) + ": " + reason);
         status_ = EXIT_TROUBLE;
     }
 
@@ -323,7 +337,10 @@ private:
     bool skips(const BinaryWatch& watch) const { return watch.binary() && !options_.text; }
 
     // Binary files are left alone, but never silently.
-    void skip_binary(const Argument& file) { complain(file.shown + ": binary file, skipped"); }
+    void skip_binary(const Argument& file)
+    {
+        complain(quoted_name(file.shown) + ": binary file, skipped");
+    }
 
     // A filter decides on the first piece, so that it never waits for more
     // input than one piece before it writes.
@@ -346,21 +363,17 @@ private:
 
     void check(const Argument& file, Source& source)
     {
-        constexpr size_t flush_size = 64 * 1024;
         CheckPrinter printer(file.shown);
         RepairStream stream(&printer, options_.words);
         BinaryWatch watch;
-        std::string error, write_error;
+        std::string error;
         long got = read_piece(source.file(), stream, watch, error);
         if (skips(watch))
             return skip_binary(file);
-        bool read = pump(source.file(), stream, watch, got, [&](ByteSpan) {
-            return printer.waiting() < flush_size || printer.flush(write_error);
-        }, error);
-        if (write_error.empty())
-            printer.flush(write_error);
-        if (!write_error.empty())
-            return output_trouble(write_error);
+        bool read = pump(source.file(), stream, watch, got,
+                         [&](ByteSpan) { return printer.error().empty(); }, error);
+        if (!printer.flush())
+            return output_trouble(printer.error());
         if (printer.count() && status_ == EXIT_REPAIRED)
             status_ = EXIT_FOUND;
         if (!read)
@@ -416,25 +429,30 @@ private:
     bool output_failed_ = false;
 };
 
-bool print(const char* text)
+// Writes `text` to standard output and returns the exit status.
+int print(const char* text)
 {
     std::string error;
-    return write_all(standard_output, text, std::char_traits<char>::length(text), error);
+    if (write_all(standard_output, text, std::char_traits<char>::length(text), error))
+        return EXIT_REPAIRED;
+    complain("standard output: " + error);
+    return EXIT_TROUBLE;
 }
 
 }  // namespace
 
+// A mistake in the options gets a hint, not the whole usage.
 int run_cli(const std::vector<Argument>& arguments)
 {
     prepare_io();
     Options options;
     if (!parse(arguments, options)) {
-        std::fputs(usage, stderr);
+        std::fputs("Try 'glyphmend-cli --help' for more information.\n", stderr);
         return EXIT_TROUBLE;
     }
     if (options.help)
-        return print(usage) ? EXIT_REPAIRED : EXIT_TROUBLE;
+        return print(usage);
     if (options.version)
-        return print("glyphmend-cli " GLYPHMEND_VERSION "\n") ? EXIT_REPAIRED : EXIT_TROUBLE;
+        return print("glyphmend-cli " GLYPHMEND_VERSION "\n");
     return Run(options).all_files();
 }
