@@ -38,7 +38,7 @@ check "manual readable in the C locale" "" \
   "$(LC_ALL=C groff -man -Tascii -ww "$(dirname "$program")/glyphmend-cli.1" 2>&1 >/dev/null)"
 
 # Every row's line, in the form and with the names Unicode gives them.
-python3 - "$source_dir/app/letter_table.h" > rows.txt <<'PY'
+python3 - "$source_dir/letters/letter_table.h" > rows.txt <<'PY'
 import re, sys, unicodedata
 rows = re.findall(r'\{u"((?:\\u[0-9A-F]{4})+)", u"\\u([0-9A-F]{4})"\}', open(sys.argv[1]).read())
 text, lines = "", []

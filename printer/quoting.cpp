@@ -1,5 +1,5 @@
 // Quoting for names with unprintable characters, and shortening long words.
-#include "cli/quoting.h"
+#include "printer/quoting.h"
 
 #include <cstdint>
 #include <cstdio>

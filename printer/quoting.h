@@ -1,4 +1,4 @@
-// File names and words as glyphmend-cli shows them in its lines.
+// File names and words as the check lines show them.
 #pragma once
 
 #include <cstddef>
