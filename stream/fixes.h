@@ -218,6 +218,19 @@ constexpr std::array<bool, 256> make_utf16_key_highs()
 
 constexpr std::array<bool, 256> utf16_key_highs = make_utf16_key_highs();
 
+// The same high bytes as a list, which the vector scan compares one by one.
+constexpr KeyBytes make_utf16_key_high_list()
+{
+    KeyBytes highs{};
+    for (size_t high = 0; high < 256; ++high) {
+        if (utf16_key_highs[high])
+            highs.bytes[highs.count++] = static_cast<uint8_t>(high);
+    }
+    return highs;
+}
+
+constexpr KeyBytes utf16_key_high_list = make_utf16_key_high_list();
+
 // Whether a unit begins a two-unit search, so it must wait for the next.
 constexpr bool starts_pair(char16_t unit)
 {

@@ -73,6 +73,54 @@ const uint8_t* find_key_byte(const uint8_t* p, const uint8_t* end)
     return end;
 }
 
+#if defined(__SSE2__)
+struct HighVectors {
+    __m128i highs[utf16_key_high_list.count];
+};
+
+HighVectors make_high_vectors()
+{
+    HighVectors vectors;
+    for (size_t k = 0; k < utf16_key_high_list.count; ++k)
+        vectors.highs[k] = _mm_set1_epi8(static_cast<char>(utf16_key_high_list.bytes[k]));
+    return vectors;
+}
+
+const HighVectors high_vectors = make_high_vectors();
+
+// Bit i set when byte i of the 16 at p is the high byte of a unit that may
+// end a search; p lies on the unit grid.
+template <bool big_endian>
+unsigned utf16_key_mask(const uint8_t* p)
+{
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hits = _mm_setzero_si128();
+    for (const __m128i& high : high_vectors.highs)
+        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, high));
+    return static_cast<unsigned>(_mm_movemask_epi8(hits)) & (big_endian ? 0x5555u : 0xAAAAu);
+}
+#endif
+
+// The first unit in [p, end) that may end a search, or end; p lies on the
+// unit grid and end is a whole number of units from it. Cyrillic units
+// never qualify, so this too runs at the speed of memory.
+template <bool big_endian>
+const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end)
+{
+#if defined(__SSE2__)
+    for (; end - p >= 32; p += 32) {
+        unsigned mask = utf16_key_mask<big_endian>(p) | utf16_key_mask<big_endian>(p + 16) << 16;
+        if (mask)
+            return p + (__builtin_ctz(mask) & ~1);
+    }
+#endif
+    for (; p < end; p += 2) {
+        if (utf16_key_highs[p[big_endian ? 0 : 1]])
+            return p;
+    }
+    return end;
+}
+
 bool same_bytes(const uint8_t* a, const uint8_t* b, size_t size)
 {
     for (size_t i = 0; i < size; ++i) {
@@ -264,8 +312,9 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
     if (!last && stop > read_ && starts_pair(unit_at<big_endian>(base + stop - 2)))
         stop -= 2;
     for (size_t at = read_; at < stop; at += 2) {
-        if (!utf16_key_highs[base[at + (big_endian ? 0 : 1)]])
-            continue;
+        at = find_key_unit<big_endian>(base + at, base + stop) - base;
+        if (at == stop)
+            break;
         int row = utf16_fix_at<big_endian>(base + read_, base + at, base + stop);
         if (row < 0)
             continue;

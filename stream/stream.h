@@ -85,7 +85,7 @@ struct ByteSpan {
 class RepairStream {
 public:
     // The most bytes one piece may hold.
-    static constexpr size_t piece_size = 256 * 1024;
+    static constexpr size_t piece_size = 128 * 1024;
 
     // With the word rule, a run of letters longer than this many bytes
     // passes through unchanged, so that memory stays bounded.

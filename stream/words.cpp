@@ -202,8 +202,39 @@ struct Utf16 {
         return odd + (high ? 2 : 0);
     }
 
+    // The first unit in [p, end) that may start a twin: an ASCII letter, a
+    // Latin letter in U+00C0..U+027F, or a Greek one in U+0391..U+03BF; or
+    // end. The vector tests the same units as the loop after it.
     static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
     {
+#if defined(__SSE2__)
+        // Each 16-bit lane holds a unit; a range test subtracts the range's
+        // start and compares with its size as unsigned numbers, which SSE2
+        // does as signed ones with the top bit flipped.
+        const __m128i flip = _mm_set1_epi16(short(0x8000));
+        const __m128i fold = _mm_set1_epi16(0x20);
+        const __m128i letter_start = _mm_set1_epi16('a');
+        const __m128i letter_bound = _mm_set1_epi16(short(0x8000 + 26));
+        const __m128i latin_start = _mm_set1_epi16(0xC0);
+        const __m128i latin_bound = _mm_set1_epi16(short(0x8000 + 0x280 - 0xC0));
+        const __m128i greek_start = _mm_set1_epi16(0x0391);
+        const __m128i greek_bound = _mm_set1_epi16(short(0x8000 + 0x03BF + 1 - 0x0391));
+        for (; end - p >= 16; p += 16) {
+            __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            if (big_endian)
+                units = _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8));
+            __m128i letter = _mm_cmplt_epi16(
+                _mm_xor_si128(_mm_sub_epi16(_mm_or_si128(units, fold), letter_start), flip),
+                letter_bound);
+            __m128i latin = _mm_cmplt_epi16(
+                _mm_xor_si128(_mm_sub_epi16(units, latin_start), flip), latin_bound);
+            __m128i greek = _mm_cmplt_epi16(
+                _mm_xor_si128(_mm_sub_epi16(units, greek_start), flip), greek_bound);
+            __m128i hits = _mm_or_si128(_mm_or_si128(letter, latin), greek);
+            if (int mask = _mm_movemask_epi8(hits))
+                return p + __builtin_ctz(static_cast<unsigned>(mask));
+        }
+#endif
         for (; end - p >= 2; p += 2) {
             char32_t unit = unit_at(p);
             bool hit = unit < 0x80 ? is_ascii_letter(unit)

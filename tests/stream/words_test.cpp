@@ -90,10 +90,24 @@ TEST(WordRule, RepairsTheCasesOfTheRuleWholeAndCutIntoBytes)
     }
 }
 
+std::string utf16be(const std::u16string& text)
+{
+    std::string bytes = "\xFE\xFF";
+    for (char16_t unit : text)
+        bytes += char(unit >> 8), bytes += char(unit & 0xFF);
+    return bytes;
+}
+
+// The twins lie past the first vector's reach as well as within it.
 TEST(WordRule, RepairsUtf16WordsInTheirOwnEncoding)
 {
-    EXPECT_EQ(repaired(utf16le(u"Cлово Wi-Fi мiсто ΑΒΓ: Ηовый ΛΟΓΟΣ"), true, 3),
-              utf16le(u"Слово Wi-Fi місто АВГ: Новый ΛΟΓΟΣ"));
+    const std::u16string damaged = u"Cлово Wi-Fi мiсто ΑΒΓ: Ηовый ΛΟΓΟΣ \u0441\u043B\u043E\u0432\u043E "
+                                   u"\u043E\u043A\u043D\u03BF x \u043F\u0440\u0438\u0432e\u0442";
+    const std::u16string repaired_text = u"Слово Wi-Fi місто АВГ: Новый ΛΟΓΟΣ слово окно x привет";
+    for (size_t piece : {size_t(3), RepairStream::piece_size}) {
+        EXPECT_EQ(repaired(utf16le(damaged), true, piece), utf16le(repaired_text)) << piece;
+        EXPECT_EQ(repaired(utf16be(damaged), true, piece), utf16be(repaired_text)) << piece;
+    }
 }
 
 TEST(WordRule, LeavesRunsLongerThanTheLimitAsTheyAre)
