@@ -11,6 +11,14 @@ if(GLYPH_VALGRIND)
       --suppressions=${CMAKE_SOURCE_DIR}/tests/valgrind.supp)
 endif()
 
+# The 64-bit Windows build proves its code at addresses above 4 GiB: every
+# test program there reserves the address space below (tests/high_addresses).
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(GLYPH_HIGH_ADDRESSES ON)
+else()
+  set(GLYPH_HIGH_ADDRESSES OFF)
+endif()
+
 # glyph_test(<name> SOURCES ... [LIBS ...] [WIN32_ONLY] [DESKTOP])
 # One test executable, registered with CTest as <suite>.<name>; under the
 # win32 configuration CTest runs it through Wine, under the memcheck one
@@ -23,6 +31,9 @@ function(glyph_test name)
   endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  if(GLYPH_HIGH_ADDRESSES)
+    target_link_libraries(${name} PRIVATE low_space_reservation)
+  endif()
   if(GLYPH_VALGRIND)
     add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${GLYPH_MEMCHECK} $<TARGET_FILE:${name}>)
   elseif(GLYPH_EMULATOR)
