@@ -2,7 +2,7 @@
 // that applies it to the program's working text.
 #pragma once
 
-#include "app/letter_table.h"
+#include "letters/letter_table.h"
 #include "runtime/strings/strings.h"
 
 #include <cstdint>

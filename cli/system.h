@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include <vector>
@@ -34,6 +35,12 @@ constexpr int standard_output = 1;
 
 // Opens a file for reading; -1 with the reason in `error` when it cannot.
 int open_for_reading(const NativeName& name, std::string& error);
+// Opens a file to be rewritten in place: a regular file only, told before
+// it is opened, since opening a FIFO waits for a writer.
+int open_for_rewriting(const NativeName& name, std::string& error);
+// Whether `file` is the very file that standard output appends to, so that
+// copying one into the other would never end.
+bool is_standard_output(int file);
 void close_file(int file);
 // Back to the first byte, for a second reading; false with the reason.
 bool rewind_file(int file, std::string& error);
@@ -42,13 +49,18 @@ long read_some(int file, void* into, size_t size, std::string& error);
 // All `size` bytes, or false with the reason.
 bool write_all(int file, const void* bytes, size_t size, std::string& error);
 
-// A file rewritten whole or not at all: a temporary file beside the target,
-// with the target's permission bits, that takes the target's place only
-// when every byte of it is on the disk. Destroying an unfinished rewrite
-// removes the temporary file.
+// A file rewritten whole or not at all: a temporary file beside the target
+// that takes the target's place only when every byte of it is on the disk
+// and it carries all of the target's metadata the system keeps (owner,
+// group, permission bits, ACL, extended attributes; on Windows the
+// attributes). A target that could not be replaced without losing
+// something (another name for it, another owner, no write permission) is
+// refused. Destroying an unfinished rewrite removes the temporary file, and
+// so does an interrupting signal or console event, which then ends the
+// program with 128 + its number.
 class Rewrite {
 public:
-    Rewrite() = default;
+    Rewrite();
     ~Rewrite();
     Rewrite(const Rewrite&) = delete;
     Rewrite& operator=(const Rewrite&) = delete;
@@ -64,7 +76,11 @@ public:
 
 private:
     void abandon();
+    bool keep_metadata(std::string& error);
+    bool unchanged(std::string& error) const;
 
+    struct Metadata;  // what the target had, as the system keeps it
+    std::unique_ptr<Metadata> metadata_;
     NativeName target_;
     NativeName temporary_;
     int file_ = -1;

@@ -8,11 +8,145 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
 std::string reason() { return std::strerror(errno); }
+
+const char not_regular[] = "not a regular file; not rewritten";
+
+// The temporary file of the rewrite under way, for the signal handler;
+// null when there is none.
+const char* volatile pending_temporary = nullptr;
+
+constexpr int interrupting_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// Async-signal-safe: the original is untouched until the rename, so only
+// the temporary file has to go.
+extern "C" void abandon_on_signal(int signal)
+{
+    const char* name = pending_temporary;
+    if (name)
+        unlink(name);
+    _exit(128 + signal);
+}
+
+// A signal ignored since the program started (nohup) stays ignored.
+void catch_interrupting_signals()
+{
+    static bool caught = false;
+    if (caught)
+        return;
+    caught = true;
+    for (int signal : interrupting_signals) {
+        struct sigaction old;
+        if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action = {};
+        action.sa_handler = abandon_on_signal;
+        sigemptyset(&action.sa_mask);
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+// Holds the interrupting signals back while the temporary file and
+// pending_temporary are brought into agreement.
+class SignalsHeld {
+public:
+    SignalsHeld()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        for (int signal : interrupting_signals)
+            sigaddset(&set, signal);
+        sigprocmask(SIG_BLOCK, &set, &old_);
+    }
+    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
+private:
+    sigset_t old_;
+};
+
+using Attributes = std::vector<std::pair<std::string, std::string>>;
+
+// Every extended attribute of `file` the caller may see, the ACL among
+// them (it is one); false with the reason.
+bool read_attributes(int file, Attributes& attributes, std::string& error)
+{
+    ssize_t size = flistxattr(file, nullptr, 0);
+    if (size < 0 && errno == ENOTSUP)
+        return true;
+    std::string names(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size < 0 || (size > 0 && flistxattr(file, &names[0], names.size()) != size)) {
+        error = "its extended attributes could not be read (" + reason() + "); not rewritten";
+        return false;
+    }
+    for (size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
+        const char* name = names.c_str() + at;
+        ssize_t length = fgetxattr(file, name, nullptr, 0);
+        std::string value(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+        if (length < 0 || (length > 0 && fgetxattr(file, name, &value[0], value.size()) != length)) {
+            error = std::string("its extended attribute ") + name + " could not be read (" +
+                    reason() + "); not rewritten";
+            return false;
+        }
+        attributes.emplace_back(name, value);
+    }
+    return true;
+}
+
+std::string attribute_shown(const std::string& name)
+{
+    return name == "system.posix_acl_access" ? "ACL" : "extended attribute " + name;
+}
+
+// Gives `file` exactly the attributes of the original: the temporary file
+// may have inherited a default ACL that the original does not have.
+bool copy_attributes(int file, const Attributes& attributes, std::string& error)
+{
+    Attributes inherited;
+    if (!read_attributes(file, inherited, error))
+        return false;
+    for (const auto& [name, value] : inherited) {
+        bool kept = false;
+        for (const auto& original : attributes)
+            kept = kept || original.first == name;
+        if (!kept && fremovexattr(file, name.c_str()) != 0) {
+            error = "its file would gain the " + attribute_shown(name) + " (" + reason() +
+                    "); not rewritten";
+            return false;
+        }
+    }
+    for (const auto& [name, value] : attributes) {
+        if (fsetxattr(file, name.c_str(), value.data(), value.size(), 0) != 0) {
+            error = "its " + attribute_shown(name) + " could not be kept (" + reason() +
+                    "); not rewritten";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Root may write anything, so for root a file without any write bit is
+// the one its owner marked read-only. Anyone else may rewrite only their
+// own files, since a rewritten file belongs to whoever made it.
+bool may_rewrite(const NativeName& path, const struct stat& original, std::string& error)
+{
+    uid_t user = geteuid();
+    bool writable = user == 0 ? (original.st_mode & 0222) != 0
+                              : faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+    if (!writable)
+        error = "no permission to write it; not rewritten";
+    else if (user != 0 && original.st_uid != user)
+        error = "owned by another user, whose ownership a rewrite would lose; not rewritten";
+    else if (original.st_nlink > 1)
+        error = "it has " + std::to_string(original.st_nlink) +
+                " hard links, which a rewrite would split; not rewritten";
+    return error.empty();
+}
 
 // A symbolic link keeps pointing at the file it named: the file it leads to
 // is the one rewritten, in its own folder.
@@ -71,6 +205,42 @@ int open_for_reading(const NativeName& name, std::string& error)
     return file;
 }
 
+// A FIFO swapped in after the check must not block the open either, so it
+// opens without waiting and is refused by what it turned out to be.
+int open_for_rewriting(const NativeName& name, std::string& error)
+{
+    struct stat status;
+    if (stat(name.c_str(), &status) != 0) {
+        error = reason();
+        return -1;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = not_regular;
+        return -1;
+    }
+    int file = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0) {
+        error = reason();
+        return -1;
+    }
+    int flags = fcntl(file, F_GETFL);
+    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode) || flags < 0 ||
+        fcntl(file, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        error = not_regular;
+        close(file);
+        return -1;
+    }
+    return file;
+}
+
+bool is_standard_output(int file)
+{
+    struct stat output, input;
+    return fstat(standard_output, &output) == 0 && S_ISREG(output.st_mode) &&
+           fstat(file, &input) == 0 && input.st_dev == output.st_dev &&
+           input.st_ino == output.st_ino;
+}
+
 void close_file(int file) { close(file); }
 
 bool rewind_file(int file, std::string& error)
@@ -111,59 +281,111 @@ bool write_all(int file, const void* bytes, size_t size, std::string& error)
     return true;
 }
 
+struct Rewrite::Metadata {
+    struct stat original;
+    Attributes attributes;
+};
+
+Rewrite::Rewrite() = default;
 Rewrite::~Rewrite() { abandon(); }
 
 bool Rewrite::begin(const NativeName& target, int source, std::string& error)
 {
-    struct stat original;
+    metadata_ = std::make_unique<Metadata>();
+    struct stat& original = metadata_->original;
     if (fstat(source, &original) != 0) {
         error = reason();
         return false;
     }
     if (!S_ISREG(original.st_mode)) {
-        error = "not a regular file";
+        error = not_regular;
         return false;
     }
     target_ = resolved(target);
+    if (!may_rewrite(target_, original, error) ||
+        !read_attributes(source, metadata_->attributes, error))
+        return false;
     NativeName folder = folder_of(target_);
-    NativeName pattern = (folder == "/" ? "" : folder) + "/.glyphmend-XXXXXX";
-    std::string buffer = pattern;
-    file_ = mkstemp(&buffer[0]);
+    std::string name = (folder == "/" ? "" : folder) + "/.glyphmend-XXXXXX";
+    catch_interrupting_signals();
+    SignalsHeld held;
+    file_ = mkostemp(&name[0], O_CLOEXEC);
     if (file_ < 0) {
         error = reason();
         return false;
     }
-    temporary_ = buffer;
-    // The owner is kept where the system allows it; the permission bits
-    // always are.
-    (void)!fchown(file_, original.st_uid, original.st_gid);
-    if (fchmod(file_, original.st_mode & 07777) != 0) {
+    temporary_ = name;
+    pending_temporary = temporary_.c_str();
+    return true;
+}
+
+// After the data: the kernel clears the set-user-ID and set-group-ID bits
+// on a write and on a change of owner, and a set ACL rewrites the group
+// bits, so the permission bits come last and are read back.
+bool Rewrite::keep_metadata(std::string& error)
+{
+    const struct stat& original = metadata_->original;
+    struct stat made;
+    if (fstat(file_, &made) != 0) {
         error = reason();
-        abandon();
+        return false;
+    }
+    if ((made.st_uid != original.st_uid || made.st_gid != original.st_gid) &&
+        fchown(file_, original.st_uid, original.st_gid) != 0) {
+        error = "its owner and group could not be kept (" + reason() + "); not rewritten";
+        return false;
+    }
+    if (!copy_attributes(file_, metadata_->attributes, error))
+        return false;
+    mode_t mode = original.st_mode & 07777;
+    if (fchmod(file_, mode) != 0 || fstat(file_, &made) != 0 || (made.st_mode & 07777) != mode) {
+        error = "its permission bits could not be kept; not rewritten";
         return false;
     }
     return true;
 }
 
+// Whether the target is still the file that was read, as it was read.
+bool Rewrite::unchanged(std::string& error) const
+{
+    const struct stat& original = metadata_->original;
+    struct stat now;
+    if (stat(target_.c_str(), &now) == 0 && now.st_dev == original.st_dev &&
+        now.st_ino == original.st_ino && now.st_size == original.st_size &&
+        now.st_mtim.tv_sec == original.st_mtim.tv_sec &&
+        now.st_mtim.tv_nsec == original.st_mtim.tv_nsec)
+        return true;
+    error = "it changed while it was repaired; not rewritten";
+    return false;
+}
+
 bool Rewrite::commit(std::string& error)
 {
-    bool done = fsync(file_) == 0;
-    if (!done)
+    bool done = keep_metadata(error);
+    if (done && fsync(file_) != 0) {
         error = reason();
+        done = false;
+    }
     if (close(file_) != 0 && done) {
         error = reason();
         done = false;
     }
     file_ = -1;
-    if (done && rename(temporary_.c_str(), target_.c_str()) != 0) {
-        error = reason();
-        done = false;
+    done = done && unchanged(error);
+    if (done) {
+        SignalsHeld held;
+        if (rename(temporary_.c_str(), target_.c_str()) == 0) {
+            pending_temporary = nullptr;
+            temporary_.clear();
+        } else {
+            error = reason();
+            done = false;
+        }
     }
     if (!done) {
         abandon();
         return false;
     }
-    temporary_.clear();
     sync_folder(target_);
     return true;
 }
@@ -173,7 +395,9 @@ void Rewrite::abandon()
     if (file_ >= 0)
         close(file_);
     file_ = -1;
+    SignalsHeld held;
     if (!temporary_.empty())
         unlink(temporary_.c_str());
+    pending_temporary = nullptr;
     temporary_.clear();
 }

@@ -49,6 +49,66 @@ NativeName folder_prefix(const NativeName& path)
     return end == NativeName::npos ? NativeName() : path.substr(0, end + 1);
 }
 
+const char not_regular[] = "not a regular file; not rewritten";
+
+// The attributes a rewritten file keeps; the rest describe the data or
+// its storage, which the system sets itself.
+constexpr DWORD kept_attributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+bool file_information(int file, BY_HANDLE_FILE_INFORMATION& information)
+{
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file));
+    return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK &&
+           GetFileInformationByHandle(handle, &information);
+}
+
+// A console event ends the program from the handler's own thread. While a
+// rewrite is under way its temporary file is still open in the main
+// thread, which cannot be deleted from here: the event is then left for
+// the main thread, whose next read or write fails, abandons the rewrite
+// and ends the program. The lock keeps the two threads from crossing
+// while a temporary file comes or goes.
+CRITICAL_SECTION rewrite_lock;
+bool rewrite_pending = false;
+volatile LONG interrupt_status = 0;
+
+BOOL WINAPI on_console_event(DWORD event)
+{
+    LONG status = event == CTRL_C_EVENT ? 128 + 2 : event == CTRL_BREAK_EVENT ? 128 + 21 : 128 + 1;
+    EnterCriticalSection(&rewrite_lock);
+    if (!rewrite_pending)
+        ExitProcess(static_cast<UINT>(status));
+    InterlockedExchange(&interrupt_status, status);
+    LeaveCriticalSection(&rewrite_lock);
+    Sleep(INFINITE);
+    return TRUE;
+}
+
+void catch_console_events()
+{
+    static bool caught = false;
+    if (caught)
+        return;
+    caught = true;
+    InitializeCriticalSection(&rewrite_lock);
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+// Whether a console event waits for the rewrite under way to be abandoned;
+// outside a rewrite it ends the program here.
+bool interrupted()
+{
+    LONG status = interrupt_status;
+    if (!status)
+        return false;
+    EnterCriticalSection(&rewrite_lock);
+    if (!rewrite_pending)
+        ExitProcess(static_cast<UINT>(status));
+    LeaveCriticalSection(&rewrite_lock);
+    return true;
+}
+
 }  // namespace
 
 std::vector<Argument> command_line_arguments(int count, NativeChar** values)
@@ -73,6 +133,35 @@ int open_for_reading(const NativeName& name, std::string& error)
     return file;
 }
 
+// Devices (CON, NUL, COM1) and pipes are told by what the open handle
+// turns out to be; opening them does not wait.
+int open_for_rewriting(const NativeName& name, std::string& error)
+{
+    DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE))) {
+        error = not_regular;
+        return -1;
+    }
+    int file = open_for_reading(name, error);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (file >= 0 && !file_information(file, information)) {
+        error = not_regular;
+        _close(file);
+        return -1;
+    }
+    return file;
+}
+
+bool is_standard_output(int file)
+{
+    BY_HANDLE_FILE_INFORMATION output, input;
+    return file_information(standard_output, output) && file_information(file, input) &&
+           output.dwVolumeSerialNumber == input.dwVolumeSerialNumber &&
+           output.nFileIndexHigh == input.nFileIndexHigh &&
+           output.nFileIndexLow == input.nFileIndexLow;
+}
+
 void close_file(int file) { _close(file); }
 
 bool rewind_file(int file, std::string& error)
@@ -85,6 +174,10 @@ bool rewind_file(int file, std::string& error)
 
 long read_some(int file, void* into, size_t size, std::string& error)
 {
+    if (interrupted()) {
+        error = "interrupted";
+        return -1;
+    }
     int got = _read(file, into, static_cast<unsigned>(size));
     if (got < 0)
         error = reason();
@@ -95,6 +188,10 @@ bool write_all(int file, const void* bytes, size_t size, std::string& error)
 {
     const char* p = static_cast<const char*>(bytes);
     while (size > 0) {
+        if (interrupted()) {
+            error = "interrupted";
+            return false;
+        }
         int put = _write(file, p, static_cast<unsigned>(size));
         if (put <= 0) {
             error = put < 0 ? reason() : "nothing could be written";
@@ -106,34 +203,76 @@ bool write_all(int file, const void* bytes, size_t size, std::string& error)
     return true;
 }
 
+struct Rewrite::Metadata {
+    BY_HANDLE_FILE_INFORMATION original;
+};
+
+Rewrite::Rewrite() = default;
 Rewrite::~Rewrite() { abandon(); }
 
+// A read-only file is one its owner asked to keep as it is; another name
+// for the file would keep the damaged text.
 bool Rewrite::begin(const NativeName& target, int source, std::string& error)
 {
-    struct _stat64 original;
-    if (_fstat64(source, &original) != 0) {
-        error = reason();
+    metadata_ = std::make_unique<Metadata>();
+    const BY_HANDLE_FILE_INFORMATION& original = metadata_->original;
+    if (!file_information(source, metadata_->original)) {
+        error = not_regular;
         return false;
     }
-    if (!(original.st_mode & _S_IFREG)) {
-        error = "not a regular file";
+    if (original.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+        error = "no permission to write it; not rewritten";
+        return false;
+    }
+    if (original.nNumberOfLinks > 1) {
+        error = "it has " + std::to_string(original.nNumberOfLinks) +
+                " hard links, which a rewrite would split; not rewritten";
         return false;
     }
     target_ = target;
     NativeName prefix = folder_prefix(target) + L".glyphmend-" +
                         std::to_wstring(GetCurrentProcessId()) + L"-";
+    catch_console_events();
+    EnterCriticalSection(&rewrite_lock);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         NativeName name = prefix + std::to_wstring(GetTickCount() + attempt) + L".tmp";
         if (_wsopen_s(&file_, name.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
                       _SH_DENYRW, _S_IREAD | _S_IWRITE) == 0) {
             temporary_ = name;
+            rewrite_pending = true;
+            LeaveCriticalSection(&rewrite_lock);
             return true;
         }
         if (errno != EEXIST)
             break;
     }
+    LeaveCriticalSection(&rewrite_lock);
     file_ = -1;
     error = reason();
+    return false;
+}
+
+bool Rewrite::keep_metadata(std::string& error)
+{
+    DWORD attributes = metadata_->original.dwFileAttributes & kept_attributes;
+    if (attributes && !SetFileAttributesW(temporary_.c_str(), attributes)) {
+        error = "its attributes could not be kept (" + system_reason(GetLastError()) +
+                "); not rewritten";
+        return false;
+    }
+    return true;
+}
+
+// Whether the target is still the file that was read, as it was read.
+bool Rewrite::unchanged(std::string& error) const
+{
+    const BY_HANDLE_FILE_INFORMATION& original = metadata_->original;
+    WIN32_FILE_ATTRIBUTE_DATA now;
+    if (GetFileAttributesExW(target_.c_str(), GetFileExInfoStandard, &now) &&
+        now.nFileSizeHigh == original.nFileSizeHigh && now.nFileSizeLow == original.nFileSizeLow &&
+        CompareFileTime(&now.ftLastWriteTime, &original.ftLastWriteTime) == 0)
+        return true;
+    error = "it changed while it was repaired; not rewritten";
     return false;
 }
 
@@ -147,6 +286,7 @@ bool Rewrite::commit(std::string& error)
         done = false;
     }
     file_ = -1;
+    done = done && !interrupted() && keep_metadata(error) && unchanged(error);
     if (done && !MoveFileExW(temporary_.c_str(), target_.c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = system_reason(GetLastError());
@@ -156,7 +296,11 @@ bool Rewrite::commit(std::string& error)
         abandon();
         return false;
     }
+    EnterCriticalSection(&rewrite_lock);
+    rewrite_pending = false;
     temporary_.clear();
+    LeaveCriticalSection(&rewrite_lock);
+    interrupted();
     return true;
 }
 
@@ -165,7 +309,12 @@ void Rewrite::abandon()
     if (file_ >= 0)
         _close(file_);
     file_ = -1;
-    if (!temporary_.empty())
-        _wunlink(temporary_.c_str());
+    if (temporary_.empty())
+        return;
+    _wunlink(temporary_.c_str());
     temporary_.clear();
+    EnterCriticalSection(&rewrite_lock);
+    rewrite_pending = false;
+    LeaveCriticalSection(&rewrite_lock);
+    interrupted();
 }

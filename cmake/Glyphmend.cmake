@@ -4,13 +4,6 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-if(GLYPH_VALGRIND)
-  find_program(VALGRIND valgrind REQUIRED)
-  set(GLYPH_MEMCHECK ${VALGRIND} -q --error-exitcode=9 --leak-check=full
-      --errors-for-leak-kinds=definite
-      --suppressions=${CMAKE_SOURCE_DIR}/tests/valgrind.supp)
-endif()
-
 # The 64-bit Windows build proves its code at addresses above 4 GiB: every
 # test program there reserves the address space below (tests/high_addresses).
 if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -20,13 +13,13 @@ else()
 endif()
 
 # glyph_test(<name> SOURCES ... [LIBS ...] [WIN32_ONLY] [DESKTOP])
-# One test executable, registered with CTest as <suite>.<name>; under the
-# win32 configuration CTest runs it through Wine, under the memcheck one
-# through valgrind. DESKTOP tests drive real windows, focus and input, so no
-# two of them run at once.
+# One test executable, registered with CTest as <suite>.<name> and run
+# through the build's emulator (Wine, valgrind or qemu) where it has one.
+# DESKTOP tests drive real windows, focus and input, so no two of them run at
+# once.
 function(glyph_test name)
   cmake_parse_arguments(T "WIN32_ONLY;DESKTOP" "" "SOURCES;LIBS" ${ARGN})
-  if((T_WIN32_ONLY AND NOT WIN32) OR GLYPH_FUZZ)
+  if(NOT GLYPH_TESTS OR (T_WIN32_ONLY AND NOT WIN32))
     return()
   endif()
   add_executable(${name} ${T_SOURCES})
@@ -34,27 +27,19 @@ function(glyph_test name)
   if(GLYPH_HIGH_ADDRESSES)
     target_link_libraries(${name} PRIVATE low_space_reservation)
   endif()
-  if(GLYPH_VALGRIND)
-    add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${GLYPH_MEMCHECK} $<TARGET_FILE:${name}>)
-  elseif(GLYPH_EMULATOR)
-    add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${GLYPH_EMULATOR} $<TARGET_FILE:${name}>)
-  else()
-    # A bare target name lets CTest put the cross build's emulator in front.
-    add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${name})
-  endif()
+  add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${name})
   set_tests_properties(${GLYPH_SUITE}.${name} PROPERTIES TIMEOUT 600)
   if(T_DESKTOP)
     set_tests_properties(${GLYPH_SUITE}.${name} PROPERTIES RESOURCE_LOCK desktop)
   endif()
 endfunction()
 
-# glyph_fuzz(<name> SOURCES ... [LIBS ...] RUNS <n> [HOST])
-# One libFuzzer target, built in the fuzz configuration (and with HOST in the
-# host one too) and registered as <suite>.<name>: n inputs from a fixed
-# seed, so every run tries the same.
+# glyph_fuzz(<name> SOURCES ... [LIBS ...] RUNS <n>)
+# One libFuzzer target, built with GLYPH_FUZZ and registered as
+# <suite>.<name>: n inputs from a fixed seed, so every run tries the same.
 function(glyph_fuzz name)
-  cmake_parse_arguments(F "HOST" "RUNS" "SOURCES;LIBS" ${ARGN})
-  if(NOT GLYPH_FUZZ AND NOT (F_HOST AND GLYPH_SUITE STREQUAL "host"))
+  cmake_parse_arguments(F "" "RUNS" "SOURCES;LIBS" ${ARGN})
+  if(NOT GLYPH_FUZZ)
     return()
   endif()
   # Only the libraries under test are instrumented for coverage: the target's

@@ -1,15 +1,16 @@
-// The letter table in the forms the stream scans for, derived from it at
-// compile time: each row's search and replacement as UTF-8 bytes, and the
-// bytes and units that announce a possible look-alike.
+// The repairs (the letter table's rows and the compositions) in the forms
+// the stream scans for, derived from them at compile time: each row's search
+// and replacement as UTF-8 bytes, and the bytes and units that announce a
+// possible look-alike.
 #pragma once
 
-#include "app/letter_table.h"
+#include "letters/repairs.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
-constexpr size_t fix_count = sizeof letter_fixes / sizeof letter_fixes[0];
+constexpr size_t fix_count = repair_count;
 
 constexpr size_t units_in(const char16_t* s)
 {
@@ -17,6 +18,27 @@ constexpr size_t units_in(const char16_t* s)
     while (s[n])
         ++n;
     return n;
+}
+
+// The whole search of a row, one unit long, that `unit` is; or -1.
+constexpr int single_row(char16_t unit)
+{
+    for (size_t row = 0; row < fix_count; ++row) {
+        if (!repairs[row].search[1] && repairs[row].search[0] == unit)
+            return static_cast<int>(row);
+    }
+    return -1;
+}
+
+// The two-unit row whose search is `first` and then `second`, or -1.
+constexpr int pair_row(char32_t first, char32_t second)
+{
+    for (size_t row = 0; row < fix_count; ++row) {
+        const char16_t* search = repairs[row].search;
+        if (search[1] && search[0] == first && search[1] == second)
+            return static_cast<int>(row);
+    }
+    return -1;
 }
 
 // The table holds no surrogates, so each unit is one code point.
@@ -40,8 +62,10 @@ constexpr size_t put_utf8(char16_t unit, uint8_t* out)
 struct Utf8Fix {
     uint8_t search[6];
     uint8_t search_size;
-    // Where the search's last character starts. Its lead byte is what the
-    // scan looks for; a base letter before it is checked afterwards.
+    // Where the search's last character starts, whose lead byte the scan
+    // looks for; a base letter before it is checked afterwards. A look-alike
+    // with a mark after it is keyed on the look-alike instead, and tried
+    // before the look-alike's own row, so the pair is taken whole.
     uint8_t key_at;
     uint8_t replacement[3];
     uint8_t replacement_size;
@@ -52,15 +76,17 @@ constexpr std::array<Utf8Fix, fix_count> make_utf8_fixes()
     std::array<Utf8Fix, fix_count> fixes{};
     for (size_t row = 0; row < fix_count; ++row) {
         Utf8Fix& fix = fixes[row];
-        const char16_t* search = letter_fixes[row].search;
+        const char16_t* search = repairs[row].search;
         size_t size = 0;
         for (size_t i = 0; i < units_in(search); ++i) {
             fix.key_at = static_cast<uint8_t>(size);
             size += put_utf8(search[i], fix.search + size);
         }
+        if (single_row(search[0]) >= 0)
+            fix.key_at = 0;
         fix.search_size = static_cast<uint8_t>(size);
         fix.replacement_size =
-            static_cast<uint8_t>(put_utf8(letter_fixes[row].replacement[0], fix.replacement));
+            static_cast<uint8_t>(put_utf8(repairs[row].replacement[0], fix.replacement));
     }
     return fixes;
 }
@@ -119,8 +145,9 @@ constexpr KeyFilter make_utf8_key_filter()
 constexpr KeyFilter utf8_key_filter = make_utf8_key_filter();
 static_assert(utf8_key_filter.low <= 0xDF, "some look-alike ends with a two-byte character");
 
-// The rows by their key byte, in table order within each key, so a key
-// byte leads straight to the few rows it can complete.
+// The rows by their key byte, the longer searches first and in table order
+// within each key, so a key byte leads straight to the few rows it can
+// complete.
 struct KeyRows {
     uint8_t first;  // into utf8_rows_by_key
     uint8_t count;
@@ -137,10 +164,12 @@ constexpr Utf8RowIndex make_utf8_row_index()
     size_t placed = 0;
     for (size_t key = 0; key < 256; ++key) {
         index.key_rows[key].first = static_cast<uint8_t>(placed);
-        for (size_t row = 0; row < fix_count; ++row) {
-            const Utf8Fix& fix = utf8_fixes[row];
-            if (fix.search[fix.key_at] == key)
-                index.rows_by_key[placed++] = static_cast<uint8_t>(row);
+        for (size_t size : {5, 4, 3, 2, 1}) {
+            for (size_t row = 0; row < fix_count; ++row) {
+                const Utf8Fix& fix = utf8_fixes[row];
+                if (fix.search[fix.key_at] == key && fix.search_size == size)
+                    index.rows_by_key[placed++] = static_cast<uint8_t>(row);
+            }
         }
         index.key_rows[key].count = static_cast<uint8_t>(placed - index.key_rows[key].first);
     }
@@ -163,7 +192,7 @@ constexpr size_t longest_utf8_search()
 constexpr std::array<bool, 256> make_utf16_key_highs()
 {
     std::array<bool, 256> highs{};
-    for (const LetterFix& fix : letter_fixes)
+    for (const LetterFix& fix : repairs)
         highs[fix.search[units_in(fix.search) - 1] >> 8] = true;
     return highs;
 }
@@ -173,7 +202,7 @@ constexpr std::array<bool, 256> utf16_key_highs = make_utf16_key_highs();
 // Whether a unit begins a two-unit search, so it must wait for the next.
 constexpr bool starts_pair(char16_t unit)
 {
-    for (const LetterFix& fix : letter_fixes) {
+    for (const LetterFix& fix : repairs) {
         if (fix.search[1] && fix.search[0] == unit)
             return true;
     }

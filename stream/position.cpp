@@ -24,28 +24,46 @@ LeadRule utf8_lead_rule(uint8_t byte)
 
 void PositionTracker::advance(const uint8_t* bytes, size_t size)
 {
+    const uint8_t* end = bytes + size;
     if (encoding_ != TextEncoding::utf8) {
-        advance_utf16(bytes, bytes + size);
+        advance_utf16(bytes, end);
+        offset_ += size;
         return;
     }
     // LF is never part of a longer UTF-8 character, so only the bytes after
     // the last LF need decoding.
-    const uint8_t* end = bytes + size;
     const uint8_t* line_start = bytes;
     for (const void* lf; (lf = std::memchr(line_start, '\n', end - line_start));) {
         line_start = static_cast<const uint8_t*>(lf) + 1;
-        ++line_;
-        counted_ = 0;
         waiting_ = needed_ = 0;
+        start_line(offset_ + (line_start - bytes));
     }
     advance_utf8(line_start, end);
+    offset_ += size;
 }
 
-uint64_t PositionTracker::next_column() const { return counted_ + waiting_ + 1; }
+TextPosition PositionTracker::next_position() const
+{
+    return {line_, counted_ + waiting_ + 1, units_ + waiting_ + 1, offset_ - line_start_ + 1,
+            offset_};
+}
+
+void PositionTracker::start_line(uint64_t offset)
+{
+    ++line_;
+    counted_ = units_ = 0;
+    line_start_ = offset;
+}
+
+void PositionTracker::take_code_points(uint64_t count, uint64_t utf16_units)
+{
+    counted_ += count;
+    units_ += utf16_units;
+}
 
 void PositionTracker::drop_waiting()
 {
-    counted_ += waiting_;
+    take_code_points(waiting_, waiting_);
     waiting_ = needed_ = 0;
 }
 
@@ -59,7 +77,8 @@ void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
                 ++waiting_;
                 low_ = 0x80, high_ = 0xBF;
                 if (--needed_ == 0) {
-                    ++counted_;
+                    // Only the four-byte characters lie above U+FFFF.
+                    take_code_points(1, waiting_ == 4 ? 2 : 1);
                     waiting_ = 0;
                 }
                 continue;
@@ -69,7 +88,7 @@ void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
         ++p;
         LeadRule rule = utf8_lead_rule(byte);
         if (rule.needed == 0) {
-            ++counted_;  // ASCII, or an invalid byte counting one
+            take_code_points(1, 1);  // ASCII, or an invalid byte counting one
             continue;
         }
         waiting_ = 1;
@@ -78,37 +97,39 @@ void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
     }
 }
 
-void PositionTracker::advance_utf16(const uint8_t* p, const uint8_t* end)
+void PositionTracker::advance_utf16(const uint8_t* bytes, const uint8_t* end)
 {
-    for (; p < end; ++p) {
+    for (const uint8_t* p = bytes; p < end; ++p) {
         if (!has_half_) {
             half_ = *p;
             has_half_ = true;
             continue;
         }
         has_half_ = false;
-        take_unit(encoding_ == TextEncoding::utf16le ? uint32_t{half_} | uint32_t{*p} << 8
-                                                     : uint32_t{half_} << 8 | *p);
+        uint32_t unit = encoding_ == TextEncoding::utf16le ? uint32_t{half_} | uint32_t{*p} << 8
+                                                           : uint32_t{half_} << 8 | *p;
+        take_unit(unit, offset_ + (p + 1 - bytes));
     }
 }
 
-// A surrogate without its partner is two invalid bytes.
-void PositionTracker::take_unit(uint32_t unit)
+// A surrogate without its partner is two invalid bytes. `after` is the
+// offset of the byte after the unit.
+void PositionTracker::take_unit(uint32_t unit, uint64_t after)
 {
     bool high_surrogate = unit >= 0xD800 && unit <= 0xDBFF;
     bool low_surrogate = unit >= 0xDC00 && unit <= 0xDFFF;
     if (waiting_) {
         waiting_ = 0;
-        counted_ += low_surrogate ? 1 : 2;
+        take_code_points(low_surrogate ? 1 : 2, 2);
         if (low_surrogate)
             return;
     }
-    if (high_surrogate) {
+    if (high_surrogate)
         waiting_ = 2;
-    } else if (unit == '\n') {
-        ++line_;
-        counted_ = 0;
-    } else {
-        counted_ += low_surrogate ? 2 : 1;
-    }
+    else if (unit == '\n')
+        start_line(after);
+    else if (low_surrogate)
+        take_code_points(2, 2);
+    else
+        take_code_points(1, 1);
 }

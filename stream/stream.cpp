@@ -1,6 +1,7 @@
 // The streaming repair: one left-to-right scan over each piece, in place.
 // The rows never feed one another and no two searches overlap, so a single
-// scan finds what the nineteen passes of the window program find. No
+// scan finds what the nineteen passes of the window program find, and the
+// compositions with them. No
 // replacement is longer than its search, so the repaired text is written
 // over the piece itself, behind the scan.
 #include "stream/stream.h"
@@ -138,20 +139,22 @@ void put_unit(char16_t unit, uint8_t* out)
 }
 
 // The row whose search ends with the unit at `key` and lies whole in
-// [from, key + 2), or -1.
+// [from, key + 2), or -1. A look-alike that a mark in [key + 2, end)
+// composes with is left to the mark, whose row takes both.
 template <bool big_endian>
-int utf16_fix_at(const uint8_t* from, const uint8_t* key)
+int utf16_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
 {
     char16_t unit = unit_at<big_endian>(key);
     for (size_t row = 0; row < fix_count; ++row) {
-        const char16_t* search = letter_fixes[row].search;
+        const char16_t* search = repairs[row].search;
         if (!search[1]) {
-            if (search[0] == unit)
-                return static_cast<int>(row);
-        } else if (search[1] == unit && key - from >= 2 &&
-                   unit_at<big_endian>(key - 2) == search[0]) {
-            return static_cast<int>(row);
+            if (search[0] != unit)
+                continue;
+            bool paired = end - key >= 4 && pair_row(unit, unit_at<big_endian>(key + 2)) >= 0;
+            return paired ? -1 : static_cast<int>(row);
         }
+        if (search[1] == unit && key - from >= 2 && unit_at<big_endian>(key - 2) == search[0])
+            return static_cast<int>(row);
     }
     return -1;
 }
@@ -228,7 +231,7 @@ bool RepairStream::settle_encoding(size_t size, bool last)
     }
     encoding_known_ = true;
     if (sink_)
-        tracker_.reset(new PositionTracker(encoding_));
+        tracker_.reset(new PositionTracker(encoding_, bom));
     if (words_)
         words_->start(encoding_, bom);
     read_ = written_ = bom;
@@ -267,12 +270,12 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
     for (size_t at = read_; at < stop; at += 2) {
         if (!utf16_key_highs[base[at + (big_endian ? 0 : 1)]])
             continue;
-        int row = utf16_fix_at<big_endian>(base + read_, base + at);
+        int row = utf16_fix_at<big_endian>(base + read_, base + at, base + stop);
         if (row < 0)
             continue;
         uint8_t replacement[2];
-        put_unit<big_endian>(letter_fixes[row].replacement[0], replacement);
-        size_t start = at + 2 - 2 * units_in(letter_fixes[row].search);
+        put_unit<big_endian>(repairs[row].replacement[0], replacement);
+        size_t start = at + 2 - 2 * units_in(repairs[row].search);
         take_fix(start, at + 2, row, replacement, sizeof replacement);
     }
     // An odd last byte is no unit; it passes through as it is.
@@ -289,7 +292,7 @@ void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* re
     uint8_t* base = text();
     if (tracker_) {
         tracker_->advance(base + read_, start - read_);
-        Finding finding{tracker_->line(), tracker_->next_column(), row};
+        Finding finding{tracker_->next_position(), row};
         if (words_)
             words_->row_found(finding, written_ + (start - read_));
         else
@@ -314,4 +317,29 @@ void RepairStream::take_rest(size_t end)
         std::memmove(base + written_, base + read_, end - read_);
     written_ += end - read_;
     read_ = end;
+}
+
+bool is_binary(const uint8_t* bytes, size_t size)
+{
+    BinaryWatch watch;
+    watch.see(bytes, size);
+    return watch.binary();
+}
+
+void BinaryWatch::see(const uint8_t* bytes, size_t size)
+{
+    for (size_t i = 0; started_ < sizeof start_ && i < size; ++i)
+        start_[started_++] = bytes[i];
+    if (size && !nul_ && !starts_utf16())
+        nul_ = std::memchr(bytes, 0, size) != nullptr;
+}
+
+// A NUL among fewer than two bytes is itself the first byte, so no mark
+// can still follow it.
+bool BinaryWatch::binary() const { return nul_ && !starts_utf16(); }
+
+bool BinaryWatch::starts_utf16() const
+{
+    return started_ == sizeof start_ &&
+           ((start_[0] == 0xFF && start_[1] == 0xFE) || (start_[0] == 0xFE && start_[1] == 0xFF));
 }

@@ -13,18 +13,27 @@
 
 enum class TextEncoding { utf8, utf16le, utf16be };
 
-// One look-alike, where it starts in the text as it was read.
-struct Finding {
-    uint64_t line;    // from 1; a line ends at LF
-    uint64_t column;  // code points from 1 within the line: a CR counts one,
-                      // a BOM none, each byte not valid in the encoding one
-    int row;          // its row in letter_fixes
+// Where a look-alike starts in the text as it was read. Columns count from 1
+// within the line, each in its own unit, since editors disagree on the
+// unit; a BOM counts in none of them, and a byte that is not valid in the
+// encoding counts one in each.
+struct TextPosition {
+    uint64_t line;          // from 1; a line ends at LF
+    uint64_t column;        // code points; a CR counts one
+    uint64_t utf16_column;  // UTF-16 code units
+    uint64_t byte_column;   // bytes, in the text's own encoding
+    uint64_t byte_offset;   // bytes from the start of the text, from 0, its BOM included
 };
 
-// With the word rule: one twin in a word that changes, where it was read.
+// One look-alike of the letter table.
+struct Finding {
+    TextPosition at;
+    int row;  // its row in repairs (letters/repairs.h)
+};
+
+// With the word rule: one twin in a word that changes.
 struct TwinFinding {
-    uint64_t line;
-    uint64_t column;
+    TextPosition at;
     char32_t twin;       // the Latin or Greek letter
     char32_t mark;       // 0, or the mark that makes one letter with it
                          // (e + U+0308 becomes ё)
@@ -42,6 +51,27 @@ public:
 
 protected:
     ~FindingSink() = default;
+};
+
+// Binary input, told as grep tells it: it holds a NUL byte and does not
+// start with a UTF-16 byte order mark. Pass the first piece to decide as a
+// filter does, or the whole input.
+bool is_binary(const uint8_t* bytes, size_t size);
+
+// The same rule over an input that arrives in pieces of any size, a byte
+// order mark cut between two pieces included.
+class BinaryWatch {
+public:
+    void see(const uint8_t* bytes, size_t size);
+    // Whether what was seen so far makes the input binary.
+    bool binary() const;
+
+private:
+    bool starts_utf16() const;
+
+    uint8_t start_[2] = {};
+    size_t started_ = 0;  // how many of the first two bytes start_ holds
+    bool nul_ = false;
 };
 
 class PositionTracker;

@@ -1,12 +1,13 @@
 // The word rule, a piece at a time. Twins are rare in Cyrillic text, so the
-// stage scans for the bytes that may start one (any ASCII letter, or 0xCE,
-// the lead of Greek small letters) and only around such a byte decodes the
+// stage scans for the bytes that may start one (any ASCII letter, or a lead
+// of Latin letters beyond ASCII or of Greek) and only around such a byte decodes the
 // word, back to its start and on to its end, to judge it. All other text is
 // handed on where it lies; it is copied only once a piece has a word to
 // change, since in UTF-8 a twin's Cyrillic letter is longer than the twin.
 #include "stream/words.h"
 
 #include "stream/fixes.h"
+#include "letters/twins.h"
 #include "stream/letter_kinds_table.h"
 
 #include <algorithm>
@@ -18,19 +19,6 @@
 #endif
 
 namespace {
-
-struct Twin {
-    char32_t twin;
-    char32_t letter;
-};
-
-constexpr Twin twins[] = {
-    {U'A', U'\u0410'}, {U'B', U'\u0412'}, {U'C', U'\u0421'}, {U'E', U'\u0415'},
-    {U'H', U'\u041D'}, {U'K', U'\u041A'}, {U'M', U'\u041C'}, {U'O', U'\u041E'},
-    {U'P', U'\u0420'}, {U'T', U'\u0422'}, {U'X', U'\u0425'}, {U'Y', U'\u0423'},
-    {U'a', U'\u0430'}, {U'c', U'\u0441'}, {U'e', U'\u0435'}, {U'o', U'\u043E'},
-    {U'p', U'\u0440'}, {U'x', U'\u0445'}, {U'y', U'\u0443'}, {U'\u03BF', U'\u043E'},
-};
 
 bool is_ascii_letter(uint32_t code) { return (code | 0x20) - 'a' < 26; }
 
@@ -108,7 +96,9 @@ struct Utf8 {
         return 0;
     }
 
-    // The first ASCII letter or 0xCE in [p, end), or end.
+    // The first byte in [p, end) that may start a twin: an ASCII letter, a
+    // lead of U+00C0 to U+027F (Latin letters with marks, schwa, barred o)
+    // or 0xCE (Greek), or end.
     static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
     {
 #if defined(__SSE2__)
@@ -117,17 +107,21 @@ struct Utf8 {
         const __m128i fold = _mm_set1_epi8(0x20);
         const __m128i shift = _mm_set1_epi8(0x80 - 'a');
         const __m128i bound = _mm_set1_epi8(char(0x80 + 26));
+        const __m128i latin_low = _mm_set1_epi8(char(0xC3));
+        const __m128i latin_span = _mm_set1_epi8(0xC9 - 0xC3);
         const __m128i greek = _mm_set1_epi8(char(0xCE));
         for (; end - p >= 16; p += 16) {
             __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             __m128i letters = _mm_cmplt_epi8(_mm_add_epi8(_mm_or_si128(block, fold), shift), bound);
-            __m128i hits = _mm_or_si128(letters, _mm_cmpeq_epi8(block, greek));
+            __m128i shifted = _mm_sub_epi8(block, latin_low);
+            __m128i latin = _mm_cmpeq_epi8(_mm_min_epu8(shifted, latin_span), shifted);
+            __m128i hits = _mm_or_si128(_mm_or_si128(letters, latin), _mm_cmpeq_epi8(block, greek));
             if (int mask = _mm_movemask_epi8(hits))
                 return p + __builtin_ctz(static_cast<unsigned>(mask));
         }
 #endif
         for (; p < end; ++p) {
-            if (is_ascii_letter(*p) || *p == 0xCE)
+            if (is_ascii_letter(*p) || (*p >= 0xC3 && *p <= 0xC9) || *p == 0xCE)
                 return p;
         }
         return end;
@@ -189,7 +183,7 @@ struct Utf16 {
     {
         for (; end - p >= 2; p += 2) {
             char32_t unit = unit_at(p);
-            if (unit < 0x80 ? is_ascii_letter(unit) : unit == 0x03BF)
+            if (unit < 0x80 ? is_ascii_letter(unit) : (unit >= 0xC0 && unit < 0x280) || unit == 0x03BF)
                 return p;
         }
         return end;
@@ -202,17 +196,6 @@ struct Utf16 {
         return 2;
     }
 };
-
-// The two-unit row whose search is `first` and then `second`, or -1.
-int pair_row(char32_t first, char32_t second)
-{
-    for (size_t row = 0; row < fix_count; ++row) {
-        const char16_t* search = letter_fixes[row].search;
-        if (search[1] && search[0] == first && search[1] == second)
-            return static_cast<int>(row);
-    }
-    return -1;
-}
 
 bool is_word_character(char32_t code) { return letter_kind(code) != LetterKind::other; }
 
@@ -228,10 +211,26 @@ size_t letters_end(const uint8_t* text, size_t at, size_t end)
     return at;
 }
 
+bool is_cyrillic(char32_t code) { return code >= 0x0400 && code <= 0x052F; }
+
+// The alphabets that every Cyrillic letter of the word belongs to.
+template <class Codec>
+Alphabets word_alphabets(const uint8_t* p, const uint8_t* end)
+{
+    Alphabets alphabets = every_alphabet;
+    char32_t code = 0;
+    for (size_t size; p < end; p += size) {
+        size = Codec::decode(p, end, code);
+        if (is_cyrillic(code))
+            alphabets &= alphabets_of(code);
+    }
+    return alphabets;
+}
+
 // A word changes when it holds a Cyrillic letter, a twin, and no other
 // letter; marks do not count.
 template <class Codec>
-bool word_changes(const uint8_t* p, const uint8_t* end)
+bool word_changes(const uint8_t* p, const uint8_t* end, Alphabets alphabets)
 {
     bool cyrillic = false, twin = false;
     char32_t code = 0;
@@ -239,9 +238,9 @@ bool word_changes(const uint8_t* p, const uint8_t* end)
         size = Codec::decode(p, end, code);
         if (letter_kind(code) != LetterKind::letter)
             continue;
-        if (code >= 0x0400 && code <= 0x052F)
+        if (is_cyrillic(code))
             cyrillic = true;
-        else if (cyrillic_twin(code))
+        else if (cyrillic_twin(code, alphabets))
             twin = true;
         else
             return false;
@@ -260,13 +259,17 @@ LetterKind letter_kind(char32_t code)
     return static_cast<LetterKind>(range[-1] & 3);
 }
 
-char32_t cyrillic_twin(char32_t code)
+char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
 {
+    const Twin* fitting = nullptr;
     for (const Twin& twin : twins) {
-        if (twin.twin == code)
+        if (twin.twin != code || !(twin.alphabets & alphabets))
+            continue;
+        if ((twin.alphabets & alphabets) == alphabets)
             return twin.letter;
+        fitting = fitting ? fitting : &twin;
     }
-    return 0;
+    return fitting ? fitting->letter : 0;
 }
 
 WordStage::WordStage(FindingSink* sink, size_t word_limit, size_t largest_piece)
@@ -281,7 +284,7 @@ void WordStage::start(TextEncoding encoding, size_t bom)
     encoding_ = encoding;
     bom_ = bom;
     if (sink_)
-        tracker_.reset(new PositionTracker(encoding));
+        tracker_.reset(new PositionTracker(encoding, bom));
 }
 
 void WordStage::row_found(const Finding& finding, size_t at)
@@ -398,8 +401,11 @@ void WordStage::repair_words(const uint8_t* text, size_t from, size_t settled)
             continue;
         }
         size_t start = word_start<Codec>(text, from, hit);
-        if (end - start <= word_limit_ && word_changes<Codec>(text + start, text + end))
-            rewrite_word<Codec>(text, start, end);
+        if (end - start <= word_limit_) {
+            Alphabets alphabets = word_alphabets<Codec>(text + start, text + end);
+            if (word_changes<Codec>(text + start, text + end, alphabets))
+                rewrite_word<Codec>(text, start, end, alphabets);
+        }
         at = end;
     }
 }
@@ -409,14 +415,14 @@ void WordStage::repair_words(const uint8_t* text, size_t from, size_t settled)
 // letter is written, as a second run would have it, so a run over repaired
 // text changes nothing.
 template <class Codec>
-void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end)
+void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, Alphabets alphabets)
 {
     const std::string word = sink_ ? word_as_read<Codec>(text, start, end) : std::string();
     copy_out(text, start);
     char32_t code = 0, next = 0;
     for (size_t at = start, size; at < end; at += size) {
         size = Codec::decode(text + at, text + end, code);
-        char32_t letter = cyrillic_twin(code);
+        char32_t letter = cyrillic_twin(code, alphabets);
         if (!letter) {
             std::memcpy(out_.get() + out_size_, text + at, size);
             out_size_ += size;
@@ -426,7 +432,7 @@ void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end)
         int row = next_size ? pair_row(letter, next) : -1;
         TwinRepair repair{code, 0, letter};
         if (row >= 0) {
-            repair = {code, next, letter_fixes[row].replacement[0]};
+            repair = {code, next, repairs[row].replacement[0]};
             size += next_size;
         }
         if (sink_)
@@ -453,36 +459,53 @@ std::string WordStage::word_as_read(const uint8_t* text, size_t start, size_t en
             append_utf8(word, code);
             continue;
         }
-        for (const char16_t* unit = letter_fixes[queued->finding.row].search; *unit; ++unit)
+        for (const char16_t* unit = repairs[queued->finding.row].search; *unit; ++unit)
             append_utf8(word, *unit);
     }
     return word;
 }
 
-// The letter table's findings before the twin are reported first; the two-
-// unit ones in its line shift its column back to where it was read.
+// The letter table's findings before the twin are reported first; their
+// repairs shift its position back to where it was read.
 void WordStage::report_twin(const uint8_t* text, size_t at, const TwinRepair& repair,
                             const std::string& word)
 {
     uint64_t offset = text_offset_ + at;
     pass_findings_before(offset);
     track_to(text, offset);
-    uint64_t line = tracker_->line();
-    uint64_t column = tracker_->next_column() + (pairs_line_ == line ? pairs_ : 0);
+    TextPosition position = tracker_->next_position();
+    if (shrunk_.line == position.line) {
+        position.column += shrunk_.column;
+        position.utf16_column += shrunk_.utf16_column;
+        position.byte_column += shrunk_.byte_column;
+    }
+    position.byte_offset += shrunk_.byte_offset;
     sink_->found_twin(
-        {line, column, repair.twin, repair.mark, repair.letter, word.data(), word.size()});
+        {position, repair.twin, repair.mark, repair.letter, word.data(), word.size()});
 }
 
 void WordStage::pass_findings_before(uint64_t offset)
 {
     for (; !queued_.empty() && queued_.front().offset < offset; queued_.pop_front()) {
-        const Finding& finding = queued_.front().finding;
-        if (finding.line != pairs_line_)
-            pairs_line_ = finding.line, pairs_ = 0;
-        if (letter_fixes[finding.row].search[1])
-            ++pairs_;
-        sink_->found(finding);
+        count_shrink(queued_.front().finding);
+        sink_->found(queued_.front().finding);
     }
+}
+
+// A two-unit search becomes one unit; in UTF-8 a replacement may also take
+// fewer bytes than a one-unit search (U+1D0F is three, U+043E two).
+void WordStage::count_shrink(const Finding& finding)
+{
+    if (finding.at.line != shrunk_.line)
+        shrunk_ = {finding.at.line, 0, 0, 0, shrunk_.byte_offset};
+    uint64_t units = units_in(repairs[finding.row].search) - 1;
+    const Utf8Fix& fix = utf8_fixes[finding.row];
+    uint64_t bytes = encoding_ == TextEncoding::utf8 ? fix.search_size - fix.replacement_size
+                                                     : 2 * units;
+    shrunk_.column += units;
+    shrunk_.utf16_column += units;
+    shrunk_.byte_column += bytes;
+    shrunk_.byte_offset += bytes;
 }
 
 // Counts the text up to `offset` into the position; the BOM never counts.

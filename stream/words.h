@@ -7,6 +7,7 @@
 // through unchanged as every run of letters that long does.
 #pragma once
 
+#include "letters/alphabets.h"
 #include "stream/position.h"
 #include "stream/stream.h"
 
@@ -21,8 +22,9 @@ enum class LetterKind : uint8_t { other, letter, mark };
 // A code point's kind as its Unicode general category says: L, M or other.
 LetterKind letter_kind(char32_t code);
 
-// The Cyrillic letter that a Latin or Greek twin stands for, or 0.
-char32_t cyrillic_twin(char32_t code);
+// The Cyrillic letter that a Latin or Greek twin stands for in a word whose
+// Cyrillic letters all belong to `alphabets`, or 0.
+char32_t cyrillic_twin(char32_t code, Alphabets alphabets);
 
 class WordStage {
 public:
@@ -60,7 +62,7 @@ private:
     template <class Codec>
     void repair_words(const uint8_t* text, size_t from, size_t settled);
     template <class Codec>
-    void rewrite_word(const uint8_t* text, size_t start, size_t end);
+    void rewrite_word(const uint8_t* text, size_t start, size_t end, Alphabets alphabets);
     template <class Codec>
     std::string word_as_read(const uint8_t* text, size_t start, size_t end);
     struct TwinRepair {
@@ -71,6 +73,7 @@ private:
     void report_twin(const uint8_t* text, size_t at, const TwinRepair& repair,
                      const std::string& word);
     void pass_findings_before(uint64_t offset);
+    void count_shrink(const Finding& finding);
     void track_to(const uint8_t* text, uint64_t offset);
     void copy_out(const uint8_t* text, size_t end);
 
@@ -102,8 +105,8 @@ private:
     std::unique_ptr<PositionTracker> tracker_;
     uint64_t tracked_ = 0;
     std::deque<QueuedFinding> queued_;
-    // Two-unit repairs seen so far in one line: each makes the repaired
-    // line a column shorter than the line as read.
-    uint64_t pairs_line_ = 0;
-    uint64_t pairs_ = 0;
+    // How much shorter the repaired text is than the text as read, by the
+    // letter table's repairs passed on so far: its columns within the line
+    // it names, its byte offset in all (line 0: no repair yet).
+    TextPosition shrunk_{};
 };

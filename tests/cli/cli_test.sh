@@ -31,7 +31,7 @@ check "unknown option" "2 1" \
 check "in place and check exclude each other" 2 "$(status_of "$program" -ic x)"
 
 # Every row's line, in the form and with the names Unicode gives them.
-python3 - "$source_dir/app/letter_table.h" > rows.txt <<'PY'
+python3 - "$source_dir/letters/letter_table.h" > rows.txt <<'PY'
 import re, sys, unicodedata
 rows = re.findall(r'\{u"((?:\\u[0-9A-F]{4})+)", u"\\u([0-9A-F]{4})"\}', open(sys.argv[1]).read())
 text, lines = "", []
@@ -95,6 +95,89 @@ elif [ "$(id -u)" -ne 0 ]; then
 else
   echo "skipped: disk full and read-only folder (no tmpfs mounts here)"
 fi
+
+# ---- binary files: passed through by the filter, skipped by -c and -i -----------
+# Both hold the byte pairs of look-alikes, as -a proves; a NUL that only a
+# whole-file reading sees makes -i skip a file that the filter repairs.
+cp /usr/bin/python3 program.bin
+"$source_dir/scripts/make-text" 2000000 | gzip -n > text.gz
+"$source_dir/scripts/make-text" 300000 > late-nul.txt
+printf '\0' >> late-nul.txt
+for f in program.bin text.gz late-nul.txt; do
+  cp "$f" "$f.orig"
+  check "$f: -a finds look-alikes" 1 "$("$program" -a -c "$f" | head -n 1 | wc -l)"
+  message=$("$program" -i "$f" 2>&1)
+  check "$f: -i status and message" "0 glyphmend-cli: $f: binary file, skipped" "$? $message"
+  check "$f: -i leaves it whole" "$(cksum < "$f.orig")" "$(cksum < "$f")"
+done
+check "filter passes a binary program byte for byte" "$(cksum < program.bin)" \
+  "$("$program" < program.bin | cksum)"
+check "check reports nothing in a binary program" "0 glyphmend-cli: program.bin: binary file, skipped" \
+  "$("$program" -c program.bin 2>/dev/null | wc -l | tr -d ' ') $("$program" -c program.bin 2>&1 >/dev/null)"
+check "filter decides on the first piece" 1 "$("$program" < late-nul.txt | cmp -s - late-nul.txt; echo $?)"
+check "gzip file still sound" 0 "$(gzip -t text.gz; echo $?)"
+printf '\377\376\221\003\n\000' > utf16.txt
+check "utf-16 with its NUL bytes is text" "$(printf '\377\376\020\004\n\000' | od -An -tx1)" \
+  "$("$program" -i utf16.txt && od -An -tx1 < utf16.txt)"
+rm -f program.bin* text.gz* late-nul.txt* utf16.txt
+
+# ---- -i keeps all metadata, and refuses what it cannot replace whole -----------
+printf 'Κот\n' > kept.txt
+chmod 6750 kept.txt
+setfacl -m u:nobody:rw kept.txt
+setfattr -n user.origin -v scanner kept.txt
+mode=$(stat -c %a kept.txt) acl=$(getfacl -c kept.txt) attributes=$(getfattr -d kept.txt)
+check "in place keeps mode, ACL, attributes" "0 Кот $mode $acl $attributes" \
+  "$("$program" -i kept.txt; echo $?) $(cat kept.txt) $(stat -c %a kept.txt) $(getfacl -c kept.txt) $(getfattr -d kept.txt)"
+
+# Each refused file keeps its bytes, the others are still repaired.
+printf 'Κот\n' > linked.txt && ln linked.txt other-name.txt
+printf 'Κот\n' > read-only.txt && chmod 444 read-only.txt
+mkfifo fifo
+printf 'Κот\n' > self.txt
+printf 'Κот\n' > repaired.txt
+refusals=$(timeout 10 "$program" -i linked.txt read-only.txt fifo /dev/null repaired.txt 2>&1; echo $?)
+check "refusals: messages and status" "glyphmend-cli: linked.txt: it has 2 hard links, which a rewrite would split; not rewritten
+glyphmend-cli: read-only.txt: no permission to write it; not rewritten
+glyphmend-cli: fifo: not a regular file; not rewritten
+glyphmend-cli: /dev/null: not a regular file; not rewritten
+2" "$refusals"
+check "refusals: nothing changed, the rest repaired" "Κот Κот Κот Кот" \
+  "$(cat linked.txt other-name.txt read-only.txt repaired.txt | tr '\n' ' ' | sed 's/ $//')"
+check "input file is output file" "2 glyphmend-cli: self.txt: input file is output file|Κот Кот" \
+  "$(timeout 10 "$program" self.txt repaired.txt - < self.txt 2>err.txt >> self.txt; echo $?) $(head -n 1 err.txt)|$(cat self.txt | tr '\n' ' ' | sed 's/ $//')"
+rm -f kept.txt linked.txt other-name.txt read-only.txt fifo self.txt repaired.txt err.txt
+
+# A plain user may not take over another user's file, even in a folder it
+# may write; its own file keeps its group only if it may give it that group.
+plain=$(mktemp -d)
+chmod 1777 "$plain"
+printf 'Κот\n' > "$plain/root.txt" && chmod 666 "$plain/root.txt"
+printf 'Κот\n' > "$plain/own.txt" && chmod 666 "$plain/own.txt" && chown nobody:root "$plain/own.txt"
+check "plain user: refused, owner kept" "glyphmend-cli: $plain/root.txt: owned by another user, whose ownership a rewrite would lose; not rewritten
+glyphmend-cli: $plain/own.txt: its owner and group could not be kept (Operation not permitted); not rewritten
+2 Κот root Κот nobody:root" \
+  "$(runuser -u nobody -- "$program" -i "$plain/root.txt" "$plain/own.txt" 2>&1; echo $?) $(cat "$plain/root.txt") $(stat -c %U "$plain/root.txt") $(cat "$plain/own.txt") $(stat -c %U:%G "$plain/own.txt")"
+rm -rf "$plain"
+
+# ---- signals during -i: the temporary file goes, the original stays -----------
+mkdir signals
+"$source_dir/scripts/make-text" 300000000 > signals/big.txt
+before=$(cksum < signals/big.txt)
+for case in TERM:143 INT:130 HUP:129 PIPE:141; do
+  signal=${case%:*}
+  env --default-signal=INT "$program" -i signals/big.txt &
+  pid=$! tries=0
+  until ls signals/.glyphmend-* >/dev/null 2>&1 || [ $tries -ge 1000 ]; do
+    sleep 0.01
+    tries=$((tries + 1))
+  done
+  kill -"$signal" $pid
+  wait $pid
+  check "$signal during -i: status, no temporary file" "${case#*:} big.txt" "$? $(ls -A signals)"
+done
+check "signals during -i: original whole" "$before" "$(cksum < signals/big.txt)"
+rm -rf signals
 
 # ---- split at line ends by GNU parallel, the same as one run -------------------
 "$source_dir/scripts/make-text" 6000000 3 > split.txt

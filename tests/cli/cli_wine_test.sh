@@ -2,13 +2,13 @@
 # glyphmend-cli.exe under Wine: bytes go through its standard streams
 # without line-end or code-page translation, and a file whose name is
 # Cyrillic is repaired in place through the wide file API.
-# Usage: cli_wine_test.sh WINE_RUN PREFIX PROGRAM
+# Usage: cli_wine_test.sh PROGRAM WINE_RUN ARCH PREFIX
 set -u
 . "$(cd "$(dirname "$0")" && pwd)/checks.sh"
 # Wine turns the arguments' bytes into UTF-16 by the locale's character set.
 export LC_ALL=C.UTF-8
-run() { "$wine_run" "$prefix" "$program" "$@"; }
-wine_run=$1 prefix=$2 program=$3
+run() { "$wine_run" "$arch" "$prefix" "$program" "$@"; }
+program=$1 wine_run=$2 arch=$3 prefix=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 2
@@ -28,5 +28,14 @@ run -i 'тест.txt'
 check "in-place status" 0 "$?"
 check "in place, Cyrillic name" "$(printf 'Кот й\n')" "$(cat 'тест.txt')"
 check "no temporary file left" "checked.out piped.out piped.txt тест.txt" "$(ls | tr '\n' ' ' | sed 's/ $//')"
+
+# A diff names the file with "/" whatever separator the argument used.
+mkdir 'папка'
+printf 'Κот\n' > 'папка/файл.txt'
+run --diff 'папка\файл.txt' > wine.diff
+check "diff status" 1 "$?"
+check "patch -p0 accepts the diff" 0 "$(patch -p0 --dry-run -s -i wine.diff >/dev/null 2>&1; echo $?)"
+check "json column in UTF-16 units" 3 \
+  "$(printf '\360\237\230\200\316\221\n' | run -c --format=json --columns=utf-16 | sed 's/.*"column":\([0-9]*\).*/\1/')"
 
 finish cli_wine_test

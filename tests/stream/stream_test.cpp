@@ -3,6 +3,8 @@
 // The differential fuzz target covers everything else.
 #include "stream/stream.h"
 
+#include "letters/repairs.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,7 +16,7 @@ class Recorder : public FindingSink {
 public:
     void found(const Finding& finding) override
     {
-        places += std::to_string(finding.line) + ':' + std::to_string(finding.column) + ' ';
+        places += std::to_string(finding.at.line) + ':' + std::to_string(finding.at.column) + ' ';
     }
     void found_twin(const TwinFinding&) override {}
     std::string places;
@@ -42,6 +44,21 @@ std::string utf16le(const std::u16string& text)
     return bytes;
 }
 
+// Text of the Basic Multilingual Plane in UTF-8.
+std::string utf8(const std::u16string& text)
+{
+    std::string bytes;
+    for (char16_t unit : text) {
+        if (unit < 0x80)
+            bytes += char(unit);
+        else if (unit < 0x800)
+            bytes += {char(0xC0 | unit >> 6), char(0x80 | (unit & 0x3F))};
+        else
+            bytes += {char(0xE0 | unit >> 12), char(0x80 | (unit >> 6 & 0x3F)), char(0x80 | (unit & 0x3F))};
+    }
+    return bytes;
+}
+
 std::string utf16be(const std::u16string& text)
 {
     std::string bytes = "\xFE\xFF";
@@ -63,8 +80,9 @@ TEST(RepairStream, RepairsWhatTheTableNamesAndPassesEverythingElse)
         {"greek and latin", "\xCE\x91\xCE\x92\xCE\x93 \xC4\xB8\xE1\xB4\x8F\xCA\x99\n",
          "\xD0\x90\xD0\x92\xD0\x93 \xD0\xBA\xD0\xBE\xD0\xB2\n"},
         {"one mark taken", "\xD0\xB8\xCC\x86\xCC\x86", "\xD0\xB9\xCC\x86"},
-        {"capital ie keeps its mark", "\xD0\x95\xCC\x88", "\xD0\x95\xCC\x88"},
-        {"greek epsilon keeps its mark", "\xCE\x95\xCC\x88", "\xD0\x95\xCC\x88"},
+        {"capital ie and diaeresis compose", "\xD0\x95\xCC\x88", "\xD0\x81"},
+        {"greek epsilon and diaeresis make one letter", "\xCE\x95\xCC\x88", "\xD0\x81"},
+        {"stress mark without a composed letter stays", "\xD0\xBE\xCC\x81", "\xD0\xBE\xCC\x81"},
         {"greek small letters stay", "\xCE\xB1\xCE\xBF", "\xCE\xB1\xCE\xBF"},
         {"utf-8 bom kept", "\xEF\xBB\xBF\xCE\x91", "\xEF\xBB\xBF\xD0\x90"},
         {"line ends kept", "\r\n\r\xCE\x91\n", "\r\n\r\xD0\x90\n"},
@@ -74,6 +92,8 @@ TEST(RepairStream, RepairsWhatTheTableNamesAndPassesEverythingElse)
         {"utf-16le", utf16le(u"\u0438\u0306\u0391\U0001F600\u0138"),
          utf16le(u"\u0439\u0410\U0001F600\u043A")},
         {"utf-16be", utf16be(u"\u0418\u0306\u1D0F"), utf16be(u"\u0419\u043E")},
+        {"utf-16 look-alike and mark", utf16le(u"\u0395\u0308\u1D0F\u0308\u0395"),
+         utf16le(u"\u0401\u04E7\u0415")},
         {"utf-16 lone surrogate and odd byte kept", utf16le(u"\xDC00\u0391") + "\x91",
          utf16le(u"\xDC00\u0410") + "\x91"},
         {"utf-16 bytes read as utf-8 without a bom", std::string("\x91\x03", 2),
@@ -114,7 +134,7 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
 TEST(RepairStream, ChangedOnlyWhenSomethingWasRepaired)
 {
     RepairStream clean;
-    std::string text = "\xD0\x95\xCC\x88 \xCE\xB1";
+    std::string text = "\xD0\xBE\xCC\x81 \xCE\xB1";
     text.copy(reinterpret_cast<char*>(clean.input_area()), text.size());
     clean.repair(text.size(), true);
     EXPECT_FALSE(clean.changed());
@@ -126,4 +146,47 @@ TEST(RepairStream, ChangedOnlyWhenSomethingWasRepaired)
     cut.input_area()[0] = '\x91';
     cut.repair(1, true);
     EXPECT_TRUE(cut.changed());
+}
+
+// Each row alone, cut into bytes and whole, in both encodings: the pairs of
+// a look-alike and a mark must win over the look-alike's own row.
+TEST(RepairStream, AppliesEveryRowAndComposition)
+{
+    for (const LetterFix& fix : repairs) {
+        std::u16string search(fix.search), replacement(fix.replacement);
+        for (size_t piece : {size_t{1}, RepairStream::piece_size}) {
+            EXPECT_EQ(repaired(utf16le(u"x" + search), piece), utf16le(u"x" + replacement))
+                << "U+" << std::hex << int(search[0]) << " in pieces of " << std::dec << piece;
+            EXPECT_EQ(repaired(utf8(search), piece), utf8(replacement))
+                << "U+" << std::hex << int(search[0]) << " in pieces of " << std::dec << piece;
+        }
+    }
+}
+
+TEST(BinaryWatch, NulMakesBinaryUnlessTheTextStartsAsUtf16)
+{
+    struct Case {
+        const char* name;
+        std::string input;
+        bool binary;
+    };
+    const Case cases[] = {
+        {"empty", "", false},
+        {"plain text", "\xCE\x91 text\n", false},
+        {"nul alone", std::string(1, '\0'), true},
+        {"nul at the end", std::string("text\0", 5), true},
+        {"utf-16le", std::string("\xFF\xFE" "a\0", 4), false},
+        {"utf-16be", std::string("\xFE\xFF\0a", 4), false},
+        {"utf-8 bom does not excuse a nul", std::string("\xEF\xBB\xBF\0", 4), true},
+        {"half a mark", std::string("\xFE\0", 2), true},
+        {"a mark later does not count", std::string("ab\xFF\xFE\0", 5), true},
+    };
+    for (const Case& c : cases) {
+        auto bytes = reinterpret_cast<const uint8_t*>(c.input.data());
+        EXPECT_EQ(is_binary(bytes, c.input.size()), c.binary) << c.name << ", whole";
+        BinaryWatch watch;
+        for (size_t at = 0; at < c.input.size(); ++at)
+            watch.see(bytes + at, 1);
+        EXPECT_EQ(watch.binary(), c.binary) << c.name << ", byte by byte";
+    }
 }

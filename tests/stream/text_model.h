@@ -2,6 +2,8 @@
 // code points, and each byte that is not valid in the encoding on its own.
 #pragma once
 
+#include "stream/stream.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -89,6 +91,34 @@ inline Text tokenize(const Bytes& text)
         at += size;
     }
     return t;
+}
+
+// Where each token starts, counted plainly: a token is one code point or one
+// invalid byte, two UTF-16 units above U+FFFF, and its bytes as they lie.
+inline std::vector<TextPosition> token_positions(const Text& t)
+{
+    std::vector<TextPosition> positions;
+    TextPosition next{1, 1, 1, 1, 0};
+    size_t line_start = t.bom;
+    for (const Token& token : t.tokens) {
+        next.byte_column = token.at - line_start + 1;
+        next.byte_offset = token.at;
+        positions.push_back(next);
+        if (token.code == '\n') {
+            line_start = token.at + token.size;
+            next = {next.line + 1, 1, 1, 1, 0};
+        } else {
+            ++next.column;
+            next.utf16_column += token.code >= 0x10000 ? 2 : 1;
+        }
+    }
+    return positions;
+}
+
+inline bool same_position(const TextPosition& a, const TextPosition& b)
+{
+    return a.line == b.line && a.column == b.column && a.utf16_column == b.utf16_column &&
+           a.byte_column == b.byte_column && a.byte_offset == b.byte_offset;
 }
 
 inline void put_code(Bytes& out, uint32_t code, int encoding)

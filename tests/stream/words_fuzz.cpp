@@ -4,7 +4,7 @@
 // twin e before U+0308 can meet). Output, findings and the changed flag must
 // agree, and a second run must change nothing. Small word limits make runs
 // longer than the limit, and words cut between pieces, common.
-#include "app/letter_table.h"
+#include "letters/repairs.h"
 #include "stream/stream.h"
 #include "stream/words.h"
 #include "tests/fuzz_input.h"
@@ -19,23 +19,6 @@
 namespace {
 
 using namespace text_model;
-
-// The twins as the rule's table states them.
-const char32_t TWINS[][2] = {
-    {U'A', 0x410}, {U'B', 0x412}, {U'C', 0x421}, {U'E', 0x415}, {U'H', 0x41D},
-    {U'K', 0x41A}, {U'M', 0x41C}, {U'O', 0x41E}, {U'P', 0x420}, {U'T', 0x422},
-    {U'X', 0x425}, {U'Y', 0x423}, {U'a', 0x430}, {U'c', 0x441}, {U'e', 0x435},
-    {U'o', 0x43E}, {U'p', 0x440}, {U'x', 0x445}, {U'y', 0x443}, {0x3BF, 0x43E},
-};
-
-char32_t twin_letter(int32_t code)
-{
-    for (const auto& twin : TWINS) {
-        if (int32_t(twin[0]) == code)
-            return twin[1];
-    }
-    return 0;
-}
 
 // One character of the repaired text.
 struct Piece {
@@ -52,26 +35,37 @@ bool is_word_piece(const Piece& piece)
     return piece.code >= 0 && letter_kind(char32_t(piece.code)) != LetterKind::other;
 }
 
-// The rows over the pieces, tried at each in the table's order.
+// The repairs over the pieces: at each, a pair before a single look-alike,
+// in the table's order.
+int row_at(const std::vector<Piece>& in, size_t i)
+{
+    for (int row = 0; row < int(repair_count); ++row) {
+        const char16_t* search = repairs[row].search;
+        if (search[1] && in[i].code == search[0] && i + 1 < in.size() && in[i + 1].code == search[1])
+            return row;
+    }
+    for (int row = 0; row < int(repair_count); ++row) {
+        if (!repairs[row].search[1] && in[i].code == repairs[row].search[0])
+            return row;
+    }
+    return -1;
+}
+
 std::vector<Piece> apply_rows(const std::vector<Piece>& in, bool first_pass)
 {
     std::vector<Piece> out;
     for (size_t i = 0; i < in.size(); ++i) {
         Piece piece = in[i];
-        for (int row = 0; row < 19; ++row) {
-            const char16_t* search = letter_fixes[row].search;
-            bool pair = search[1] != 0;
-            if (in[i].code != search[0] || (pair && (i + 1 >= in.size() || in[i + 1].code != search[1])))
-                continue;
-            piece.code = letter_fixes[row].replacement[0];
-            if (first_pass) {
+        int row = row_at(in, i);
+        if (row >= 0) {
+            bool pair = repairs[row].search[1] != 0;
+            piece.code = repairs[row].replacement[0];
+            if (first_pass)
                 piece.row = row;
-            } else if (pair) {
+            else if (pair)
                 piece.mark = in[i + 1].code;  // only a repaired twin may meet a row now
-            }
             if (pair)
                 piece.last = in[++i].last;
-            break;
         }
         out.push_back(piece);
     }
@@ -87,16 +81,18 @@ size_t encoded_size(const Piece& piece, int encoding)
     return bytes.size();
 }
 
-bool word_changes(const std::vector<Piece>& pieces, size_t start, size_t end)
+bool is_cyrillic(char32_t code) { return code >= 0x400 && code <= 0x52F; }
+
+bool word_changes(const std::vector<Piece>& pieces, size_t start, size_t end, Alphabets alphabets)
 {
     bool cyrillic = false, twin = false;
     for (size_t i = start; i < end; ++i) {
         char32_t code = char32_t(pieces[i].code);
         if (letter_kind(code) != LetterKind::letter)
             continue;
-        if (code >= 0x400 && code <= 0x52F)
+        if (is_cyrillic(code))
             cyrillic = true;
-        else if (twin_letter(int32_t(code)))
+        else if (cyrillic_twin(code, alphabets))
             twin = true;
         else
             return false;
@@ -108,11 +104,15 @@ void apply_words(std::vector<Piece>& pieces, int encoding, size_t limit)
 {
     for (size_t start = 0; start < pieces.size();) {
         size_t end = start, bytes = 0;
-        while (end < pieces.size() && is_word_piece(pieces[end]))
-            bytes += encoded_size(pieces[end++], encoding);
-        if (end > start && bytes <= limit && word_changes(pieces, start, end)) {
+        Alphabets alphabets = every_alphabet;
+        for (; end < pieces.size() && is_word_piece(pieces[end]); ++end) {
+            bytes += encoded_size(pieces[end], encoding);
+            if (is_cyrillic(char32_t(pieces[end].code)))
+                alphabets &= alphabets_of(char32_t(pieces[end].code));
+        }
+        if (end > start && bytes <= limit && word_changes(pieces, start, end, alphabets)) {
             for (size_t i = start; i < end; ++i) {
-                if (char32_t letter = twin_letter(pieces[i].code)) {
+                if (char32_t letter = cyrillic_twin(char32_t(pieces[i].code), alphabets)) {
                     pieces[i].twin = pieces[i].code;
                     pieces[i].code = int32_t(letter);
                     pieces[i].word_first = pieces[start].first;
@@ -126,13 +126,13 @@ void apply_words(std::vector<Piece>& pieces, int encoding, size_t limit)
 
 // A finding of either kind: row >= 0 for the letter table's, else a twin's.
 struct Found {
-    uint64_t line, column;
+    TextPosition at;
     int row;
     char32_t twin, mark, letter;
     std::string word;
     bool operator==(const Found& o) const
     {
-        return line == o.line && column == o.column && row == o.row && twin == o.twin &&
+        return same_position(at, o.at) && row == o.row && twin == o.twin &&
                mark == o.mark && letter == o.letter && word == o.word;
     }
 };
@@ -145,15 +145,10 @@ struct Expected {
 Expected expected(const Bytes& text, size_t limit)
 {
     const Text t = tokenize(text);
-    std::vector<uint64_t> lines, columns;
-    uint64_t line = 1, column = 0;
+    const std::vector<TextPosition> positions = token_positions(t);
     std::vector<Piece> pieces;
-    for (size_t i = 0; i < t.tokens.size(); ++i) {
-        lines.push_back(line), columns.push_back(++column);
-        if (t.tokens[i].code == '\n')
-            ++line, column = 0;
+    for (size_t i = 0; i < t.tokens.size(); ++i)
         pieces.push_back({t.tokens[i].code, i, i + 1});
-    }
     pieces = apply_rows(pieces, true);
     apply_words(pieces, t.encoding, limit);
     pieces = apply_rows(pieces, false);
@@ -165,7 +160,7 @@ Expected expected(const Bytes& text, size_t limit)
             e.output += text.substr(token.at, token.size);
         else
             put_code(e.output, uint32_t(piece.code), t.encoding);
-        Found found{lines[piece.first], columns[piece.first], piece.row, 0, 0, 0, ""};
+        Found found{positions[piece.first], piece.row, 0, 0, 0, ""};
         if (piece.twin) {
             found.twin = char32_t(piece.twin), found.mark = char32_t(piece.mark);
             found.letter = char32_t(piece.code);
@@ -182,12 +177,12 @@ class Collector : public FindingSink {
 public:
     void found(const Finding& f) override
     {
-        findings.push_back({f.line, f.column, f.row, 0, 0, 0, ""});
+        findings.push_back({f.at, f.row, 0, 0, 0, ""});
     }
     void found_twin(const TwinFinding& f) override
     {
         findings.push_back(
-            {f.line, f.column, -1, f.twin, f.mark, f.letter, std::string(f.word, f.word_size)});
+            {f.at, -1, f.twin, f.mark, f.letter, std::string(f.word, f.word_size)});
     }
     std::vector<Found> findings;
 };
@@ -218,6 +213,8 @@ const char* const FRAGMENTS[] = {
     "3", "-", " ", "'", "\n", "\r", "\xCC\x81", "\xCC\x86", "\xCC\x88", "\xD2\x83", "\xD2\x82",
     "\xCE\x91", "\xCE\x9F", "\xE1\xB4\x8F", "\xCE\xB1", "\xCE\x87", "\xF0\x90\x90\x80",
     "\xF0\x9F\x98\x80", "\xCE", "\xD0", "\xC0\x80", "\xED\xA0\x80", "\x00",
+    "j", "s", "I", "Y", "\xC3\xAF", "\xC9\x99", "\xC5\xAD", "\xD1\x96", "\xD1\x98",
+    "\xD3\x99", "\xD1\x8A", "\xD1\x94", "\xD3\xA9", "\xD0\xB3", "\xCC\x80", "\xCC\x8B",
 };
 
 }  // namespace

@@ -1,0 +1,491 @@
+// Findings in the four output formats, one handler table per format. Every
+// string that reaches a structured format is escaped for it, whatever bytes
+// a file name holds.
+#include "printer/printer.h"
+
+#include "letters/names.h"
+#include "letters/repairs.h"
+#include "stream/position.h"
+
+#include <cstdio>
+
+// Kinds of finding: a row of the letter table, a composition of a base
+// letter and its mark, and a twin in a word.
+enum class FindingKind { row, composition, twin };
+
+struct FindingPrinter::Report {
+    const std::string& path;  // as messages show it
+    TextPosition at;
+    uint64_t column;  // in the unit asked for
+    FindingKind kind;
+    char32_t from[2];  // what was read: one character, or a base and its mark
+    size_t from_size;
+    char32_t to;
+    std::string word;  // twins only: the word as it was read
+};
+
+namespace {
+
+using Report = FindingPrinter::Report;
+
+struct KindText {
+    const char* id;
+    const char* name;
+    const char* summary;
+    const char* help;
+};
+
+// In FindingKind's order; SARIF names these as its rules.
+constexpr KindText kind_texts[] = {
+    {"row", "LookAlikeLetter", "A look-alike of the letter table stands for a Cyrillic letter.",
+     "A Greek capital, one of the Latin letters U+0138, U+1D0F and U+0299, or one of the "
+     "letters U+0438, U+0435 and U+0418 followed by its combining mark stands where a Cyrillic "
+     "letter belongs. The repair puts the Cyrillic letter in its place."},
+    {"composition", "DecomposedLetter",
+     "A Cyrillic letter is written as a base letter and a combining mark.",
+     "A Cyrillic base letter followed by a combining mark (U+0433 and U+0301) stands where "
+     "the precomposed letter (U+0453) belongs. The repair puts the precomposed letter in its "
+     "place."},
+    {"twin", "TwinInWord", "A Latin or Greek twin stands for a Cyrillic letter inside a word.",
+     "With --words: inside a word that holds Cyrillic letters and no foreign letter but twins, "
+     "a Latin letter or Greek omicron that looks like a Cyrillic one stands for it. The repair "
+     "puts the Cyrillic letter in its place."},
+};
+
+const KindText& kind_text(FindingKind kind) { return kind_texts[static_cast<int>(kind)]; }
+
+void append_number(std::string& out, uint64_t number) { out += std::to_string(number); }
+
+void append_code(std::string& out, char32_t code)
+{
+    char number[16];
+    std::snprintf(number, sizeof number, "U+%04X", static_cast<unsigned>(code));
+    out += number;
+}
+
+// The repairs only name characters of the letter data, which all have names.
+const char* name_of(char32_t code)
+{
+    const char* name = character_name(code);
+    return name ? name : "";
+}
+
+void append_utf8(std::string& out, char32_t code)
+{
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | code >> 6);
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | code >> 12);
+        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// "U+0438 CYRILLIC SMALL LETTER I + U+0306 COMBINING BREVE -> U+0439 ...",
+// and for a twin ` in "word"`.
+std::string describe(const Report& report)
+{
+    std::string text;
+    for (size_t i = 0; i < report.from_size; ++i) {
+        if (i)
+            text += " + ";
+        append_code(text, report.from[i]);
+        text += ' ';
+        text += name_of(report.from[i]);
+    }
+    text += " -> ";
+    append_code(text, report.to);
+    text += ' ';
+    text += name_of(report.to);
+    if (report.kind == FindingKind::twin)
+        text += " in \"" + report.word + '"';
+    return text;
+}
+
+// The length in bytes of the well-formed UTF-8 character at [p, end), or 0.
+size_t utf8_character(const uint8_t* p, const uint8_t* end)
+{
+    if (*p < 0x80)
+        return 1;
+    LeadRule rule = utf8_lead_rule(*p);
+    if (rule.needed == 0 || static_cast<size_t>(end - p) <= rule.needed || p[1] < rule.low ||
+        p[1] > rule.high)
+        return 0;
+    for (uint32_t i = 2; i <= rule.needed; ++i) {
+        if (p[i] < 0x80 || p[i] > 0xBF)
+            return 0;
+    }
+    return rule.needed + 1;
+}
+
+// A JSON string. Bytes that are not UTF-8 (a file name may hold any) become
+// U+FFFD, since JSON text is Unicode and its readers refuse anything else.
+void append_json(std::string& out, const std::string& text)
+{
+    out += '"';
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data());
+    const uint8_t* end = p + text.size();
+    while (p < end) {
+        size_t size = utf8_character(p, end);
+        if (size == 0) {
+            out += "\xEF\xBF\xBD";
+            ++p;
+        } else if (*p == '"' || *p == '\\') {
+            out += '\\';
+            out += static_cast<char>(*p++);
+        } else if (*p < 0x20 || *p == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", *p++);
+            out += escape;
+        } else {
+            out.append(reinterpret_cast<const char*>(p), size);
+            p += size;
+        }
+    }
+    out += '"';
+}
+
+void append_json_number(std::string& out, const char* key, uint64_t number)
+{
+    out += ",\"";
+    out += key;
+    out += "\":";
+    append_number(out, number);
+}
+
+// A file name as a relative or file URI: bytes outside the unreserved set
+// are percent-encoded, so any name survives whole.
+void append_uri(std::string& out, const std::string& path)
+{
+    static const char hex[] = "0123456789ABCDEF";
+#ifdef _WIN32
+    // Windows separates with backslashes and starts a full name with a drive.
+    bool drive = path.size() >= 2 && path[1] == ':';
+    if (drive || (!path.empty() && (path[0] == '\\' || path[0] == '/')))
+        out += drive ? "file:///" : "file://";
+#else
+    if (!path.empty() && path[0] == '/')
+        out += "file://";
+#endif
+    for (size_t i = 0; i < path.size(); ++i) {
+        unsigned char byte = static_cast<unsigned char>(path[i]);
+#ifdef _WIN32
+        if (byte == '\\')
+            byte = '/';
+        if (i == 1 && byte == ':') {
+            out += ':';
+            continue;
+        }
+#endif
+        bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                          (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' ||
+                          byte == '_' || byte == '~' || byte == '/';
+        if (unreserved) {
+            out += static_cast<char>(byte);
+        } else {
+            out += '%';
+            out += hex[byte >> 4];
+            out += hex[byte & 0xF];
+        }
+    }
+}
+
+// A workflow command's text: "%", CR and LF are encoded everywhere, and in
+// a property also ":" and ",", which separate properties.
+void append_workflow(std::string& out, const std::string& text, bool property)
+{
+    for (char c : text) {
+        if (c == '%')
+            out += "%25";
+        else if (c == '\r')
+            out += "%0D";
+        else if (c == '\n')
+            out += "%0A";
+        else if (property && c == ':')
+            out += "%3A";
+        else if (property && c == ',')
+            out += "%2C";
+        else
+            out += c;
+    }
+}
+
+// ---- gnu: PATH:LINE:COLUMN: description ------------------------------------
+
+void gnu_finding(std::string& out, const Report& report, uint64_t)
+{
+    out += report.path;
+    out += ':';
+    append_number(out, report.at.line);
+    out += ':';
+    append_number(out, report.column);
+    out += ": ";
+    out += describe(report);
+    out += '\n';
+}
+
+// ---- json: one object per line ----------------------------------------------
+
+void append_json_letters(std::string& out, const char* key, const char32_t* codes, size_t count)
+{
+    std::string text, code;
+    for (size_t i = 0; i < count; ++i)
+        append_utf8(text, codes[i]);
+    out += ",\"";
+    out += key;
+    out += "\":{\"text\":";
+    append_json(out, text);
+    out += ",\"code_points\":[";
+    for (size_t i = 0; i < count; ++i) {
+        code.clear();
+        append_code(code, codes[i]);
+        out += i ? ",\"" : "\"";
+        out += code + '"';
+    }
+    out += "],\"names\":[";
+    for (size_t i = 0; i < count; ++i) {
+        out += i ? "," : "";
+        append_json(out, name_of(codes[i]));
+    }
+    out += "]}";
+}
+
+void json_finding(std::string& out, const Report& report, uint64_t)
+{
+    out += "{\"path\":";
+    append_json(out, report.path);
+    append_json_number(out, "line", report.at.line);
+    append_json_number(out, "column", report.column);
+    append_json_number(out, "byte_offset", report.at.byte_offset);
+    out += ",\"kind\":";
+    append_json(out, kind_text(report.kind).id);
+    append_json_letters(out, "from", report.from, report.from_size);
+    append_json_letters(out, "to", &report.to, 1);
+    if (report.kind == FindingKind::twin) {
+        out += ",\"word\":";
+        append_json(out, report.word);
+    }
+    out += "}\n";
+}
+
+// ---- sarif: one log for the run, written as the findings come ---------------
+
+void sarif_start(std::string& out, ColumnUnit unit, const char* version)
+{
+    out += "{\"version\":\"2.1.0\",\"$schema\":"
+           "\"https://docs.oasis-open.org/sarif/sarif/v2.1.0/errata01/os/schemas/"
+           "sarif-schema-2.1.0.json\",\"runs\":[{\"tool\":{\"driver\":{\"name\":\"glyphmend-cli\","
+           "\"version\":";
+    append_json(out, version);
+    out += ",\"rules\":[";
+    for (const KindText& kind : kind_texts) {
+        out += &kind == kind_texts ? "\n{\"id\":" : ",\n{\"id\":";
+        append_json(out, kind.id);
+        out += ",\"name\":";
+        append_json(out, kind.name);
+        out += ",\"shortDescription\":{\"text\":";
+        append_json(out, kind.summary);
+        out += "},\"help\":{\"text\":";
+        append_json(out, kind.help);
+        out += "},\"defaultConfiguration\":{\"level\":\"warning\"}}";
+    }
+    out += "]}},\"columnKind\":";
+    out += unit == ColumnUnit::utf16 ? "\"utf16CodeUnits\"" : "\"unicodeCodePoints\"";
+    out += ",\"results\":[";
+}
+
+// Every character a repair reads lies below U+10000, so its length is the
+// same in code points and in UTF-16 units.
+void append_sarif_region(std::string& out, const Report& report)
+{
+    out += "{\"startLine\":";
+    append_number(out, report.at.line);
+    out += ",\"startColumn\":";
+    append_number(out, report.column);
+    out += ",\"endColumn\":";
+    append_number(out, report.column + report.from_size);
+    out += '}';
+}
+
+void sarif_finding(std::string& out, const Report& report, uint64_t index)
+{
+    std::string uri, replacement;
+    append_uri(uri, report.path);
+    append_utf8(replacement, report.to);
+    out += index ? ",\n{\"ruleId\":" : "\n{\"ruleId\":";
+    append_json(out, kind_text(report.kind).id);
+    out += ",\"ruleIndex\":";
+    append_number(out, static_cast<uint64_t>(report.kind));
+    out += ",\"level\":\"warning\",\"message\":{\"text\":";
+    append_json(out, describe(report));
+    out += "},\"locations\":[{\"physicalLocation\":{\"artifactLocation\":{\"uri\":";
+    append_json(out, uri);
+    out += "},\"region\":";
+    append_sarif_region(out, report);
+    std::string fix = "Replace with ";
+    append_code(fix, report.to);
+    fix += ' ';
+    fix += name_of(report.to);
+    out += "}}],\"fixes\":[{\"description\":{\"text\":";
+    append_json(out, fix);
+    out += "},\"artifactChanges\":[{\"artifactLocation\":{\"uri\":";
+    append_json(out, uri);
+    out += "},\"replacements\":[{\"deletedRegion\":";
+    append_sarif_region(out, report);
+    out += ",\"insertedContent\":{\"text\":";
+    append_json(out, replacement);
+    out += "}}]}]}]}";
+}
+
+void sarif_end(std::string& out) { out += "\n]}]}\n"; }
+
+// ---- github: workflow commands ------------------------------------------------
+
+void github_finding(std::string& out, const Report& report, uint64_t)
+{
+    out += "::warning file=";
+    append_workflow(out, report.path, true);
+    out += ",line=";
+    append_number(out, report.at.line);
+    out += ",col=";
+    append_number(out, report.column);
+    out += "::";
+    append_workflow(out, describe(report), false);
+    out += '\n';
+}
+
+// ---- the table ------------------------------------------------------------------
+
+struct FormatHandlers {
+    void (*start)(std::string& out, ColumnUnit unit, const char* version);  // null: nothing
+    void (*finding)(std::string& out, const Report& report, uint64_t index);
+    void (*end)(std::string& out);  // null: nothing
+};
+
+// In OutputFormat's order.
+constexpr FormatHandlers format_handlers[] = {
+    {/* start */ nullptr, /* finding */ gnu_finding, /* end */ nullptr},
+    {/* start */ nullptr, /* finding */ json_finding, /* end */ nullptr},
+    {/* start */ sarif_start, /* finding */ sarif_finding, /* end */ sarif_end},
+    {/* start */ nullptr, /* finding */ github_finding, /* end */ nullptr},
+};
+
+const FormatHandlers& handlers(OutputFormat format)
+{
+    return format_handlers[static_cast<int>(format)];
+}
+
+uint64_t column_in(const TextPosition& at, ColumnUnit unit)
+{
+    switch (unit) {
+    case ColumnUnit::utf16:
+        return at.utf16_column;
+    case ColumnUnit::bytes:
+        return at.byte_column;
+    default:
+        return at.column;
+    }
+}
+
+struct Named {
+    const char* name;
+    int value;
+};
+
+constexpr Named format_names[] = {{"gnu", 0}, {"json", 1}, {"sarif", 2}, {"github", 3}};
+constexpr Named unit_names[] = {{"code-points", 0}, {"utf-16", 1}, {"bytes", 2}};
+
+template <size_t count>
+bool find_name(const Named (&names)[count], const std::string& name, int& value)
+{
+    for (const Named& entry : names) {
+        if (name == entry.name) {
+            value = entry.value;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool output_format_named(const std::string& name, OutputFormat& format)
+{
+    int value;
+    if (!find_name(format_names, name, value))
+        return false;
+    format = static_cast<OutputFormat>(value);
+    return true;
+}
+
+bool column_unit_named(const std::string& name, ColumnUnit& unit)
+{
+    int value;
+    if (!find_name(unit_names, name, value))
+        return false;
+    unit = static_cast<ColumnUnit>(value);
+    return true;
+}
+
+bool format_counts_in(OutputFormat format, ColumnUnit unit)
+{
+    return format != OutputFormat::sarif || unit != ColumnUnit::bytes;
+}
+
+FindingPrinter::FindingPrinter(OutputFormat format, ColumnUnit unit, const char* version)
+    : format_(format), unit_(unit)
+{
+    if (handlers(format_).start)
+        handlers(format_).start(text_, unit_, version);
+}
+
+void FindingPrinter::start_file(const std::string& path)
+{
+    path_ = path;
+    file_findings_ = 0;
+}
+
+void FindingPrinter::found(const Finding& finding)
+{
+    const LetterFix& fix = repairs[finding.row];
+    bool pair = fix.search[1] != 0;
+    bool composition = repair_kind(finding.row) == RepairKind::composition;
+    Report report{path_,
+                  finding.at,
+                  column_in(finding.at, unit_),
+                  composition ? FindingKind::composition : FindingKind::row,
+                  {fix.search[0], pair ? fix.search[1] : U'\0'},
+                  pair ? 2u : 1u,
+                  fix.replacement[0],
+                  {}};
+    print(report);
+}
+
+void FindingPrinter::found_twin(const TwinFinding& finding)
+{
+    Report report{path_,
+                  finding.at,
+                  column_in(finding.at, unit_),
+                  FindingKind::twin,
+                  {finding.twin, finding.mark},
+                  finding.mark ? 2u : 1u,
+                  finding.letter,
+                  std::string(finding.word, finding.word_size)};
+    print(report);
+}
+
+void FindingPrinter::print(const Report& report)
+{
+    handlers(format_).finding(text_, report, run_findings_);
+    ++file_findings_;
+    ++run_findings_;
+}
+
+void FindingPrinter::finish()
+{
+    if (handlers(format_).end)
+        handlers(format_).end(text_);
+}
