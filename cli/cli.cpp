@@ -176,20 +176,37 @@ bool settle_mode(const ModeChoice& mode, Options& options)
     return true;
 }
 
+// "--format VALUE" and "--columns VALUE": the option with the argument
+// after it as its value, as "--format=VALUE"; false with a message when
+// there is none.
+bool join_value(const std::vector<Argument>& arguments, size_t& index, std::string& text)
+{
+    if (text != "--format" && text != "--columns")
+        return true;
+    if (++index == arguments.size()) {
+        complain("option '" + text + "' needs a value");
+        return false;
+    }
+    text += '=' + arguments[index].shown;
+    return true;
+}
+
 // Options may come anywhere before "--"; "-" alone is standard input.
 bool parse(const std::vector<Argument>& arguments, Options& options)
 {
     ModeChoice mode;
     bool options_end = false;
-    for (const Argument& argument : arguments) {
-        const std::string& text = argument.shown;
+    for (size_t index = 0; index < arguments.size(); ++index) {
+        const Argument& argument = arguments[index];
+        std::string text = argument.shown;
         bool known = false;
         if (options_end || text.size() < 2 || text[0] != '-') {
             options.files.push_back(argument);
         } else if (text == "--") {
             options_end = true;
         } else if (text[1] == '-') {
-            if (!take_valued_option(text, options, mode, known))
+            if (!join_value(arguments, index, text) ||
+                !take_valued_option(text, options, mode, known))
                 return false;
             if (!known && !take_long_option(text, options, mode)) {
                 complain("unknown option '" + text + "'");
@@ -464,7 +481,8 @@ private:
         if (!rewind_file(source.file(), error))
             return trouble(file, error);
         DiffPlan replan;
-        DiffPrinter printer(file.shown, plan);
+        // patch and git apply refuse full names.
+        DiffPrinter printer(relative_to_current_folder(file.shown), plan);
         RepairStream stream(&replan, options_.words);
         BinaryWatch watch;
         DiffReading reading{watch, printer};

@@ -26,6 +26,10 @@ struct Argument {
 // The arguments after the program's name.
 std::vector<Argument> command_line_arguments(int count, NativeChar** values);
 
+// A full file name inside the current folder, as messages show it, made
+// relative to that folder; any other name as it is.
+std::string relative_to_current_folder(const std::string& shown);
+
 // Standard input and output carry bytes unchanged (no line-end or code-page
 // translation), and a write that the system refuses fails as a write.
 void prepare_io();

@@ -193,6 +193,19 @@ std::vector<Argument> command_line_arguments(int count, NativeChar** values)
     return arguments;
 }
 
+std::string relative_to_current_folder(const std::string& shown)
+{
+    char folder[PATH_MAX];
+    if (shown.empty() || shown[0] != '/' || !getcwd(folder, sizeof folder))
+        return shown;
+    std::string prefix = folder;
+    if (prefix.back() != '/')
+        prefix += '/';
+    if (shown.size() <= prefix.size() || shown.compare(0, prefix.size(), prefix) != 0)
+        return shown;
+    return shown.substr(prefix.size());
+}
+
 // A write beyond the file size limit must fail with EFBIG rather than end
 // the program, so that a rewrite can be undone.
 void prepare_io() { std::signal(SIGXFSZ, SIG_IGN); }

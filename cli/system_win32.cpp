@@ -5,9 +5,12 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
@@ -48,6 +51,11 @@ NativeName folder_prefix(const NativeName& path)
     size_t end = path.find_last_of(L"\\/:");
     return end == NativeName::npos ? NativeName() : path.substr(0, end + 1);
 }
+
+// Reads and writes go to the system on the descriptor's own handle, a
+// whole piece a call: the runtime's _read and _write add their own checks
+// and, for a console or pipe, smaller steps.
+HANDLE handle_of(int file) { return reinterpret_cast<HANDLE>(_get_osfhandle(file)); }
 
 const char not_regular[] = "not a regular file; not rewritten";
 
@@ -119,6 +127,30 @@ std::vector<Argument> command_line_arguments(int count, NativeChar** values)
     return arguments;
 }
 
+// Windows names ignore the case of ASCII letters and take either separator.
+std::string relative_to_current_folder(const std::string& shown)
+{
+    wchar_t* folder = _wgetcwd(nullptr, 0);
+    if (!folder)
+        return shown;
+    std::string prefix = utf8_of(folder);
+    std::free(folder);
+    if (prefix.empty())
+        return shown;
+    if (prefix.back() != '\\' && prefix.back() != '/')
+        prefix += '\\';
+    if (shown.size() <= prefix.size())
+        return shown;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        unsigned char a = prefix[i], b = shown[i];
+        bool separators = (a == '\\' || a == '/') && (b == '\\' || b == '/');
+        bool same_letter = a < 0x80 && b < 0x80 && std::tolower(a) == std::tolower(b);
+        if (!separators && !same_letter)
+            return shown;
+    }
+    return shown.substr(prefix.size());
+}
+
 void prepare_io()
 {
     _setmode(_fileno(stdin), _O_BINARY);
@@ -178,27 +210,37 @@ long read_some(int file, void* into, size_t size, std::string& error)
         error = "interrupted";
         return -1;
     }
-    int got = _read(file, into, static_cast<unsigned>(size));
-    if (got < 0)
-        error = reason();
-    return got;
+    DWORD got = 0;
+    if (ReadFile(handle_of(file), into, static_cast<DWORD>(size), &got, nullptr))
+        return static_cast<long>(got);
+    DWORD code = GetLastError();
+    // A pipe whose writer has gone reads as its end.
+    if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF)
+        return 0;
+    error = system_reason(code);
+    return -1;
 }
 
 bool write_all(int file, const void* bytes, size_t size, std::string& error)
 {
     const char* p = static_cast<const char*>(bytes);
+    HANDLE handle = handle_of(file);
     while (size > 0) {
         if (interrupted()) {
             error = "interrupted";
             return false;
         }
-        int put = _write(file, p, static_cast<unsigned>(size));
-        if (put <= 0) {
-            error = put < 0 ? reason() : "nothing could be written";
+        DWORD put = 0;
+        if (!WriteFile(handle, p, static_cast<DWORD>(size), &put, nullptr)) {
+            error = system_reason(GetLastError());
+            return false;
+        }
+        if (put == 0) {
+            error = "nothing could be written";
             return false;
         }
         p += put;
-        size -= static_cast<size_t>(put);
+        size -= put;
     }
     return true;
 }

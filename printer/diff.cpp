@@ -15,19 +15,24 @@ constexpr uint64_t context_lines = 3;
 // and patch -p0 none, so a relative name gets "./" in front, which both
 // then read as the same file. A space would end the name, so a TAB ends it
 // instead; control characters, quotes and backslashes need the quoted form
-// that both read.
+// that both read, and so does a space at the end, which patch drops from
+// an unquoted name.
 std::string header_name(std::string path)
 {
 #ifdef _WIN32
-    // Both readers separate folders with "/" only; Windows takes either.
+    // Both readers separate folders with "/" only; Windows takes either. A
+    // drive letter starts a full name.
     for (char& c : path) {
         if (c == '\\')
             c = '/';
     }
+    bool drive = path.size() >= 2 && path[1] == ':';
+#else
+    bool drive = false;
 #endif
-    bool relative = !path.empty() && path[0] != '/' && path.compare(0, 2, "./") != 0;
+    bool relative = !path.empty() && path[0] != '/' && !drive && path.compare(0, 2, "./") != 0;
     std::string name = relative ? "./" + path : path;
-    bool quote = false, space = false;
+    bool quote = !name.empty() && name.back() == ' ', space = false;
     for (unsigned char byte : name) {
         quote = quote || byte < 0x20 || byte == 0x7F || byte == '"' || byte == '\\';
         space = space || byte == ' ';

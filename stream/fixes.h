@@ -20,6 +20,22 @@ constexpr size_t units_in(const char16_t* s)
     return n;
 }
 
+// The Greek capitals of the letter table. Whether one stands for a Cyrillic
+// letter depends on its word and line, so the word stage repairs them, not
+// the scan.
+constexpr bool is_table_capital(char32_t code)
+{
+    for (const LetterFix& fix : letter_fixes) {
+        if (fix.search[0] == code && code >= 0x0391 && code <= 0x03A9)
+            return true;
+    }
+    return false;
+}
+
+// Whether the scan applies a row: all but those that start with a Greek
+// capital.
+constexpr bool is_scanned(size_t row) { return !is_table_capital(repairs[row].search[0]); }
+
 // The whole search of a row, one unit long, that `unit` is; or -1.
 constexpr int single_row(char16_t unit)
 {
@@ -102,8 +118,11 @@ struct KeyBytes {
 constexpr KeyBytes make_utf8_keys()
 {
     KeyBytes keys{};
-    for (const Utf8Fix& fix : utf8_fixes) {
+    for (size_t row = 0; row < fix_count; ++row) {
+        const Utf8Fix& fix = utf8_fixes[row];
         uint8_t key = fix.search[fix.key_at];
+        if (!is_scanned(row))
+            continue;
         bool known = false;
         for (size_t i = 0; i < keys.count; ++i)
             known = known || keys.bytes[i] == key;
@@ -167,7 +186,7 @@ constexpr Utf8RowIndex make_utf8_row_index()
         for (size_t size : {5, 4, 3, 2, 1}) {
             for (size_t row = 0; row < fix_count; ++row) {
                 const Utf8Fix& fix = utf8_fixes[row];
-                if (fix.search[fix.key_at] == key && fix.search_size == size)
+                if (fix.search[fix.key_at] == key && fix.search_size == size && is_scanned(row))
                     index.rows_by_key[placed++] = static_cast<uint8_t>(row);
             }
         }
@@ -198,6 +217,19 @@ constexpr std::array<bool, 256> make_utf16_key_highs()
 }
 
 constexpr std::array<bool, 256> utf16_key_highs = make_utf16_key_highs();
+
+// The same high bytes as a list, which the vector scan compares one by one.
+constexpr KeyBytes make_utf16_key_high_list()
+{
+    KeyBytes highs{};
+    for (size_t high = 0; high < 256; ++high) {
+        if (utf16_key_highs[high])
+            highs.bytes[highs.count++] = static_cast<uint8_t>(high);
+    }
+    return highs;
+}
+
+constexpr KeyBytes utf16_key_high_list = make_utf16_key_high_list();
 
 // Whether a unit begins a two-unit search, so it must wait for the next.
 constexpr bool starts_pair(char16_t unit)

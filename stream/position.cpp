@@ -3,6 +3,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 LeadRule utf8_lead_rule(uint8_t byte)
 {
     if (byte >= 0xC2 && byte <= 0xDF)
@@ -67,9 +71,44 @@ void PositionTracker::drop_waiting()
     waiting_ = needed_ = 0;
 }
 
+#if defined(__SSE2__)
+// Code points in the 16 bytes at p when they are ASCII and whole two-byte
+// characters only (most Cyrillic text), or -1. A lead at the block's end
+// has its continuation outside, so such a block is left to the byte loop.
+int two_byte_block_count(const uint8_t* p)
+{
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // As signed bytes: ASCII is >= 0, continuations lie in [-128, -65],
+    // two-byte leads C2..DF in [-62, -33].
+    unsigned continuation = unsigned(_mm_movemask_epi8(_mm_cmplt_epi8(block, _mm_set1_epi8(-64))));
+    __m128i above_c1 = _mm_cmpgt_epi8(block, _mm_set1_epi8(-63));
+    __m128i below_e0 = _mm_cmplt_epi8(block, _mm_set1_epi8(-32));
+    unsigned lead = unsigned(_mm_movemask_epi8(_mm_and_si128(above_c1, below_e0)));
+    unsigned ascii = unsigned(_mm_movemask_epi8(block)) ^ 0xFFFFu;
+    if ((ascii | continuation | lead) != 0xFFFFu || continuation != ((lead << 1) & 0xFFFFu) ||
+        (lead & 0x8000u))
+        return -1;
+    // Every byte but a continuation starts a code point. The continuations
+    // are summed in the vector: the baseline has no population count.
+    __m128i ones = _mm_and_si128(_mm_cmplt_epi8(block, _mm_set1_epi8(-64)), _mm_set1_epi8(1));
+    __m128i sums = _mm_sad_epu8(ones, _mm_setzero_si128());
+    return 16 - _mm_cvtsi128_si32(sums) - _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+}
+#endif
+
 void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
 {
     while (p < end) {
+#if defined(__SSE2__)
+        if (!needed_ && end - p >= 16) {
+            int count = two_byte_block_count(p);
+            if (count >= 0) {
+                take_code_points(uint64_t(count), uint64_t(count));
+                p += 16;
+                continue;
+            }
+        }
+#endif
         uint8_t byte = *p;
         if (needed_) {
             if (byte >= low_ && byte <= high_) {
@@ -97,18 +136,61 @@ void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
     }
 }
 
+// The first unit in [p, end) that is LF or a surrogate, or the last whole
+// unit's end; every unit before it counts one column.
+template <bool big_endian>
+const uint8_t* plain_units_end(const uint8_t* p, const uint8_t* end)
+{
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi16(big_endian ? 0x0A00 : 0x000A);
+    const __m128i surrogate_bits = _mm_set1_epi16(big_endian ? 0x00F8 : short(0xF800));
+    const __m128i surrogate = _mm_set1_epi16(big_endian ? 0x00D8 : short(0xD800));
+    for (; end - p >= 16; p += 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i special = _mm_or_si128(
+            _mm_cmpeq_epi16(block, lf),
+            _mm_cmpeq_epi16(_mm_and_si128(block, surrogate_bits), surrogate));
+        if (int mask = _mm_movemask_epi8(special))
+            return p + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+#endif
+    for (; end - p >= 2; p += 2) {
+        uint32_t unit = big_endian ? uint32_t{p[0]} << 8 | p[1] : uint32_t{p[1]} << 8 | p[0];
+        if (unit == '\n' || (unit & 0xF800) == 0xD800)
+            return p;
+    }
+    return p;
+}
+
+// Units that are neither LF nor surrogates are counted a vector at a time;
+// only those and a unit cut between pieces go one by one.
 void PositionTracker::advance_utf16(const uint8_t* bytes, const uint8_t* end)
 {
-    for (const uint8_t* p = bytes; p < end; ++p) {
-        if (!has_half_) {
-            half_ = *p;
-            has_half_ = true;
-            continue;
-        }
+    bool big_endian = encoding_ == TextEncoding::utf16be;
+    const uint8_t* p = bytes;
+    if (has_half_ && p < end) {
         has_half_ = false;
-        uint32_t unit = encoding_ == TextEncoding::utf16le ? uint32_t{half_} | uint32_t{*p} << 8
-                                                           : uint32_t{half_} << 8 | *p;
-        take_unit(unit, offset_ + (p + 1 - bytes));
+        ++p;
+        take_unit(big_endian ? uint32_t{half_} << 8 | p[-1] : uint32_t{half_} | uint32_t{p[-1]} << 8,
+                  offset_ + (p - bytes));
+    }
+    while (end - p >= 2) {
+        if (!waiting_) {
+            const uint8_t* plain = big_endian ? plain_units_end<true>(p, end)
+                                              : plain_units_end<false>(p, end);
+            uint64_t units = static_cast<uint64_t>(plain - p) / 2;
+            take_code_points(units, units);
+            p = plain;
+            if (end - p < 2)
+                break;
+        }
+        p += 2;
+        take_unit(big_endian ? uint32_t{p[-2]} << 8 | p[-1] : uint32_t{p[-1]} << 8 | p[-2],
+                  offset_ + (p - bytes));
+    }
+    if (p < end) {
+        half_ = *p;
+        has_half_ = true;
     }
 }
 

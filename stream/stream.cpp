@@ -12,16 +12,14 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "stream/simd.h"
 
 namespace {
 
 constexpr size_t hold_limit = longest_utf8_search() - 1;
 constexpr uint8_t utf8_bom[] = {0xEF, 0xBB, 0xBF};
 
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
 struct KeyVectors {
     __m128i low;
     __m128i span;
@@ -56,7 +54,7 @@ int key_mask(const uint8_t* p)
 // Cyrillic text such bytes are rare, so this runs at the speed of memory.
 const uint8_t* find_key_byte(const uint8_t* p, const uint8_t* end)
 {
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
     for (; end - p >= 32; p += 32) {
         unsigned mask = static_cast<unsigned>(key_mask(p)) |
                         static_cast<unsigned>(key_mask(p + 16)) << 16;
@@ -70,6 +68,54 @@ const uint8_t* find_key_byte(const uint8_t* p, const uint8_t* end)
 #endif
     for (; p < end; ++p) {
         if (utf8_row_index.key_rows[*p].count)
+            return p;
+    }
+    return end;
+}
+
+#if defined(__SSE2__)
+struct HighVectors {
+    __m128i highs[utf16_key_high_list.count];
+};
+
+HighVectors make_high_vectors()
+{
+    HighVectors vectors;
+    for (size_t k = 0; k < utf16_key_high_list.count; ++k)
+        vectors.highs[k] = _mm_set1_epi8(static_cast<char>(utf16_key_high_list.bytes[k]));
+    return vectors;
+}
+
+const HighVectors high_vectors = make_high_vectors();
+
+// Bit i set when byte i of the 16 at p is the high byte of a unit that may
+// end a search; p lies on the unit grid.
+template <bool big_endian>
+unsigned utf16_key_mask(const uint8_t* p)
+{
+    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i hits = _mm_setzero_si128();
+    for (const __m128i& high : high_vectors.highs)
+        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, high));
+    return static_cast<unsigned>(_mm_movemask_epi8(hits)) & (big_endian ? 0x5555u : 0xAAAAu);
+}
+#endif
+
+// The first unit in [p, end) that may end a search, or end; p lies on the
+// unit grid and end is a whole number of units from it. Cyrillic units
+// never qualify, so this too runs at the speed of memory.
+template <bool big_endian>
+const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end)
+{
+#if defined(__SSE2__)
+    for (; end - p >= 32; p += 32) {
+        unsigned mask = utf16_key_mask<big_endian>(p) | utf16_key_mask<big_endian>(p + 16) << 16;
+        if (mask)
+            return p + (__builtin_ctz(mask) & ~1);
+    }
+#endif
+    for (; p < end; p += 2) {
+        if (utf16_key_highs[p[big_endian ? 0 : 1]])
             return p;
     }
     return end;
@@ -147,6 +193,8 @@ int utf16_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
     char16_t unit = unit_at<big_endian>(key);
     for (size_t row = 0; row < fix_count; ++row) {
         const char16_t* search = repairs[row].search;
+        if (!is_scanned(row))
+            continue;
         if (!search[1]) {
             if (search[0] != unit)
                 continue;
@@ -162,8 +210,8 @@ int utf16_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
 }  // namespace
 
 RepairStream::RepairStream(FindingSink* sink, bool words, size_t word_limit)
-    : words_(words ? new WordStage(sink, word_limit, hold_limit + piece_size) : nullptr),
-      front_(words ? WordStage::most_carried(word_limit) : 0),
+    : words_(new WordStage(sink, words, word_limit, hold_limit + piece_size)),
+      front_(WordStage::most_carried(word_limit)),
       buffer_(new uint8_t[front_ + hold_limit + piece_size]),
       sink_(sink)
 {
@@ -171,13 +219,12 @@ RepairStream::RepairStream(FindingSink* sink, bool words, size_t word_limit)
 
 RepairStream::~RepairStream() = default;
 
-bool RepairStream::changed() const { return changed_ || (words_ && words_->changed()); }
+bool RepairStream::changed() const { return changed_ || words_->changed(); }
 
 // The words that wait go first, since the held bytes move over them.
 uint8_t* RepairStream::input_area()
 {
-    if (words_)
-        words_->move_carry(text());
+    words_->move_carry(text());
     if (held_from_) {
         std::memmove(text(), text() + held_from_, held_);
         held_from_ = 0;
@@ -209,9 +256,7 @@ ByteSpan RepairStream::repair(size_t size, bool last)
     take_rest(scanned);
     held_ = end - scanned;
     held_from_ = held_ ? scanned : 0;
-    if (words_)
-        return words_->take(text(), written_, last);
-    return {text(), written_};
+    return words_->take(text(), written_, last);
 }
 
 // Reads the encoding from the first bytes once three are in (or the text is
@@ -232,8 +277,7 @@ bool RepairStream::settle_encoding(size_t size, bool last)
     encoding_known_ = true;
     if (sink_)
         tracker_.reset(new PositionTracker(encoding_, bom));
-    if (words_)
-        words_->start(encoding_, bom);
+    words_->start(encoding_, bom);
     read_ = written_ = bom;
     return true;
 }
@@ -268,8 +312,9 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
     if (!last && stop > read_ && starts_pair(unit_at<big_endian>(base + stop - 2)))
         stop -= 2;
     for (size_t at = read_; at < stop; at += 2) {
-        if (!utf16_key_highs[base[at + (big_endian ? 0 : 1)]])
-            continue;
+        at = find_key_unit<big_endian>(base + at, base + stop) - base;
+        if (at == stop)
+            break;
         int row = utf16_fix_at<big_endian>(base + read_, base + at, base + stop);
         if (row < 0)
             continue;
@@ -293,10 +338,7 @@ void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* re
     if (tracker_) {
         tracker_->advance(base + read_, start - read_);
         Finding finding{tracker_->next_position(), row};
-        if (words_)
-            words_->row_found(finding, written_ + (start - read_));
-        else
-            sink_->found(finding);
+        words_->row_found(finding, written_ + (start - read_));
         tracker_->advance(base + start, end - start);
     }
     if (written_ != read_)

@@ -85,7 +85,7 @@ struct ByteSpan {
 class RepairStream {
 public:
     // The most bytes one piece may hold.
-    static constexpr size_t piece_size = 256 * 1024;
+    static constexpr size_t piece_size = 128 * 1024;
 
     // With the word rule, a run of letters longer than this many bytes
     // passes through unchanged, so that memory stays bounded.
@@ -124,7 +124,7 @@ private:
     void take_rest(size_t end);
     uint8_t* text() { return buffer_.get() + front_; }
 
-    std::unique_ptr<WordStage> words_;  // only with the word rule
+    std::unique_ptr<WordStage> words_;  // Greek capitals, and the word rule
     size_t front_;                      // room for the words that wait
     std::unique_ptr<uint8_t[]> buffer_;
     std::unique_ptr<PositionTracker> tracker_;  // only with a sink

@@ -7,6 +7,7 @@
 #include "stream/words.h"
 
 #include "stream/fixes.h"
+#include "letters/greek_names.h"
 #include "letters/twins.h"
 #include "stream/letter_kinds_table.h"
 
@@ -14,9 +15,7 @@
 #include <cstring>
 #include <iterator>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "stream/simd.h"
 
 namespace {
 
@@ -101,7 +100,7 @@ struct Utf8 {
     // or 0xCE (Greek), or end.
     static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
     {
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
         // (byte | 0x20) + 0x1F lands below 0x9A, as a signed byte, exactly
         // for the ASCII letters.
         const __m128i fold = _mm_set1_epi8(0x20);
@@ -125,6 +124,30 @@ struct Utf8 {
                 return p;
         }
         return end;
+    }
+
+    // Where the line holding `at` starts, no earlier than `floor`.
+    static const uint8_t* line_start(const uint8_t* floor, const uint8_t* at)
+    {
+        for (; at > floor; --at) {
+            if (at[-1] == '\n')
+                return at;
+        }
+        return floor;
+    }
+
+    // The first LF in [p, end), or end.
+    static const uint8_t* line_end(const uint8_t* p, const uint8_t* end)
+    {
+        const void* found = std::memchr(p, '\n', size_t(end - p));
+        return found ? static_cast<const uint8_t*>(found) : end;
+    }
+
+    // The first byte in [p, end) that may start a Greek capital, or end.
+    static const uint8_t* find_capital(const uint8_t* p, const uint8_t* end)
+    {
+        const void* found = std::memchr(p, 0xCE, size_t(end - p));
+        return found ? static_cast<const uint8_t*>(found) : end;
     }
 
     // Cyrillic letters take two bytes.
@@ -179,11 +202,71 @@ struct Utf16 {
         return odd + (high ? 2 : 0);
     }
 
+    // The first unit in [p, end) that may start a twin: an ASCII letter, a
+    // Latin letter in U+00C0..U+027F, or a Greek one in U+0391..U+03BF; or
+    // end. The vector tests the same units as the loop after it.
     static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
     {
+#if defined(__SSE2__)
+        // Each 16-bit lane holds a unit; a range test subtracts the range's
+        // start and compares with its size as unsigned numbers, which SSE2
+        // does as signed ones with the top bit flipped.
+        const __m128i flip = _mm_set1_epi16(short(0x8000));
+        const __m128i fold = _mm_set1_epi16(0x20);
+        const __m128i letter_start = _mm_set1_epi16('a');
+        const __m128i letter_bound = _mm_set1_epi16(short(0x8000 + 26));
+        const __m128i latin_start = _mm_set1_epi16(0xC0);
+        const __m128i latin_bound = _mm_set1_epi16(short(0x8000 + 0x280 - 0xC0));
+        const __m128i greek_start = _mm_set1_epi16(0x0391);
+        const __m128i greek_bound = _mm_set1_epi16(short(0x8000 + 0x03BF + 1 - 0x0391));
+        for (; end - p >= 16; p += 16) {
+            __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            if (big_endian)
+                units = _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8));
+            __m128i letter = _mm_cmplt_epi16(
+                _mm_xor_si128(_mm_sub_epi16(_mm_or_si128(units, fold), letter_start), flip),
+                letter_bound);
+            __m128i latin = _mm_cmplt_epi16(
+                _mm_xor_si128(_mm_sub_epi16(units, latin_start), flip), latin_bound);
+            __m128i greek = _mm_cmplt_epi16(
+                _mm_xor_si128(_mm_sub_epi16(units, greek_start), flip), greek_bound);
+            __m128i hits = _mm_or_si128(_mm_or_si128(letter, latin), greek);
+            if (int mask = _mm_movemask_epi8(hits))
+                return p + __builtin_ctz(static_cast<unsigned>(mask));
+        }
+#endif
         for (; end - p >= 2; p += 2) {
             char32_t unit = unit_at(p);
-            if (unit < 0x80 ? is_ascii_letter(unit) : (unit >= 0xC0 && unit < 0x280) || unit == 0x03BF)
+            bool hit = unit < 0x80 ? is_ascii_letter(unit)
+                                   : (unit >= 0xC0 && unit < 0x280) || unit - 0x0391 <= 0x03BF - 0x0391;
+            if (hit)
+                return p;
+        }
+        return end;
+    }
+
+    static const uint8_t* line_start(const uint8_t* floor, const uint8_t* at)
+    {
+        for (; at - floor >= 2; at -= 2) {
+            if (unit_at(at - 2) == '\n')
+                return at;
+        }
+        return floor;
+    }
+
+    static const uint8_t* line_end(const uint8_t* p, const uint8_t* end)
+    {
+        for (; end - p >= 2; p += 2) {
+            if (unit_at(p) == '\n')
+                return p;
+        }
+        return end;
+    }
+
+    static const uint8_t* find_capital(const uint8_t* p, const uint8_t* end)
+    {
+        for (; end - p >= 2; p += 2) {
+            if (unit_at(p) - 0x0391 <= 0x03A9 - 0x0391)
                 return p;
         }
         return end;
@@ -213,22 +296,51 @@ size_t letters_end(const uint8_t* text, size_t at, size_t end)
 
 bool is_cyrillic(char32_t code) { return code >= 0x0400 && code <= 0x052F; }
 
-// The alphabets that every Cyrillic letter of the word belongs to.
-template <class Codec>
-Alphabets word_alphabets(const uint8_t* p, const uint8_t* end)
+bool is_upper(char32_t code)
 {
-    Alphabets alphabets = every_alphabet;
+    if (code < 0x80)
+        return code >= 'A' && code <= 'Z';
+    if (code >= 0x0400 && code <= 0x042F)
+        return true;
+    if (code >= 0x0460 && code <= 0x052F)
+        return code % 2 == (code >= 0x04C1 && code <= 0x04CE ? 1 : 0);
+    return is_table_capital(code) || (code >= 0xC0 && code <= 0xDE && code != 0xD7) ||
+           code == 0x018F || code == 0x019F;
+}
+
+// What a word's letters are, marks aside.
+struct WordLetters {
+    bool greek = false;     // a Greek letter beyond the table's capitals
+    bool cyrillic = false;  // a Cyrillic letter
+    bool capital = false;   // a Greek capital of the table
+    size_t letters = 0;
+    char32_t first = 0;
+    Alphabets alphabets = every_alphabet;  // of its Cyrillic letters
+};
+
+template <class Codec>
+WordLetters read_word(const uint8_t* p, const uint8_t* end)
+{
+    WordLetters word;
     char32_t code = 0;
     for (size_t size; p < end; p += size) {
         size = Codec::decode(p, end, code);
-        if (is_cyrillic(code))
-            alphabets &= alphabets_of(code);
+        if (letter_kind(code) != LetterKind::letter)
+            continue;
+        word.first = word.letters++ ? word.first : code;
+        word.greek = word.greek || is_greek_only(code);
+        word.capital = word.capital || is_table_capital(code);
+        if (is_cyrillic(code)) {
+            word.cyrillic = true;
+            word.alphabets &= alphabets_of(code);
+        }
     }
-    return alphabets;
+    return word;
 }
 
-// A word changes when it holds a Cyrillic letter, a twin, and no other
-// letter; marks do not count.
+// A word changes by its twins when it holds a Cyrillic letter (a Greek
+// capital that is to be repaired counts as one), a twin, and no other
+// letter.
 template <class Codec>
 bool word_changes(const uint8_t* p, const uint8_t* end, Alphabets alphabets)
 {
@@ -238,7 +350,7 @@ bool word_changes(const uint8_t* p, const uint8_t* end, Alphabets alphabets)
         size = Codec::decode(p, end, code);
         if (letter_kind(code) != LetterKind::letter)
             continue;
-        if (is_cyrillic(code))
+        if (is_cyrillic(code) || is_table_capital(code))
             cyrillic = true;
         else if (cyrillic_twin(code, alphabets))
             twin = true;
@@ -247,6 +359,69 @@ bool word_changes(const uint8_t* p, const uint8_t* end, Alphabets alphabets)
     }
     return cyrillic && twin;
 }
+
+// The letters of a word as code points, marks left out.
+template <class Codec>
+std::u32string letters_of(const uint8_t* p, const uint8_t* end)
+{
+    std::u32string letters;
+    char32_t code = 0;
+    for (size_t size; p < end; p += size) {
+        size = Codec::decode(p, end, code);
+        if (letter_kind(code) == LetterKind::letter)
+            letters += code;
+    }
+    return letters;
+}
+
+bool is_twin_letter(char32_t code) { return !is_cyrillic(code) && !is_table_capital(code); }
+
+// The shapes in which Latin letters join a Cyrillic word as code, not as
+// damage: one block of two or more at the word's start or end meeting the
+// Cyrillic part where camel case joins two words (HTTPЗапрос, МетодHTTP)
+// or where a suffix of the other case begins (ПРЕФИКСaa), or a Roman
+// numeral before a century's abbreviation (XXв, XIXв, Xвв).
+bool has_code_shape(const std::u32string& letters)
+{
+    size_t n = letters.size(), first = n, last = 0;
+    for (size_t i = 0; i < n; ++i) {
+        if (is_twin_letter(letters[i]))
+            first = std::min(first, i), last = i + 1;
+    }
+    size_t roman = 0;
+    while (roman < n && (letters[roman] == 'I' || letters[roman] == 'V' || letters[roman] == 'X'))
+        ++roman;
+    const std::u32string rest = letters.substr(roman);
+    if (roman && (rest == U"\u0432" || rest == U"\u0432\u0432" || rest == U"\u0441\u0442"))
+        return true;
+    bool one_block = first < last && last - first >= 2 && (first == 0 || last == n) &&
+                     !(first == 0 && last == n);
+    for (size_t i = first; one_block && i < last; ++i)
+        one_block = is_twin_letter(letters[i]);
+    if (!one_block)
+        return false;
+    if (last == n)
+        return is_upper(letters[first - 1]) != is_upper(letters[first]);
+    // At the start, lowercase meets a capital (xmlПарсер), or capitals meet
+    // a capitalised word (HTTPЗапрос); capitals meeting lowercase are a
+    // damaged unit or abbreviation (MOм) unless a Roman numeral.
+    bool left = is_upper(letters[last - 1]), right = is_upper(letters[last]);
+    bool title = left && right && last + 1 < n && !is_upper(letters[last + 1]);
+    return (!left && right) || title;
+}
+
+// Two neighbouring letters that are one letter in both cases, as in a
+// character class [ДдYy].
+bool has_case_pair(const std::u32string& letters)
+{
+    for (size_t i = 0; i + 1 < letters.size(); ++i) {
+        if (letters[i] != letters[i + 1] && lower(letters[i]) == lower(letters[i + 1]))
+            return true;
+    }
+    return false;
+}
+
+bool is_digit(char32_t code) { return code >= '0' && code <= '9'; }
 
 }  // namespace
 
@@ -272,9 +447,52 @@ char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
     return fitting ? fitting->letter : 0;
 }
 
-WordStage::WordStage(FindingSink* sink, size_t word_limit, size_t largest_piece)
+bool is_greek_only(char32_t code)
+{
+    bool greek = (code >= 0x0370 && code <= 0x03FF) || (code >= 0x1F00 && code <= 0x1FFF);
+    return greek && !is_table_capital(code) && code != 0x03BF &&
+           letter_kind(code) == LetterKind::letter;
+}
+
+char32_t lower(char32_t code)
+{
+    if ((code >= 'A' && code <= 'Z') || (code >= 0x0410 && code <= 0x042F))
+        return code + 0x20;
+    if (code >= 0x0400 && code <= 0x040F)
+        return code + 0x50;
+    return code;
+}
+
+bool is_name_of(char32_t capital, const std::u32string& word)
+{
+    for (const GreekName& entry : greek_names) {
+        for (const char32_t* name : entry.names) {
+            if (entry.capital == capital && name && word == name)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool is_code_word(char32_t before, char32_t before_that, char32_t after, const std::u32string& letters)
+{
+    for (char32_t sign : {U'%', U'\\', U'$', U'@', U'&'}) {
+        if (before == sign)
+            return true;
+    }
+    if (is_digit(before) || is_digit(after) || after == '(' || after == '_' || after == '=')
+        return true;
+    if (before == '-' && letter_kind(before_that) != LetterKind::letter)
+        return true;
+    bool in_class = (before == '[' || (before == '^' && before_that == '[')) && after == ']';
+    return (in_class && has_case_pair(letters)) || has_code_shape(letters);
+}
+
+WordStage::WordStage(FindingSink* sink, bool twins, size_t word_limit, size_t largest_piece)
     : sink_(sink),
+      twins_(twins),
       word_limit_(word_limit),
+      history_(new uint8_t[context_reach]),
       out_(new uint8_t[2 * (most_carried(word_limit) + largest_piece)])
 {
 }
@@ -297,6 +515,7 @@ void WordStage::move_carry(uint8_t* piece)
     if (carried_ && carry_ != piece - carried_)
         std::memmove(piece - carried_, carry_, carried_);
     carry_ = piece - carried_;
+    std::memcpy(piece - carried_ - history_size_, history_.get(), history_size_);
 }
 
 ByteSpan WordStage::take(uint8_t* piece, size_t size, bool last)
@@ -321,6 +540,7 @@ ByteSpan WordStage::take(uint8_t* piece, size_t size, bool last)
         pass_findings_before(last ? UINT64_MAX : text_offset_ + settled);
         track_to(text, text_offset_ + settled);
     }
+    keep_history(text, settled);
     carry_ = text + settled;
     carried_ = length - settled;
     if (!rewriting_)
@@ -353,7 +573,13 @@ size_t WordStage::run(const uint8_t* text, size_t size, bool last)
             settled = start;
     }
     carried_word_ = cut - settled;
-    repair_words<Codec>(text, from, settled);
+    size_t final_end = repair_words<Codec>(text, from, settled, cut, last);
+    if (final_end < settled) {
+        // A word of Greek capitals waits for its line: the carry starts there.
+        in_long_run_ = false;
+        carried_word_ = 0;
+        settled = final_end;
+    }
     return settled;
 }
 
@@ -386,34 +612,164 @@ size_t WordStage::word_start(const uint8_t* text, size_t floor, size_t at) const
     return start;
 }
 
-// Judges each word in [from, settled) that has a byte a twin may start with,
-// and rewrites those that change; words without one are never decoded.
+// Judges each word in [from, settled) that has a byte a twin or a Greek
+// capital may start with, and rewrites those that change; words without
+// one are never decoded. Returns where the text stops being final: settled,
+// or a word of Greek capitals whose line goes on past `cut` and may yet
+// tell what it is.
 template <class Codec>
-void WordStage::repair_words(const uint8_t* text, size_t from, size_t settled)
+size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled, size_t cut,
+                               bool last)
 {
     for (size_t at = from; at < settled;) {
-        size_t hit = Codec::find_hit(text + at, text + settled) - text;
+        const uint8_t* found = twins_ ? Codec::find_hit(text + at, text + settled)
+                                      : Codec::find_capital(text + at, text + settled);
+        size_t hit = found - text;
         if (hit >= settled)
-            return;
+            break;
         size_t end = letters_end<Codec>(text, hit, settled);
         if (end == hit) {
             at = hit + Codec::unit;
             continue;
         }
         size_t start = word_start<Codec>(text, from, hit);
-        if (end - start <= word_limit_) {
-            Alphabets alphabets = word_alphabets<Codec>(text + start, text + end);
-            if (word_changes<Codec>(text + start, text + end, alphabets))
-                rewrite_word<Codec>(text, start, end, alphabets);
-        }
         at = end;
+        if (end - start > word_limit_)
+            continue;
+        const WordLetters word = read_word<Codec>(text + start, text + end);
+        if (word.greek)
+            continue;
+        bool capitals = word.capital;
+        if (capitals && !word.cyrillic) {
+            Verdict verdict =
+                judge_capitals<Codec>(text, start, end, cut, last, word.letters, word.first);
+            if (verdict == Verdict::wait)
+                return start;
+            capitals = verdict == Verdict::repair;
+            if (!capitals)
+                continue;
+        }
+        bool twins = twins_ && word_changes<Codec>(text + start, text + end, word.alphabets) &&
+                     !is_code<Codec>(text, start, end, cut);
+        if (capitals || twins)
+            rewrite_word<Codec>(text, start, end, twins ? word.alphabets : Alphabets(0));
     }
+    return settled;
 }
 
-// A twin's Cyrillic letter with the mark after it may make a search of the
-// letter table (e + U+0308 becomes е + U+0308, which is ё): then the row's
-// letter is written, as a second run would have it, so a run over repaired
-// text changes nothing.
+template <class Codec>
+bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cut) const
+{
+    const uint8_t* floor = text - history_size_;
+    char32_t before = 0, before_that = 0, after = 0;
+    size_t size = Codec::decode_before(floor, text + start, before);
+    if (size)
+        Codec::decode_before(floor, text + start - size, before_that);
+    if (end < cut)
+        Codec::decode(text + end, text + cut, after);
+    return is_code_word(before, before_that, after, letters_of<Codec>(text + start, text + end));
+}
+
+// A word of Greek capitals alone (ΑΒΓ) is Cyrillic unless its line says it
+// is Greek: it stands in its own cell of a table (between tabs, or alone on
+// its line beside its name), or the nearest word with Greek or Cyrillic
+// letters on either side of it in its line is Greek. Its line is read no
+// further than context_reach bytes either way.
+template <class Codec>
+WordStage::Verdict WordStage::judge_capitals(const uint8_t* text, size_t start, size_t end,
+                                             size_t cut, bool last, size_t letters,
+                                             char32_t first) const
+{
+    LineSide behind, ahead;
+    if (!look_ahead<Codec>(text, end, cut, last, ahead))
+        return Verdict::wait;
+    look_behind<Codec>(text, start, behind);
+    if (letters == 1) {
+        bool cell = (behind.tab || behind.line_edge) && (ahead.tab || ahead.line_edge) &&
+                    (behind.tab || ahead.tab);
+        bool named = (behind.line_edge && !behind.words && ahead.whole_line && ahead.words == 1 &&
+                      is_name_of(first, ahead.nearest)) ||
+                     (ahead.line_edge && !ahead.words && behind.whole_line && behind.words == 1 &&
+                      is_name_of(first, behind.nearest));
+        if (cell || named)
+            return Verdict::keep;
+    }
+    return behind.greek || ahead.greek ? Verdict::keep : Verdict::repair;
+}
+
+// Reads the words and signs of [from, to) into `side`; `behind` says the
+// judged word lies at `to`, so the last word met is the nearest.
+template <class Codec>
+void WordStage::read_side(const uint8_t* from, const uint8_t* to, bool behind,
+                          LineSide& side) const
+{
+    bool decided = false, blank = true;
+    auto note_sign = [&](bool tab) {
+        if (behind || blank)
+            side.tab = tab;
+        blank = false;
+    };
+    char32_t code = 0;
+    for (const uint8_t* p = from; p < to;) {
+        size_t size = Codec::decode(p, to, code);
+        if (!size)
+            code = 0xFFFD, size = Codec::unit;
+        if (!is_word_character(code)) {
+            p += size;
+            if (code != ' ' && code != '\r' && code != 0xFEFF)
+                note_sign(code == '\t');
+            continue;
+        }
+        const uint8_t* word_end = p + letters_end<Codec>(p, 0, size_t(to - p));
+        const WordLetters word = read_word<Codec>(p, word_end);
+        if (behind || !side.words) {
+            side.nearest = letters_of<Codec>(p, word_end);
+            for (char32_t& letter : side.nearest)
+                letter = lower(letter);
+        }
+        ++side.words;
+        if ((word.greek || word.cyrillic) && (behind || !decided))
+            side.greek = word.greek, decided = true;
+        note_sign(false);
+        p = word_end;
+    }
+    side.line_edge = side.whole_line && blank;
+}
+
+// The line before `start` back to its start, or context_reach bytes; all
+// of it lies in the text and the history kept before it.
+template <class Codec>
+void WordStage::look_behind(const uint8_t* text, size_t start, LineSide& side) const
+{
+    const uint8_t* lowest = text - history_size_;
+    const uint8_t* floor = text + start - std::min<size_t>(start + history_size_, context_reach);
+    const uint8_t* line = Codec::line_start(floor, text + start);
+    side.whole_line = line != floor || (floor == lowest && history_size_ == text_offset_);
+    read_side<Codec>(line, text + start, true, side);
+}
+
+// The line after `end` to its end, or context_reach bytes; false when the
+// text so far ends first and more may follow.
+template <class Codec>
+bool WordStage::look_ahead(const uint8_t* text, size_t end, size_t cut, bool last,
+                           LineSide& side) const
+{
+    size_t reach = std::min(cut, end + context_reach);
+    const uint8_t* line_end = Codec::line_end(text + end, text + reach);
+    bool newline = line_end != text + reach;
+    bool text_ends = reach < end + context_reach;
+    if (!newline && text_ends && !last)
+        return false;
+    side.whole_line = newline || text_ends;
+    read_side<Codec>(text + end, line_end, false, side);
+    return true;
+}
+
+// Rewrites a word that changes: its Greek capitals, and with `alphabets`
+// its twins. A Cyrillic letter so made with the mark after it may make a
+// search of the repairs (e + U+0308 becomes е + U+0308, which is ё): then
+// the row's letter is written, as a second run would have it, so a run over
+// repaired text changes nothing.
 template <class Codec>
 void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, Alphabets alphabets)
 {
@@ -422,20 +778,24 @@ void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, Alph
     char32_t code = 0, next = 0;
     for (size_t at = start, size; at < end; at += size) {
         size = Codec::decode(text + at, text + end, code);
-        char32_t letter = cyrillic_twin(code, alphabets);
+        bool capital = is_table_capital(code);
+        char32_t letter = capital ? repairs[single_row(char16_t(code))].replacement[0]
+                                  : alphabets ? cyrillic_twin(code, alphabets) : 0;
         if (!letter) {
             std::memcpy(out_.get() + out_size_, text + at, size);
             out_size_ += size;
             continue;
         }
         size_t next_size = at + size < end ? Codec::decode(text + at + size, text + end, next) : 0;
-        int row = next_size ? pair_row(letter, next) : -1;
+        int row = next_size ? pair_row(capital ? code : letter, next) : -1;
         TwinRepair repair{code, 0, letter};
         if (row >= 0) {
             repair = {code, next, repairs[row].replacement[0]};
             size += next_size;
         }
-        if (sink_)
+        if (sink_ && capital)
+            report_capital(text, at, row >= 0 ? row : single_row(char16_t(code)));
+        else if (sink_)
             report_twin(text, at, repair, word);
         out_size_ += Codec::put(repair.letter, out_.get() + out_size_);
     }
@@ -465,10 +825,10 @@ std::string WordStage::word_as_read(const uint8_t* text, size_t start, size_t en
     return word;
 }
 
-// The letter table's findings before the twin are reported first; their
-// repairs shift its position back to where it was read.
-void WordStage::report_twin(const uint8_t* text, size_t at, const TwinRepair& repair,
-                            const std::string& word)
+// Where the character `at` bytes into the text was read. The letter
+// table's findings before it are reported first; their repairs shift it
+// back to where it was read.
+TextPosition WordStage::position_at(const uint8_t* text, size_t at)
 {
     uint64_t offset = text_offset_ + at;
     pass_findings_before(offset);
@@ -480,8 +840,19 @@ void WordStage::report_twin(const uint8_t* text, size_t at, const TwinRepair& re
         position.byte_column += shrunk_.byte_column;
     }
     position.byte_offset += shrunk_.byte_offset;
+    return position;
+}
+
+void WordStage::report_twin(const uint8_t* text, size_t at, const TwinRepair& repair,
+                            const std::string& word)
+{
     sink_->found_twin(
-        {position, repair.twin, repair.mark, repair.letter, word.data(), word.size()});
+        {position_at(text, at), repair.twin, repair.mark, repair.letter, word.data(), word.size()});
+}
+
+void WordStage::report_capital(const uint8_t* text, size_t at, int row)
+{
+    sink_->found({position_at(text, at), row});
 }
 
 void WordStage::pass_findings_before(uint64_t offset)
@@ -515,6 +886,15 @@ void WordStage::track_to(const uint8_t* text, uint64_t offset)
     if (offset > from)
         tracker_->advance(text + (from - text_offset_), offset - from);
     tracked_ = std::max(tracked_, offset);
+}
+
+// Keeps the last context_reach bytes before `settled` (fewer at the text's
+// start), which lie right before the text, for the next piece's look back.
+void WordStage::keep_history(const uint8_t* text, size_t settled)
+{
+    size_t size = std::min(context_reach, history_size_ + settled);
+    std::memmove(history_.get(), text + settled - size, size);
+    history_size_ = size;
 }
 
 // Moves the text up to `end` into the rewritten text, behind what is there.

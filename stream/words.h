@@ -1,10 +1,14 @@
-// The word rule behind glyphmend-cli's --words mode, applied to the text the
-// letter table's pass leaves. A word is a maximal run of letters and marks;
-// it changes only when it holds a Cyrillic letter and every other letter in
-// it is a twin, and then each twin becomes its Cyrillic letter. The stage
-// works on a piece at a time: a word cut at a piece's end waits, whole, for
-// the next piece, unless it is longer than the word limit, when it passes
-// through unchanged as every run of letters that long does.
+// The word stage of glyphmend-cli, applied to the text the scan of the
+// repairs leaves. A word is a maximal run of letters and marks. Greek
+// capitals of the letter table are repaired here, by their word and line:
+// a Greek word keeps them, and so does a word of them alone that its line
+// shows to be Greek. With the word rule (--words) a word also changes when
+// it holds a Cyrillic letter and every other letter in it is a twin whose
+// reading its Cyrillic letters allow, unless it is glued to code; then each
+// twin becomes its Cyrillic letter. The stage works on a piece at a time: a
+// word cut at a piece's end waits, whole, for the next piece, unless it is
+// longer than the word limit, when it passes through unchanged as every run
+// of letters that long does.
 #pragma once
 
 #include "letters/alphabets.h"
@@ -26,24 +30,48 @@ LetterKind letter_kind(char32_t code);
 // Cyrillic letters all belong to `alphabets`, or 0.
 char32_t cyrillic_twin(char32_t code, Alphabets alphabets);
 
+// A Greek letter that no row of the table repairs and that is no twin: it
+// makes its word Greek.
+bool is_greek_only(char32_t code);
+
+// The lowercase of an ASCII or a basic Cyrillic letter; any other as it is.
+char32_t lower(char32_t code);
+
+// Whether a lowercase word names the Greek capital.
+bool is_name_of(char32_t capital, const std::u32string& word);
+
+// Whether a word with these letters (marks left out) is glued to code,
+// between the characters `before_that`, `before` and `after` (0 where there
+// is none, or a byte that is no character): after %, \, $, @, &, a digit or
+// an option's dash; before (, _, = or a digit; inside a character class; or
+// in a shape that code takes.
+bool is_code_word(char32_t before, char32_t before_that, char32_t after,
+                  const std::u32string& letters);
+
 class WordStage {
 public:
-    // The most bytes that wait between two pieces: a word at the limit and
-    // a character cut short after it.
-    static size_t most_carried(size_t word_limit) { return word_limit + 3; }
+    // How far a word of Greek capitals alone looks along its line.
+    static constexpr size_t context_reach = 256;
 
-    // Pieces handed to take() hold at most `largest_piece` new bytes. With a
-    // sink, twins are reported, and the letter table's findings (handed in
-    // through row_found) are passed on with them in text order.
-    WordStage(FindingSink* sink, size_t word_limit, size_t largest_piece);
+    // The most bytes kept before a piece: the history of context_reach
+    // bytes, then what waits: a word of Greek capitals with the rest of its
+    // reach, or a word at the limit, and a character cut short after it.
+    static size_t most_carried(size_t word_limit) { return word_limit + 2 * context_reach + 3; }
+
+    // Pieces handed to take() hold at most `largest_piece` new bytes. With
+    // `twins`, the word rule applies. With a sink, repairs are reported, and
+    // the scan's findings (handed in through row_found) are passed on with
+    // them in text order.
+    WordStage(FindingSink* sink, bool twins, size_t word_limit, size_t largest_piece);
 
     // The encoding and the BOM's size, once the first bytes tell them.
     void start(TextEncoding encoding, size_t bom);
     // A finding of the letter table's pass whose repair starts `at` bytes
     // into the current piece.
     void row_found(const Finding& finding, size_t at);
-    // Puts the bytes that wait for the next piece right before `piece`,
-    // where the caller keeps most_carried() bytes of room.
+    // Puts the bytes that wait for the next piece, and the history before
+    // them, right before `piece`, where the caller keeps most_carried()
+    // bytes of room.
     void move_carry(uint8_t* piece);
     // Applies the rule to the waiting bytes and the `size` bytes at `piece`;
     // `last` says no more follow. Returns the bytes that are now final,
@@ -60,7 +88,29 @@ private:
     template <class Codec>
     size_t word_start(const uint8_t* text, size_t floor, size_t at) const;
     template <class Codec>
-    void repair_words(const uint8_t* text, size_t from, size_t settled);
+    size_t repair_words(const uint8_t* text, size_t from, size_t settled, size_t cut, bool last);
+    template <class Codec>
+    bool is_code(const uint8_t* text, size_t start, size_t end, size_t cut) const;
+
+    enum class Verdict { repair, keep, wait };
+    // One side of a word in its line, as far as the stage looks.
+    struct LineSide {
+        bool whole_line = false;  // it reaches the line's start or end
+        bool line_edge = false;   // and holds nothing but blanks
+        bool tab = false;         // the sign next to the word is a tab
+        bool greek = false;       // the nearest word with Greek or Cyrillic letters is Greek
+        size_t words = 0;
+        std::u32string nearest;   // the nearest word's letters, in lowercase
+    };
+    template <class Codec>
+    Verdict judge_capitals(const uint8_t* text, size_t start, size_t end, size_t cut, bool last,
+                           size_t letters, char32_t first) const;
+    template <class Codec>
+    void look_behind(const uint8_t* text, size_t start, LineSide& side) const;
+    template <class Codec>
+    bool look_ahead(const uint8_t* text, size_t end, size_t cut, bool last, LineSide& side) const;
+    template <class Codec>
+    void read_side(const uint8_t* from, const uint8_t* to, bool behind, LineSide& side) const;
     template <class Codec>
     void rewrite_word(const uint8_t* text, size_t start, size_t end, Alphabets alphabets);
     template <class Codec>
@@ -70,8 +120,11 @@ private:
         char32_t mark;
         char32_t letter;
     };
+    TextPosition position_at(const uint8_t* text, size_t at);
     void report_twin(const uint8_t* text, size_t at, const TwinRepair& repair,
                      const std::string& word);
+    void report_capital(const uint8_t* text, size_t at, int row);
+    void keep_history(const uint8_t* text, size_t settled);
     void pass_findings_before(uint64_t offset);
     void count_shrink(const Finding& finding);
     void track_to(const uint8_t* text, uint64_t offset);
@@ -83,7 +136,12 @@ private:
     };
 
     FindingSink* sink_;
+    bool twins_;
     size_t word_limit_;
+    // The last bytes handed on, at most context_reach: the look back of a
+    // word of Greek capitals reaches into them.
+    std::unique_ptr<uint8_t[]> history_;
+    size_t history_size_ = 0;
     TextEncoding encoding_ = TextEncoding::utf8;
     size_t bom_ = 0;
     bool changed_ = false;

@@ -35,7 +35,8 @@ const summaryOrder = [1, 0, 2, 3, 4];
 // input, as glyphmend-cli -i judges a whole file, is left as it is.
 function repairBytes(bytes, withWords) {
   const size = bytes.length;
-  new Uint8Array(engine.memory.buffer, engine.input_area(size), size).set(bytes);
+  const area = engine.input_area(size);  // may grow the memory: take its buffer after
+  new Uint8Array(engine.memory.buffer, area, size).set(bytes);
   if (engine.binary(size)) return { binary: true, changed: false, records: [] };
   return takeRepair(size, withWords);
 }
@@ -53,8 +54,12 @@ function takeRepair(size, withWords) {
   const repaired = engine.repair(size, withWords ? 1 : 0, 1);
   const memory = engine.memory.buffer;
   const bytes = new Uint8Array(memory, engine.output(), repaired).slice();
-  const count = engine.record_count();
-  const records = new Uint32Array(memory, engine.records(), count * recordSize).slice();
+  const numbers = new Uint32Array(memory, engine.records(), engine.record_count() * recordSize);
+  const records = [];
+  for (let at = 0; at < numbers.length; at += recordSize) {
+    const [line, column, from, mark, to, kind] = numbers.subarray(at, at + recordSize);
+    records.push({ line, column, from, mark, to, kind });
+  }
   return { bytes, records, changed: engine.changed() !== 0 };
 }
 
@@ -70,51 +75,149 @@ function letterName(code) {
 }
 
 // "U+0438 CYRILLIC SMALL LETTER I + U+0306 COMBINING BREVE → U+0439 ...".
-function describe(records, at) {
-  const [, , from, mark, to] = records.subarray(at, at + recordSize);
+function describe({ from, mark, to }) {
   const read = letterName(from) + (mark ? " + " + letterName(mark) : "");
   return `${read} → ${letterName(to)}`;
 }
 
 function summarise(records) {
   const counts = [0, 0, 0, 0, 0];
-  for (let at = 5; at < records.length; at += recordSize) counts[records[at]]++;
+  for (const { kind } of records) counts[kind]++;
   const parts = summaryOrder.filter((kind) => counts[kind])
     .map((kind) => `${counts[kind]} ${kinds[kind][counts[kind] === 1 ? 0 : 1]}`);
   return parts.length ? parts.join(", ") : "Nothing to repair";
 }
 
-// The result with each repair in a <mark>. Records give lines and UTF-16
-// columns in the text as read, which is `text`.
-function showMarks(text, records) {
-  const view = document.createDocumentFragment();
-  let lineStart = 0, line = 1, shown = 0;
-  for (let r = 0; r < records.length; r += recordSize) {
-    for (; line < records[r]; line++) lineStart = text.indexOf("\n", lineStart) + 1;
-    const at = lineStart + records[r + 1] - 1;
-    view.append(text.slice(shown, at));
-    const mark = document.createElement("mark");
-    mark.textContent = String.fromCodePoint(records[r + 4]);
-    mark.title = describe(records, r);
-    view.append(mark);
-    shown = at + (records[r + 3] ? 2 : 1);
+// Where the text is after `count` more line ends from `from`, or its end.
+function afterLines(text, from, count) {
+  for (; count > 0; count--) {
+    const end = text.indexOf("\n", from);
+    if (end < 0) return text.length;
+    from = end + 1;
   }
-  view.append(text.slice(shown));
+  return from;
+}
+
+function lineEnds(text, from, to) {
+  let count = 0;
+  for (let at = text.indexOf("\n", from); at >= 0 && at < to; at = text.indexOf("\n", at + 1)) count++;
+  return count;
+}
+
+// The panes as last repaired: the source, its repair, and the repairs with
+// their lines counted from 1 in the whole source.
+let shownSource = "";
+let shownResult = "";
+let shownRepairs = [];
+
+// The lines that differ between the shown source and `text`: where they
+// start, where they end in `text`, and where they ended in the shown
+// source. No look-alike spans a line end, and no word does, so repairing
+// these lines alone gives what repairing the whole text gives.
+function changedLines(text) {
+  const old = shownSource;
+  const limit = Math.min(old.length, text.length);
+  let same = 0;
+  while (same < limit && old.charCodeAt(same) === text.charCodeAt(same)) same++;
+  let sameEnd = 0;
+  while (sameEnd < limit - same &&
+         old.charCodeAt(old.length - 1 - sameEnd) === text.charCodeAt(text.length - 1 - sameEnd)) sameEnd++;
+  const start = same ? text.lastIndexOf("\n", same - 1) + 1 : 0;
+  const lineEnd = text.indexOf("\n", text.length - sameEnd);
+  const end = lineEnd < 0 ? text.length : lineEnd;
+  return { start, end, shownEnd: end - text.length + old.length };
+}
+
+// Repairs the lines of the source that changed since the last repair, or
+// all of them, and shows the outcome.
+function repairSource({ whole = false } = {}) {
+  const text = source.value;
+  if (whole) {
+    shownSource = shownResult = "";
+    shownRepairs = [];
+  }
+  const { start, end, shownEnd } = changedLines(text);
+  const linesBefore = lineEnds(shownSource, 0, start);
+  const linesWere = lineEnds(shownSource, start, shownEnd);
+  const part = text.slice(start, end);
+  const repair = repairText(part, words.checked);
+
+  const resultStart = afterLines(shownResult, 0, linesBefore);
+  const lastLineEnd = shownResult.indexOf("\n", afterLines(shownResult, resultStart, linesWere));
+  const resultEnd = lastLineEnd < 0 ? shownResult.length : lastLineEnd;
+  shownResult = shownResult.slice(0, resultStart) + repair.text + shownResult.slice(resultEnd);
+
+  // The engine counts no column for a U+FEFF that starts its text, as for a BOM.
+  const bom = part.charCodeAt(0) === 0xfeff ? 1 : 0;
+  const added = repair.records.map((r) =>
+    ({ ...r, line: r.line + linesBefore, column: r.column + (r.line === 1 ? bom : 0) }));
+  const moved = lineEnds(text, start, end) - linesWere;
+  shownRepairs = shownRepairs.filter((r) => r.line <= linesBefore).concat(added,
+    shownRepairs.filter((r) => r.line > linesBefore + linesWere + 1).map((r) => ({ ...r, line: r.line + moved })));
+  shownSource = text;
+
+  summary.textContent = summarise(shownRepairs);
+  markTitle(repair.changed);
+}
+
+// Shows the repair: the result at once when `now` or when the text is
+// small, the marks at once when it is small. The browser lays a pane out
+// whole each time its text is set, which for a large text takes long
+// enough to hold up typing, so the rest waits until the keys rest.
+const largeText = 100000;
+let restTimer = 0;
+function show(now) {
+  clearTimeout(restTimer);
+  const small = shownSource.length <= largeText;
+  if (now || small) showResult();
+  if (small) {
+    showMarks();
+  } else {
+    restTimer = setTimeout(() => {
+      showResult();
+      showMarks();
+    }, 300);
+  }
+}
+
+// Setting the same text again would drop the user's selection.
+function showResult() {
+  if (result.value !== shownResult) result.value = shownResult;
+}
+
+// The result with each repair in a <mark>, in blocks of lines that the
+// browser lays out only when they scroll into view.
+const blockLines = 200;
+function showMarks() {
+  const text = shownSource, repairs = shownRepairs;
+  const view = document.createDocumentFragment();
+  let next = 0;
+  for (let start = 0, firstLine = 1; ; firstLine += blockLines) {
+    const end = afterLines(text, start, blockLines);
+    const block = document.createElement("div");
+    let shown = start, lineStart = start, line = firstLine;
+    for (; next < repairs.length && repairs[next].line < firstLine + blockLines; next++) {
+      const repair = repairs[next];
+      lineStart = afterLines(text, lineStart, repair.line - line);
+      line = repair.line;
+      const at = lineStart + repair.column - 1;
+      const mark = document.createElement("mark");
+      mark.textContent = String.fromCodePoint(repair.to);
+      mark.title = describe(repair);
+      block.append(text.slice(shown, at), mark);
+      shown = at + (repair.mark ? 2 : 1);
+    }
+    block.append(text.slice(shown, end));
+    view.append(block);
+    if (end >= text.length) break;
+    start = end;
+  }
   marked.replaceChildren(view);
 }
 
 // Once a repair changed anything the title says so, and stays so.
 function markTitle(changed) {
   if (changed) document.title = `***Glyphmend ${version}***`;
-}
-
-function repairSource() {
-  const text = source.value;
-  const repair = repairText(text, words.checked);
-  result.value = repair.text;
-  summary.textContent = summarise(repair.records);
-  showMarks(text, repair.records);
-  markTitle(repair.changed);
 }
 
 // A paste or a drop hands the whole repair over for copying; typing keeps
@@ -125,12 +228,17 @@ function handsOver(event) {
 
 source.addEventListener("input", (event) => {
   repairSource();
-  if (handsOver(event)) {
+  const handOver = handsOver(event);
+  show(handOver);
+  if (handOver) {
     result.focus();
     result.select();
   }
 });
-words.addEventListener("change", repairSource);
+words.addEventListener("change", () => {
+  repairSource({ whole: true });
+  show(true);
+});
 
 document.getElementById("copy").addEventListener("click", async () => {
   result.focus();
@@ -180,5 +288,6 @@ document.addEventListener("drop", (event) => {
 });
 
 repairSource();
+show(true);
 // Focused by the script rather than autofocus, so it holds the moment the page has loaded.
 source.focus();

@@ -35,6 +35,9 @@ printf 'Κот\n' > 'папка/файл.txt'
 run --diff 'папка\файл.txt' > wine.diff
 check "diff status" 1 "$?"
 check "patch -p0 accepts the diff" 0 "$(patch -p0 --dry-run -s -i wine.diff >/dev/null 2>&1; echo $?)"
+# Wine's drive Z: is the root; the drive letter's case does not matter.
+check "diff of a full name inside the current folder names it relative to it" "$(cat wine.diff)" \
+  "$(run --diff "z:$(pwd -P | tr / '\\')\\папка\\файл.txt")"
 check "json column in UTF-16 units" 3 \
   "$(printf '\360\237\230\200\316\221\n' | run -c --format=json --columns=utf-16 | sed 's/.*"column":\([0-9]*\).*/\1/')"
 

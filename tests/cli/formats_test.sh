@@ -26,9 +26,10 @@ open("u8bom.txt", "wb").write(b"\xEF\xBB\xBF" + line.encode("utf-8"))
 open("u16le.txt", "wb").write(b"\xFF\xFE" + line.encode("utf-16-le"))
 open("u16be.txt", "wb").write(b"\xFE\xFF" + line.encode("utf-16-be"))
 PY
+# The JSON runs give the values as separate arguments.
 for unit in code-points utf-16 bytes; do
   "$program" --words -c --columns=$unit u8.txt u8bom.txt u16le.txt u16be.txt > "gnu-$unit.out"
-  "$program" --words -c --format=json --columns=$unit u8.txt u8bom.txt u16le.txt u16be.txt > "json-$unit.out"
+  "$program" --words -c --format json --columns $unit u8.txt u8bom.txt u16le.txt u16be.txt > "json-$unit.out"
 done
 check "columns in three units agree with Python, in every kind" "72 findings agree: composition row twin" "$(python3 - <<'PY'
 import json, re
@@ -191,6 +192,7 @@ cases = {
     "crlf.txt": lines(9, {2, 3, 9}, "\r\n"),
     'we"ird\\name.txt': "C\u043B\u043E\u0432\u043E \u0438\u0306\n",
     "tab\tname.txt": "\u0391\n",
+    "ends in space ": "\u0391\n",
 }
 for name, text in cases.items():
     open(name, "w", encoding="utf-8", newline="").write(text)
@@ -199,10 +201,10 @@ open("late-nul.bin", "wb").write(("\u0391\n" * 200000).encode() + b"\x00")
 open("utf16.txt", "wb").write(b"\xff\xfe" + "\u0391\n".encode("utf-16-le"))
 PY
 set -- 'space name.txt' 'Кириллица файл.txt' 'seven apart.txt' 'eight apart.txt' crlf.txt \
-  'we"ird\name.txt' "$(printf 'tab\tname.txt')"
+  'we"ird\name.txt' "$(printf 'tab\tname.txt')" 'ends in space '
 "$program" --words --diff "$@" clean.txt > all.diff 2> diff.err
 check "diff status when something differs" 1 "$?"
-check "diff hunks" 9 "$(grep -c '^@@ ' all.diff)"
+check "diff hunks" 10 "$(grep -c '^@@ ' all.diff)"
 check "patch -p0 accepts the diff" 0 "$(status_of patch -p0 --dry-run -i all.diff)"
 check "git apply accepts the diff" 0 "$(status_of git apply --check all.diff)"
 for f in "$@"; do
@@ -224,6 +226,9 @@ for f in "$@"; do
   cmp -s "$f" "../repaired/$f" && same=$((same + 1))
 done
 check "git-applied files equal -i" $# "$same"
+printf '\316\221\n' > full.txt
+check "diff gives a full name inside the current folder relative to it" "--- ./full.txt" \
+  "$("$program" --diff "$(pwd -P)/full.txt" | head -n 1)"
 check "diff of clean files: status, output" "0 0" \
   "$("$program" --diff clean.txt | wc -c) $(status_of "$program" --diff clean.txt)"
 check "diff skips a binary file as -i does" "0 0 1" "$("$program" --diff late-nul.bin 2>err | wc -c) \

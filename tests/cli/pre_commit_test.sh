@@ -37,14 +37,16 @@ repos:
       - id: glyphmend-fix
 EOF
 printf '\316\232\320\276\321\202\n' > damaged.txt
+cp damaged.txt ./-dash.txt
 printf '\320\272\320\276\321\202\n' > clean.txt
 git add .
 
 run_hook() { pre-commit run "$1" --all-files > "$1.out" 2>&1; echo $?; }
 check "check hook fails on a look-alike" 1 "$(run_hook glyphmend-check)"
-check "check hook names it" 1 "$(grep -c '^damaged.txt:1:1: U+039A' glyphmend-check.out)"
+check "check hook names them, a name with a leading dash too" 2 \
+  "$(grep -c -e '^damaged.txt:1:1: U+039A' -e '^-dash.txt:1:1: U+039A' glyphmend-check.out)"
 check "fix hook fails when it changed a file" 1 "$(run_hook glyphmend-fix)"
-check "fix hook repaired the file" "Кот" "$(cat damaged.txt)"
+check "fix hook repaired both files" "Кот" "$(cat damaged.txt ./-dash.txt | sort -u)"
 check "fix hook passes on the second run" 0 "$(run_hook glyphmend-fix)"
 check "check hook passes after the fix" 0 "$(run_hook glyphmend-check)"
 

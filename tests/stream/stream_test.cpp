@@ -67,6 +67,14 @@ std::string utf16be(const std::u16string& text)
     return bytes;
 }
 
+std::string repeated(const std::string& text, size_t times)
+{
+    std::string out;
+    for (size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
 }  // namespace
 
 TEST(RepairStream, RepairsWhatTheTableNamesAndPassesEverythingElse)
@@ -121,6 +129,17 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
         {"four-byte character counts one", "\xF0\x9F\x98\x80\xCE\x91", "1:2 "},
         {"utf-16: pair counts one, lone surrogate two", utf16le(u"\U0001F600\xD800\u0391\n\u0391"),
          "1:4 2:1 "},
+        // Long stretches are counted a vector at a time.
+        {"a two-byte letter cut by a vector's end", "a" + repeated("\xD0\xB1", 40) + "\xCE\x91",
+         "1:42 "},
+        {"utf-16le: lf and a pair within long stretches",
+         utf16le(u"\u0431\u0431\u0431\u0431\u0431\u0431\u0431\u0431\u0431\n\u0431\u0431"
+                 u"\u0431\u0431\u0431\u0431\u0431\u0431\U0001F600\u0431\u0391"),
+         "2:11 "},
+        {"utf-16be: lf and a pair within long stretches",
+         utf16be(u"\u0431\u0431\u0431\u0431\u0431\u0431\u0431\u0431\u0431\n\u0431\u0431"
+                 u"\u0431\u0431\u0431\u0431\u0431\u0431\U0001F600\u0431\u0391"),
+         "2:11 "},
     };
     for (const Case& c : cases) {
         for (size_t piece : {size_t{1}, RepairStream::piece_size}) {

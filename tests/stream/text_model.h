@@ -166,7 +166,8 @@ inline Bytes encoded(const char* fragment, int encoding)
 }
 
 // A fuzzer-chosen text: a BOM or none, then up to 600 of the fragments (in
-// the BOM's encoding) or single bytes of any value.
+// the BOM's encoding), single bytes of any value, or runs of one fragment
+// repeated up to 64 times: the long stretches a vector scan takes whole.
 template <class Input, size_t count>
 Bytes make_text(Input& in, const char* const (&fragments)[count])
 {
@@ -175,8 +176,16 @@ Bytes make_text(Input& in, const char* const (&fragments)[count])
     int encoding = kind < 2 ? 0 : int(kind - 1);
     Bytes text = BOMS[kind];
     for (uint32_t left = in.below(600); left > 0; --left) {
-        uint32_t pick = in.below(count + 1);
-        text += pick < count ? encoded(fragments[pick], encoding) : Bytes(1, char(in.byte()));
+        uint32_t pick = in.below(2 * count + 1);
+        if (pick < count) {
+            text += encoded(fragments[pick], encoding);
+        } else if (pick == count) {
+            text += Bytes(1, char(in.byte()));
+        } else {
+            const Bytes fragment = encoded(fragments[pick - count - 1], encoding);
+            for (uint32_t times = in.below(64) + 1; times > 0; --times)
+                text += fragment;
+        }
     }
     return text;
 }

@@ -1,13 +1,15 @@
-// The stream with the word rule against a plain whole-text model of it, on
-// any bytes cut into pieces in any way: the letter table's rows, then each
-// word judged whole, then the rows once more over the result (which only a
-// twin e before U+0308 can meet). Output, findings and the changed flag must
+// The stream's word stage, with and without the word rule, against a plain
+// whole-text model of it, on any bytes cut into pieces in any way: the
+// scan's repairs, then each word judged whole (its Greek capitals by the
+// Greek model, its twins by the rule), then the repairs once more over the
+// result (which only a twin e before U+0308 can meet). Output, findings and the changed flag must
 // agree, and a second run must change nothing. Small word limits make runs
 // longer than the limit, and words cut between pieces, common.
 #include "letters/repairs.h"
 #include "stream/stream.h"
 #include "stream/words.h"
 #include "tests/fuzz_input.h"
+#include "tests/stream/greek_model.h"
 #include "tests/stream/text_model.h"
 
 #include <cstdlib>
@@ -35,10 +37,13 @@ bool is_word_piece(const Piece& piece)
     return piece.code >= 0 && letter_kind(char32_t(piece.code)) != LetterKind::other;
 }
 
-// The repairs over the pieces: at each, a pair before a single look-alike,
-// in the table's order.
+// The repairs the scan applies over the pieces: at each, a pair before a
+// single look-alike, in the table's order; the Greek capitals are the word
+// stage's.
 int row_at(const std::vector<Piece>& in, size_t i)
 {
+    if (greek_model::is_capital(in[i].code))
+        return -1;
     for (int row = 0; row < int(repair_count); ++row) {
         const char16_t* search = repairs[row].search;
         if (search[1] && in[i].code == search[0] && i + 1 < in.size() && in[i + 1].code == search[1])
@@ -90,7 +95,7 @@ bool word_changes(const std::vector<Piece>& pieces, size_t start, size_t end, Al
         char32_t code = char32_t(pieces[i].code);
         if (letter_kind(code) != LetterKind::letter)
             continue;
-        if (is_cyrillic(code))
+        if (is_cyrillic(code) || greek_model::is_capital(int32_t(code)))
             cyrillic = true;
         else if (cyrillic_twin(code, alphabets))
             twin = true;
@@ -100,28 +105,81 @@ bool word_changes(const std::vector<Piece>& pieces, size_t start, size_t end, Al
     return cyrillic && twin;
 }
 
-void apply_words(std::vector<Piece>& pieces, int encoding, size_t limit)
+// The row of a Greek capital, with the mark after it when they make one.
+int capital_row(const std::vector<Piece>& pieces, size_t i, size_t end)
 {
+    int single = -1;
+    for (int row = 0; row < int(repair_count); ++row) {
+        const char16_t* search = repairs[row].search;
+        if (search[0] != pieces[i].code)
+            continue;
+        if (search[1] && i + 1 < end && pieces[i + 1].code == search[1])
+            return row;
+        single = search[1] ? single : row;
+    }
+    return single;
+}
+
+int32_t code_or_zero(const std::vector<Piece>& pieces, size_t i)
+{
+    return pieces[i].code >= 0 ? pieces[i].code : 0;
+}
+
+// Each word: its Greek capitals as the Greek model judges them, and with
+// `twins` the twin rule unless the word is glued to code. `pieces` start
+// with the BOM, if any, as U+FEFF. A mark taken into a letter is dropped.
+void apply_words(std::vector<Piece>& pieces, int encoding, size_t limit, bool twins)
+{
+    std::vector<greek_model::Char> chars;
+    for (const Piece& piece : pieces)
+        chars.push_back({piece.code, encoded_size(piece, encoding)});
+    const std::vector<bool> kept = greek_model::kept_capitals(chars, limit);
+    std::vector<bool> dropped(pieces.size(), false);
     for (size_t start = 0; start < pieces.size();) {
         size_t end = start, bytes = 0;
         Alphabets alphabets = every_alphabet;
+        bool keep = false;
+        std::u32string letters;
         for (; end < pieces.size() && is_word_piece(pieces[end]); ++end) {
-            bytes += encoded_size(pieces[end], encoding);
-            if (is_cyrillic(char32_t(pieces[end].code)))
-                alphabets &= alphabets_of(char32_t(pieces[end].code));
+            bytes += chars[end].size;
+            char32_t code = char32_t(pieces[end].code);
+            keep = keep || kept[end] || is_greek_only(code);
+            if (is_cyrillic(code))
+                alphabets &= alphabets_of(code);
+            if (letter_kind(code) == LetterKind::letter)
+                letters += code;
         }
-        if (end > start && bytes <= limit && word_changes(pieces, start, end, alphabets)) {
-            for (size_t i = start; i < end; ++i) {
-                if (char32_t letter = cyrillic_twin(char32_t(pieces[i].code), alphabets)) {
-                    pieces[i].twin = pieces[i].code;
-                    pieces[i].code = int32_t(letter);
-                    pieces[i].word_first = pieces[start].first;
-                    pieces[i].word_last = pieces[end - 1].last;
-                }
+        if (end == start || bytes > limit || keep) {
+            start = end > start ? end : start + 1;
+            continue;
+        }
+        int32_t before = start ? code_or_zero(pieces, start - 1) : 0;
+        int32_t before_that = before && start > 1 ? code_or_zero(pieces, start - 2) : 0;
+        int32_t after = end < pieces.size() ? code_or_zero(pieces, end) : 0;
+        bool by_twins = twins && word_changes(pieces, start, end, alphabets) &&
+                        !is_code_word(char32_t(before), char32_t(before_that), char32_t(after), letters);
+        for (size_t i = start; i < end; ++i) {
+            if (greek_model::is_capital(pieces[i].code)) {
+                int row = capital_row(pieces, i, end);
+                pieces[i].code = repairs[row].replacement[0];
+                pieces[i].row = row;
+                if (repairs[row].search[1])
+                    pieces[i].last = pieces[i + 1].last, dropped[++i] = true;
+            } else if (char32_t letter = by_twins ? cyrillic_twin(char32_t(pieces[i].code), alphabets) : 0) {
+                pieces[i].twin = pieces[i].code;
+                pieces[i].code = int32_t(letter);
+                pieces[i].word_first = pieces[start].first;
+                pieces[i].word_last = pieces[end - 1].last;
             }
         }
-        start = end > start ? end : start + 1;
+        start = end;
     }
+    std::vector<Piece> left;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        if (!dropped[i])
+            left.push_back(pieces[i]);
+    }
+    pieces = left;
 }
 
 // A finding of either kind: row >= 0 for the letter table's, else a twin's.
@@ -142,7 +200,7 @@ struct Expected {
     std::vector<Found> findings;
 };
 
-Expected expected(const Bytes& text, size_t limit)
+Expected expected(const Bytes& text, size_t limit, bool twins)
 {
     const Text t = tokenize(text);
     const std::vector<TextPosition> positions = token_positions(t);
@@ -150,7 +208,11 @@ Expected expected(const Bytes& text, size_t limit)
     for (size_t i = 0; i < t.tokens.size(); ++i)
         pieces.push_back({t.tokens[i].code, i, i + 1});
     pieces = apply_rows(pieces, true);
-    apply_words(pieces, t.encoding, limit);
+    if (t.bom)
+        pieces.insert(pieces.begin(), Piece{0xFEFF, 0, 0});
+    apply_words(pieces, t.encoding, limit, twins);
+    if (t.bom)
+        pieces.erase(pieces.begin());
     pieces = apply_rows(pieces, false);
 
     Expected e{text.substr(0, t.bom), {}};
@@ -188,9 +250,9 @@ public:
 };
 
 Bytes stream_through(const Bytes& text, std::mt19937& cuts, size_t largest, size_t limit,
-                     FindingSink* sink, bool& changed)
+                     bool twins, FindingSink* sink, bool& changed)
 {
-    RepairStream stream(sink, true, limit);
+    RepairStream stream(sink, twins, limit);
     Bytes out;
     size_t at = 0;
     bool last = false;
@@ -215,6 +277,8 @@ const char* const FRAGMENTS[] = {
     "\xF0\x9F\x98\x80", "\xCE", "\xD0", "\xC0\x80", "\xED\xA0\x80", "\x00",
     "j", "s", "I", "Y", "\xC3\xAF", "\xC9\x99", "\xC5\xAD", "\xD1\x96", "\xD1\x98",
     "\xD3\x99", "\xD1\x8A", "\xD1\x94", "\xD3\xA9", "\xD0\xB3", "\xCC\x80", "\xCC\x8B",
+    "\t", "%", "0", "[", "]", "_", "\xCE\x9B", "\xCE\xA3", "\xCE\xBB", "\xD0\xB0\xD0\xBB\xD1\x8C\xD1\x84\xD0\xB0",
+    "HTTP", "\xD0\x97\xD0\xB0", "XX\xD0\xB2",
 };
 
 }  // namespace
@@ -227,15 +291,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::mt19937 cuts(in.below(65536));
     size_t largest = LARGEST[in.below(6)];
     size_t limit = LIMITS[in.below(5)];
+    bool twins = in.below(2);
     const Bytes text = make_text(in, FRAGMENTS);
 
-    const Expected e = expected(text, limit);
+    const Expected e = expected(text, limit, twins);
     Collector collector;
     bool changed = false;
-    if (stream_through(text, cuts, largest, limit, &collector, changed) != e.output ||
+    if (stream_through(text, cuts, largest, limit, twins, &collector, changed) != e.output ||
         changed != (e.output != text) || !(collector.findings == e.findings))
         std::abort();
-    if (stream_through(e.output, cuts, largest, limit, nullptr, changed) != e.output || changed)
+    if (stream_through(e.output, cuts, largest, limit, twins, nullptr, changed) != e.output || changed)
         std::abort();  // a second run changed something
     return 0;
 }

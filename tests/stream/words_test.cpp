@@ -48,7 +48,7 @@ const WordCase word_cases[] = {
     {"пpивeт", "привет"},
     {"iPhoneы", "iPhoneы"},
     {"Wi-Fi", "Wi-Fi"},
-    {"3aяц", "3аяц"},
+    {"3aяц", "3aяц"},                          // after a digit: code
     {"мoй\u0301", "мой\u0301"},
     {"Coca-Колa", "Coca-Кола"},
     {"\u03BFкн\u03BF", "окно"},
@@ -58,6 +58,25 @@ const WordCase word_cases[] = {
     {"к\u0483a", "к\u0483а"},                  // a Cyrillic mark is no letter, but in the word
     {"a\u0482я", "a\u0482я"},                  // U+0482 is a sign, so "a" stands alone
     {"Cлово\xFFo\xD0", "Слово\xFFo\xD0"},     // an invalid byte ends a word
+    // Glued to code, a word keeps its letters; damage beside the signs is
+    // still repaired.
+    {"%%0AДержатель %cбудут -cТЕГ [-Oрівень] ^[ДдYy] \\xНН 0xАДРЕСА",
+     "%%0AДержатель %cбудут -cТЕГ [-Oрівень] ^[ДдYy] \\xНН 0xАДРЕСА"},
+    {"$Cлово @Cлово &Cлово Cлово( Cлово_ Cлово= Cлово2", "$Cлово @Cлово &Cлово Cлово( Cлово_ Cлово= Cлово2"},
+    {"HTTPЗапрос COMОбъект МетодHTTP xmlПарсер ПРЕФИКСaa XXв. XIXв. Xвв.",
+     "HTTPЗапрос COMОбъект МетодHTTP xmlПарсер ПРЕФИКСaa XXв. XIXв. Xвв."},
+    {"кое-чтo [Cсылка] MOм BУЗа CCCР -- Cлово", "кое-что [Ссылка] МОм ВУЗа СССР -- Слово"},
+    // Twins of the other Cyrillic languages, where the word's letters allow them.
+    {"мiсто Iван Замiсть їжaк праŭда", "місто Іван Замість їжак праўда"},
+    {"jош Jован sвезда шаhар əке ɵнер қыy мyз Yзел", "још Јован ѕвезда шаһар әке өнер қыү муз Узел"},
+    {"объjект sъезд шаhыч", "объjект sъезд шаһыч"},
+    // Greek stays Greek, in both modes; Greek capitals in Cyrillic text do not.
+    {"греч. ΛΟΓΟΣ, город ΑΘΗΝΑ λόγος", "греч. ΛΟΓΟΣ, город ΑΘΗΝΑ λόγος", "греч. ΛΟΓΟΣ, город ΑΘΗΝΑ λόγος"},
+    {"ΑΒΓ: Ηовый\nкот ΤΟ\nΑ\n", "АВГ: Новый\nкот ТО\nА\n", "АВГ: Новый\nкот ТО\nА\n"},
+    {"Α\tальфа\nальфа\tΑ\nx\tΒ\t\nΒ — бета\nГамма: Γ\nΤΟ ΚΑΛΟ ΣΠΙΤΙ",
+     "Α\tальфа\nальфа\tΑ\nx\tΒ\t\nΒ — бета\nГамма: Γ\nΤΟ ΚΑΛΟ ΣΠΙΤΙ",
+     "Α\tальфа\nальфа\tΑ\nx\tΒ\t\nΒ — бета\nГамма: Γ\nΤΟ ΚΑΛΟ ΣΠΙΤΙ"},
+    {"Β Москве Ε\u0308лка", "В Москве Ёлка", "В Москве Ёлка"},
 };
 
 TEST(WordRule, RepairsTheCasesOfTheRuleWholeAndCutIntoBytes)
@@ -71,9 +90,24 @@ TEST(WordRule, RepairsTheCasesOfTheRuleWholeAndCutIntoBytes)
     }
 }
 
+std::string utf16be(const std::u16string& text)
+{
+    std::string bytes = "\xFE\xFF";
+    for (char16_t unit : text)
+        bytes += char(unit >> 8), bytes += char(unit & 0xFF);
+    return bytes;
+}
+
+// The twins lie past the first vector's reach as well as within it.
 TEST(WordRule, RepairsUtf16WordsInTheirOwnEncoding)
 {
-    EXPECT_EQ(repaired(utf16le(u"Cлово Wi-Fi"), true, 3), utf16le(u"Слово Wi-Fi"));
+    const std::u16string damaged = u"Cлово Wi-Fi мiсто ΑΒΓ: Ηовый ΛΟΓΟΣ \u0441\u043B\u043E\u0432\u043E "
+                                   u"\u043E\u043A\u043D\u03BF x \u043F\u0440\u0438\u0432e\u0442";
+    const std::u16string repaired_text = u"Слово Wi-Fi місто АВГ: Новый ΛΟΓΟΣ слово окно x привет";
+    for (size_t piece : {size_t(3), RepairStream::piece_size}) {
+        EXPECT_EQ(repaired(utf16le(damaged), true, piece), utf16le(repaired_text)) << piece;
+        EXPECT_EQ(repaired(utf16be(damaged), true, piece), utf16be(repaired_text)) << piece;
+    }
 }
 
 TEST(WordRule, LeavesRunsLongerThanTheLimitAsTheyAre)

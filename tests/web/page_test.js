@@ -50,8 +50,15 @@ function expectedSummary(checks) {
 // its look-alike was read: a decomposed letter read before it on its line
 // was one code point longer than what the view shows.
 async function shownMarks(page) {
-  const nodes = await page.$$eval("#marked", ([view]) =>
-    Array.from(view.childNodes, (n) => ({ text: n.textContent, mark: n.nodeName === "MARK", title: n.title })));
+  const nodes = await page.$eval("#marked", (view) => {
+    const walker = document.createTreeWalker(view, NodeFilter.SHOW_TEXT);
+    const texts = [];
+    while (walker.nextNode()) {
+      const { data, parentNode } = walker.currentNode;
+      texts.push({ text: data, mark: parentNode.nodeName === "MARK", title: parentNode.title });
+    }
+    return texts;
+  });
   const marks = [];
   let line = 1, column = 1;
   for (const node of nodes) {
@@ -125,25 +132,47 @@ async function pastedTexts(page) {
   await page.setChecked("#words", false);
 }
 
+// A text and a file larger than the engine's memory at load: the memory
+// grows under the page's views of it.
+async function longText(page) {
+  const text = "Κот и\u0306од ĸᴏʙ, и ещё строка без подделок.\n".repeat(20000);
+  const chosen = page.waitForEvent("download");
+  await page.setInputFiles("#file", { name: "long.txt", mimeType: "text/plain", buffer: Buffer.from(text) });
+  const bytes = fs.readFileSync(await (await chosen).path());
+  expectSame("a long file: download is the CLI's", true, repairedByCli(text).equals(bytes));
+  await paste(page, text);
+  const shown = await page.inputValue("#result");
+  expectSame("a long text pasted: result is the CLI's", true, repairedByCli(text).toString() === shown);
+}
+
 // Typing keeps the focus in the source, and the result follows each key,
 // also where a key joins two lines or splits one.
 async function typing(page) {
-  await page.evaluate(() => {
-    const source = document.getElementById("source");
-    source.value = "";
-    source.focus();
-  });
   const keys = ["Κ", "ο", "т", "Enter", "и", "\u0306", "ArrowLeft", "ArrowLeft", "Enter",
-                "Backspace", "Home", "Backspace", "End", "ĸ"];
-  for (const key of keys) {
-    if (key.length === 1) await page.keyboard.type(key);
-    else await page.keyboard.press(key);
-    const [text, shown, focused] = await page.evaluate(() => [
-      document.getElementById("source").value, document.getElementById("result").value,
-      document.activeElement.id]);
-    expectSame(`after typing ${key}: result`, repairedByCli(text).toString(), shown);
-    expectSame(`after typing ${key}: focus`, "source", focused);
+                "Backspace", "Home", "Backspace", "End", "ĸ", " ", "C", "л", "o", "Enter", "Backspace"];
+  for (const withWords of [false, true]) {
+    await page.setChecked("#words", withWords);
+    await paste(page, "Первая строка\nΒторая\n");
+    await page.focus("#source");
+    await page.keyboard.press("ArrowUp");
+    for (const key of keys) {
+      if (key.length === 1) await page.keyboard.type(key);
+      else await page.keyboard.press(key);
+      const [text, shown, summary, focused] = await page.evaluate(() => [
+        document.getElementById("source").value, document.getElementById("result").value,
+        document.getElementById("summary").textContent, document.activeElement.id]);
+      const what = `after typing ${key}${withWords ? " (words)" : ""}`;
+      const args = withWords ? ["--words"] : [];
+      expectSame(`${what}: result`, repairedByCli(text, args).toString(), shown);
+      expectSame(`${what}: summary`, expectedSummary(checkedByCli(text, withWords)), summary);
+      expectSame(`${what}: focus`, "source", focused);
+    }
+    expectSame(`marks after typing${withWords ? " (words)" : ""}`,
+               checkedByCli(await page.inputValue("#source"), withWords)
+                 .map(({ line, column, read, to }) => ({ line, column, read, to })),
+               await shownMarks(page));
   }
+  await page.setChecked("#words", false);
 }
 
 async function title(page) {
@@ -252,15 +281,18 @@ async function takeScreenshot(page) {
 (async () => {
   const browser = await openBrowser();
   const page = await browser.newPage();
+  // This machine is shared: a large paste may take seconds while others build.
+  page.setDefaultTimeout(120000);
   page.on("pageerror", (error) => failures.push(`page error: ${error.message}`));
   await page.goto("file://" + path.resolve(pagePath));
-  for (const check of [title, pastedTexts, typing, copy, files, layout]) await check(page);
+  for (const check of [title, pastedTexts, longText, typing, copy, files, layout]) await check(page);
   if (screenshot) await takeScreenshot(page);
   await browser.close();
   for (const failure of failures) console.log(`FAIL ${failure}`);
   console.log(failures.length ? `${failures.length} checks failed` : "all checks passed");
   process.exit(failures.length ? 1 : 0);
 })().catch((error) => {
+  for (const failure of failures) console.log(`FAIL ${failure}`);
   console.log(error.stack);
   process.exit(1);
 });
