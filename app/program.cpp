@@ -16,9 +16,9 @@
 
 namespace {
 
-constexpr int32_t MAIN_WINDOW = 0;
-constexpr int32_t SOURCE_PANE = 1;
-constexpr int32_t RESULT_PANE = 2;
+constexpr intptr_t MAIN_WINDOW = 0;
+constexpr intptr_t SOURCE_PANE = 1;
+constexpr intptr_t RESULT_PANE = 2;
 constexpr int32_t CLIENT_WIDTH = 640;
 constexpr int32_t CLIENT_HEIGHT = 200;
 constexpr int32_t PANE_WIDTH = 320;
@@ -69,8 +69,8 @@ void end_libraries() {
 // An Edit control's default limit (30 000 characters under Wine, 32 767 on
 // Windows) makes WM_PASTE cut a longer clipboard text; 0 lifts the limit.
 // 0 when the pane could not be made.
-int32_t create_pane(int32_t number, int32_t x) {
-    if (gadget_create_text(number, x, 0, PANE_WIDTH, CLIENT_HEIGHT, u"", PANE_FLAGS) == 0) {
+int32_t create_pane(intptr_t number, int32_t x) {
+    if (!gadget_create_text(number, x, 0, PANE_WIDTH, CLIENT_HEIGHT, u"", PANE_FLAGS).handle) {
         return 0;
     }
     SendMessageW(gadget_handle(number), EM_SETLIMITTEXT, 0, 0);
@@ -82,7 +82,7 @@ int32_t create_pane(int32_t number, int32_t x) {
 // pane could not be made: a window without both panes is of no use, and the
 // shut-down destroys what was made.
 int32_t open_main_window() {
-    if (window_open(MAIN_WINDOW, 0, 0, CLIENT_WIDTH, CLIENT_HEIGHT, TITLE, MAIN_WINDOW_FLAGS) == 0) {
+    if (!window_open(MAIN_WINDOW, 0, 0, CLIENT_WIDTH, CLIENT_HEIGHT, TITLE, MAIN_WINDOW_FLAGS).handle) {
         return 0;
     }
     if (!create_pane(SOURCE_PANE, 0) || !create_pane(RESULT_PANE, PANE_WIDTH)) {

@@ -4,6 +4,7 @@
 #include "cli/cli.h"
 
 #include "printer/printer.h"
+#include "printer/quoting.h"
 #include "stream/stream.h"
 
 #include <cstdio>
@@ -396,7 +397,7 @@ private:
 
     void trouble(const Argument& file, const std::string& reason)
     {
-        complain(file.shown + ": " + reason);
+        complain(quoted_name(file.shown) + ": " + reason);
         status_ = EXIT_TROUBLE;
     }
 
@@ -410,7 +411,10 @@ private:
     bool skips(const BinaryWatch& watch) const { return watch.binary() && !options_.text; }
 
     // Binary files are left alone, but never silently.
-    void skip_binary(const Argument& file) { complain(file.shown + ": binary file, skipped"); }
+    void skip_binary(const Argument& file)
+    {
+        complain(quoted_name(file.shown) + ": binary file, skipped");
+    }
 
     // A filter decides on the first piece, so that it never waits for more
     // input than one piece before it writes.
@@ -431,18 +435,44 @@ private:
             trouble(file, error);
     }
 
+    // Hands each finding to the printer and writes the printed text out as
+    // soon as a piece of it is full: one piece of input may hold any number
+    // of findings.
+    class FlushingSink final : public FindingSink {
+    public:
+        explicit FlushingSink(Run& run) : run_(run) {}
+        void found(const Finding& finding) override
+        {
+            if (run_.output_failed_)
+                return;
+            run_.findings_->found(finding);
+            run_.flush_output(*run_.findings_, flush_size);
+        }
+        void found_twin(const TwinFinding& finding) override
+        {
+            if (run_.output_failed_)
+                return;
+            run_.findings_->found_twin(finding);
+            run_.flush_output(*run_.findings_, flush_size);
+        }
+
+    private:
+        Run& run_;
+    };
+
     void check(const Argument& file, Source& source)
     {
         FindingPrinter& printer = *findings_;
         printer.start_file(file.shown);
-        RepairStream stream(&printer, options_.words);
+        FlushingSink sink(*this);
+        RepairStream stream(&sink, options_.words);
         BinaryWatch watch;
         std::string error;
         long got = read_piece(source.file(), stream, watch, error);
         if (skips(watch))
             return skip_binary(file);
         bool read = pump(source.file(), stream, watch, got, [&](ByteSpan) {
-            return flush_output(printer, flush_size);
+            return !output_failed_ && flush_output(printer, flush_size);
         }, error);
         if (!flush_output(printer, 0))
             return;
@@ -552,25 +582,30 @@ private:
     bool output_failed_ = false;
 };
 
-bool print(const char* text)
+// Writes `text` to standard output and returns the exit status.
+int print(const char* text)
 {
     std::string error;
-    return write_all(standard_output, text, std::char_traits<char>::length(text), error);
+    if (write_all(standard_output, text, std::char_traits<char>::length(text), error))
+        return EXIT_REPAIRED;
+    complain("standard output: " + error);
+    return EXIT_TROUBLE;
 }
 
 }  // namespace
 
+// A mistake in the options gets a hint, not the whole usage.
 int run_cli(const std::vector<Argument>& arguments)
 {
     prepare_io();
     Options options;
     if (!parse(arguments, options)) {
-        std::fputs(usage, stderr);
+        std::fputs("Try 'glyphmend-cli --help' for more information.\n", stderr);
         return EXIT_TROUBLE;
     }
     if (options.help)
-        return print(usage) ? EXIT_REPAIRED : EXIT_TROUBLE;
+        return print(usage);
     if (options.version)
-        return print("glyphmend-cli " GLYPHMEND_VERSION "\n") ? EXIT_REPAIRED : EXIT_TROUBLE;
+        return print("glyphmend-cli " GLYPHMEND_VERSION "\n");
     return Run(options).all_files();
 }

@@ -185,13 +185,35 @@ int open_for_rewriting(const NativeName& name, std::string& error)
     return file;
 }
 
+// The volume and file identity; a handle that the system made from an
+// inherited one (Wine's standard handles) answers only in this form, and
+// systems before Windows 8 only in the older one.
+bool file_identity(int file, FILE_ID_INFO& identity)
+{
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file));
+    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK)
+        return false;
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &identity, sizeof identity))
+        return true;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information))
+        return false;
+    identity = FILE_ID_INFO{};
+    identity.VolumeSerialNumber = information.dwVolumeSerialNumber;
+    DWORD index[] = {information.nFileIndexLow, information.nFileIndexHigh};
+    std::memcpy(identity.FileId.Identifier, index, sizeof index);
+    return true;
+}
+
+// Wine names no volume (0) for its standard handles; the file alone then
+// decides, which at worst refuses an input that merely shares its number.
 bool is_standard_output(int file)
 {
-    BY_HANDLE_FILE_INFORMATION output, input;
-    return file_information(standard_output, output) && file_information(file, input) &&
-           output.dwVolumeSerialNumber == input.dwVolumeSerialNumber &&
-           output.nFileIndexHigh == input.nFileIndexHigh &&
-           output.nFileIndexLow == input.nFileIndexLow;
+    FILE_ID_INFO output, input;
+    return file_identity(standard_output, output) && file_identity(file, input) &&
+           (output.VolumeSerialNumber == input.VolumeSerialNumber ||
+            output.VolumeSerialNumber == 0) &&
+           std::memcmp(&output.FileId, &input.FileId, sizeof output.FileId) == 0;
 }
 
 void close_file(int file) { _close(file); }

@@ -4,6 +4,14 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+# The 64-bit Windows build proves its code at addresses above 4 GiB: every
+# test program there reserves the address space below (tests/high_addresses).
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(GLYPH_HIGH_ADDRESSES ON)
+else()
+  set(GLYPH_HIGH_ADDRESSES OFF)
+endif()
+
 # glyph_test(<name> SOURCES ... [LIBS ...] [WIN32_ONLY] [DESKTOP])
 # One test executable, registered with CTest as <suite>.<name> and run
 # through the build's emulator (Wine, valgrind or qemu) where it has one.
@@ -16,6 +24,9 @@ function(glyph_test name)
   endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  if(GLYPH_HIGH_ADDRESSES)
+    target_link_libraries(${name} PRIVATE low_space_reservation)
+  endif()
   add_test(NAME ${GLYPH_SUITE}.${name} COMMAND ${name})
   set_tests_properties(${GLYPH_SUITE}.${name} PROPERTIES TIMEOUT 600)
   if(T_DESKTOP)

@@ -1,6 +1,7 @@
 # The Debian package of glyphmend-cli (cpack -G DEB in a host build): the
 # program, its manual page and the copyright file Debian packages carry.
 # With SOURCE_DATE_EPOCH set, every time stamp inside comes from it.
+include(GNUInstallDirs)
 
 # The licence in Debian's machine-readable copyright format: the text of
 # LICENSE indented by one space, its empty lines written as " .".

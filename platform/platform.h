@@ -7,6 +7,13 @@
 
 #include <cstdint>
 
+// A record's size at this width, from its 32-bit and its 64-bit layout: the
+// records keep their 32-bit layout, and each states both.
+constexpr unsigned by_width(unsigned at_32_bits, unsigned at_64_bits)
+{
+    return sizeof(void*) == 4 ? at_32_bits : at_64_bits;
+}
+
 // One 16-bit code-unit type across all portable code. On Windows it has
 // wchar_t's size and representation; the cast happens at the Win32 calls.
 using unit16 = char16_t;
@@ -57,7 +64,7 @@ void lock_delete(PlatformLock* lock);
 void lock_enter(PlatformLock* lock);
 void lock_leave(PlatformLock* lock);
 
-// ---- Run-once building blocks ---------------------------------------------
+// ---- Atomics and run-once building blocks -----------------------------------
 // Both return the value the word held before the call (full barriers).
 int32_t atomic_compare_exchange(volatile int32_t* word, int32_t exchange,
                                 int32_t comparand);
@@ -65,11 +72,19 @@ int32_t atomic_exchange(volatile int32_t* word, int32_t value);
 // Gives up the rest of the time slice (a zero-length sleep).
 void thread_yield();
 
+// A once-word has the size and alignment of the system's one-time object
+// (INIT_ONCE, one pointer), which the system primitive writes whole. Without
+// that primitive the word holds 0 (not started), 1 (running) or 2 (done).
+using OnceWord = intptr_t;
+// As the two atomics above, on a once-word.
+OnceWord once_compare_exchange(volatile OnceWord* word, OnceWord exchange, OnceWord comparand);
+OnceWord once_exchange(volatile OnceWord* word, OnceWord value);
+
 // Runs `routine` through the system's own one-time initialisation, found by
 // name at run time, with `once_word` as its one-time object. Returns 1 when
 // the system primitive was there and did the work, 0 when it is missing (the
-// caller then falls back to atomic_compare_exchange on the word).
-int system_run_once(volatile int32_t* once_word, void (*routine)());
+// caller then falls back to once_compare_exchange on the word).
+int system_run_once(volatile OnceWord* once_word, void (*routine)());
 
 // ---- UTF-16 routines -----------------------------------------------------
 // As the platform's C runtime defines them; none accepts null.

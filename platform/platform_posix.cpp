@@ -140,12 +140,18 @@ void lock_delete(PlatformLock* lock) { pthread_mutex_destroy(as_mutex(lock)); }
 void lock_enter(PlatformLock* lock) { pthread_mutex_lock(as_mutex(lock)); }
 void lock_leave(PlatformLock* lock) { pthread_mutex_unlock(as_mutex(lock)); }
 
-int32_t atomic_compare_exchange(volatile int32_t* word, int32_t exchange,
-                                int32_t comparand)
+template <typename Word>
+static Word compare_exchange(volatile Word* word, Word exchange, Word comparand)
 {
     __atomic_compare_exchange_n(word, &comparand, exchange, false, __ATOMIC_SEQ_CST,
                                 __ATOMIC_SEQ_CST);
     return comparand;
+}
+
+int32_t atomic_compare_exchange(volatile int32_t* word, int32_t exchange,
+                                int32_t comparand)
+{
+    return compare_exchange(word, exchange, comparand);
 }
 
 int32_t atomic_exchange(volatile int32_t* word, int32_t value)
@@ -153,10 +159,20 @@ int32_t atomic_exchange(volatile int32_t* word, int32_t value)
     return __atomic_exchange_n(word, value, __ATOMIC_SEQ_CST);
 }
 
+OnceWord once_compare_exchange(volatile OnceWord* word, OnceWord exchange, OnceWord comparand)
+{
+    return compare_exchange(word, exchange, comparand);
+}
+
+OnceWord once_exchange(volatile OnceWord* word, OnceWord value)
+{
+    return __atomic_exchange_n(word, value, __ATOMIC_SEQ_CST);
+}
+
 void thread_yield() { sched_yield(); }
 
 // No system one-time primitive here: run_once takes the once-word path.
-int system_run_once(volatile int32_t*, void (*)()) { return 0; }
+int system_run_once(volatile OnceWord*, void (*)()) { return 0; }
 
 uint32_t u16_len(const unit16* s)
 {

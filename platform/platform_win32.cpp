@@ -10,6 +10,8 @@
 static_assert(sizeof(PlatformLock) == sizeof(CRITICAL_SECTION),
               "PlatformLock must embed a critical section exactly");
 static_assert(sizeof(unit16) == sizeof(wchar_t), "UTF-16 units are wchar_t");
+static_assert(sizeof(OnceWord) == sizeof(INIT_ONCE) && alignof(OnceWord) >= alignof(INIT_ONCE),
+              "the system writes its one-time object over the whole once-word");
 
 // A heap that could not be created is null: nothing can come from it, and
 // freeing or destroying it does nothing, as on the POSIX side.
@@ -76,13 +78,26 @@ int32_t atomic_exchange(volatile int32_t* word, int32_t value)
     return InterlockedExchange(reinterpret_cast<volatile LONG*>(word), value);
 }
 
+OnceWord once_compare_exchange(volatile OnceWord* word, OnceWord exchange, OnceWord comparand)
+{
+    return reinterpret_cast<OnceWord>(InterlockedCompareExchangePointer(
+        reinterpret_cast<void* volatile*>(word), reinterpret_cast<void*>(exchange),
+        reinterpret_cast<void*>(comparand)));
+}
+
+OnceWord once_exchange(volatile OnceWord* word, OnceWord value)
+{
+    return reinterpret_cast<OnceWord>(InterlockedExchangePointer(
+        reinterpret_cast<void* volatile*>(word), reinterpret_cast<void*>(value)));
+}
+
 void thread_yield() { Sleep(0); }
 
-typedef BOOL(WINAPI* InitOnceExecuteOnceFn)(void*, BOOL(CALLBACK*)(void*, void*, void**),
+typedef BOOL(WINAPI* InitOnceExecuteOnceFn)(INIT_ONCE*, BOOL(CALLBACK*)(INIT_ONCE*, void*, void**),
                                             void*, void**);
 
 // The system calls this once; the routine travels as the parameter.
-static BOOL CALLBACK run_once_adapter(void*, void* parameter, void** context)
+static BOOL CALLBACK run_once_adapter(INIT_ONCE*, void* parameter, void** context)
 {
     reinterpret_cast<void (*)()>(parameter)();
     // Nobody reads the context; any value the system accepts will do.
@@ -90,7 +105,7 @@ static BOOL CALLBACK run_once_adapter(void*, void* parameter, void** context)
     return TRUE;
 }
 
-int system_run_once(volatile int32_t* once_word, void (*routine)())
+int system_run_once(volatile OnceWord* once_word, void (*routine)())
 {
     HMODULE kernel = LoadLibraryW(L"Kernel32.dll");
     if (!kernel)
@@ -99,7 +114,7 @@ int system_run_once(volatile int32_t* once_word, void (*routine)())
         reinterpret_cast<void*>(GetProcAddress(kernel, "InitOnceExecuteOnce")));
     if (execute_once) {
         void* context = nullptr;
-        execute_once(const_cast<int32_t*>(once_word), run_once_adapter,
+        execute_once(reinterpret_cast<INIT_ONCE*>(const_cast<OnceWord*>(once_word)), run_once_adapter,
                      reinterpret_cast<void*>(routine), &context);
     }
     FreeLibrary(kernel);

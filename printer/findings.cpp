@@ -2,6 +2,7 @@
 // string that reaches a structured format is escaped for it, whatever bytes
 // a file name holds.
 #include "printer/printer.h"
+#include "printer/quoting.h"
 
 #include "letters/names.h"
 #include "letters/repairs.h"
@@ -85,7 +86,10 @@ void append_utf8(std::string& out, char32_t code)
 }
 
 // "U+0438 CYRILLIC SMALL LETTER I + U+0306 COMBINING BREVE -> U+0439 ...",
-// and for a twin ` in "word"`.
+// and for a twin ` in "word"`, a long word shortened, since each of its
+// twins shows it again.
+constexpr size_t longest_shown_word = 40;
+
 std::string describe(const Report& report)
 {
     std::string text;
@@ -101,7 +105,7 @@ std::string describe(const Report& report)
     text += ' ';
     text += name_of(report.to);
     if (report.kind == FindingKind::twin)
-        text += " in \"" + report.word + '"';
+        text += " in \"" + shortened(report.word.data(), report.word.size(), longest_shown_word) + '"';
     return text;
 }
 
@@ -217,7 +221,7 @@ void append_workflow(std::string& out, const std::string& text, bool property)
 
 void gnu_finding(std::string& out, const Report& report, uint64_t)
 {
-    out += report.path;
+    out += quoted_name(report.path);
     out += ':';
     append_number(out, report.at.line);
     out += ':';

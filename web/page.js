@@ -111,8 +111,8 @@ let shownResult = "";
 let shownRepairs = [];
 
 // The lines that differ between the shown source and `text`: where they
-// start, where they end in `text`, and where they ended in the shown
-// source. No look-alike spans a line end, and no word does, so repairing
+// start, where they end in `text`, where they ended in the shown source,
+// and how many characters differ. No look-alike spans a line end, and no word does, so repairing
 // these lines alone gives what repairing the whole text gives.
 function changedLines(text) {
   const old = shownSource;
@@ -125,18 +125,19 @@ function changedLines(text) {
   const start = same ? text.lastIndexOf("\n", same - 1) + 1 : 0;
   const lineEnd = text.indexOf("\n", text.length - sameEnd);
   const end = lineEnd < 0 ? text.length : lineEnd;
-  return { start, end, shownEnd: end - text.length + old.length };
+  const differing = Math.max(old.length, text.length) - same - sameEnd;
+  return { start, end, shownEnd: end - text.length + old.length, differing };
 }
 
 // Repairs the lines of the source that changed since the last repair, or
-// all of them, and shows the outcome.
+// all of them. Returns how many characters changed.
 function repairSource({ whole = false } = {}) {
   const text = source.value;
   if (whole) {
     shownSource = shownResult = "";
     shownRepairs = [];
   }
-  const { start, end, shownEnd } = changedLines(text);
+  const { start, end, shownEnd, differing } = changedLines(text);
   const linesBefore = lineEnds(shownSource, 0, start);
   const linesWere = lineEnds(shownSource, start, shownEnd);
   const part = text.slice(start, end);
@@ -158,6 +159,7 @@ function repairSource({ whole = false } = {}) {
 
   summary.textContent = summarise(shownRepairs);
   markTitle(repair.changed);
+  return differing;
 }
 
 // Shows the repair: the result at once when `now` or when the text is
@@ -226,10 +228,13 @@ function handsOver(event) {
   return event.inputType === "insertFromPaste" || event.inputType === "insertFromDrop";
 }
 
+// A key changes a character or two; a larger change is no typing, and its
+// result shows at once.
+const typed = 16;
 source.addEventListener("input", (event) => {
-  repairSource();
+  const changed = repairSource();
   const handOver = handsOver(event);
-  show(handOver);
+  show(handOver || changed > typed);
   if (handOver) {
     result.focus();
     result.select();

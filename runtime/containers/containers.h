@@ -47,12 +47,12 @@ struct SharedPoolEntry {
     int32_t users;
 };
 
-// The process-wide registry of shared pools; `once` is 0 not started,
-// 1 running, 2 done.
+// The process-wide registry of shared pools; `once` guards the one-time
+// initialisation of its lock.
 struct SharedPoolRegistry {
     SharedPoolEntry* head;
     PlatformLock lock;
-    volatile int32_t once;
+    volatile OnceWord once;
 };
 extern SharedPoolRegistry shared_pool_registry;
 
@@ -80,11 +80,11 @@ void pool_destroy(BlockPool* pool);
 // Runs `routine` exactly once per once-word, process-wide, returning only
 // after it has completed: the system's one-time initialisation when present,
 // else run_once_portable.
-void run_once(volatile int32_t* once_word, void (*routine)());
+void run_once(volatile OnceWord* once_word, void (*routine)());
 
 // The once-word protocol on its own: 0 -> 1 by compare-exchange, run, -> 2;
 // latecomers yield until the word reads 2.
-void run_once_portable(volatile int32_t* once_word, void (*routine)());
+void run_once_portable(volatile OnceWord* once_word, void (*routine)());
 
 // ---- Hash map and value descriptors ---------------------------------------
 // A chained hash table with a bucket count fixed at creation, values stored
@@ -96,7 +96,8 @@ enum : uint32_t { MAP_CASE_INSENSITIVE = 1, MAP_INIT_VALUES = 2, MAP_INT_KEYS = 
 // and map_copy copies them so.
 constexpr uint32_t MAP_ASCII_KEYS = 8;
 
-// One pool block; the pool's element size is the value size + 8.
+// One pool block; the pool's element size is the value size + the two
+// pointer-sized words before it (8 bytes at 32 bits).
 struct MapElement {
     MapElement* next;         // next element of the same bucket
     union {
@@ -107,11 +108,35 @@ struct MapElement {
     unsigned char value[];    // value_size bytes; every value result points here
 };
 
+// ValueDescriptor: pointer-sized words, entries ended by -1, so that a word
+// can name a sub-descriptor by its address. A code >= 0 is the offset of a
+// string field; the others are followed by their words:
+//   -2 count, offset, stride, sub-descriptor   embedded structures
+//   -3 offset, size, sub-descriptor            one embedded structure
+//   -4 offset, four creation parameters        dimensioned container pointer
+//   -5 offset, three creation parameters       two-word container
+//   -6 offset, value size, value kind, descriptor, bucket count   StringMap pointer
+//   -7 offset, n, three creation parameters, n dimension words
+// Pointer fields (strings, containers) take one pointer each, a two-word
+// container two, and the inline dimensions of -7 are 32-bit words.
+using DescriptorWord = intptr_t;
+enum : DescriptorWord {
+    DESCRIPTOR_END = -1, DESCRIPTOR_ARRAY = -2, DESCRIPTOR_STRUCT = -3,
+    DESCRIPTOR_DIMENSIONED = -4, DESCRIPTOR_PAIR = -5, DESCRIPTOR_MAP = -6,
+    DESCRIPTOR_DIMENSIONED_INLINE = -7
+};
+
+// The word that names `descriptor` inside another descriptor.
+inline DescriptorWord descriptor_word(const DescriptorWord* descriptor)
+{
+    return reinterpret_cast<DescriptorWord>(descriptor);
+}
+
 struct StringMap {
     MapElement* current;      // under the cursor; null before the first and after the last
     MapElement** buckets;     // bucket_count chain heads
     MapElement* predecessor;  // the element that preceded `current`
-    const int32_t* descriptor;  // managed fields of the value, or null
+    const DescriptorWord* descriptor;  // managed fields of the value, or null
     int32_t bucket_index;     // bucket of `current`; -1 after map_reset
     int32_t saved_bucket_index;  // bucket_index before the last map_next
     int32_t value_size;
@@ -126,7 +151,7 @@ struct StringMap {
 // A new empty map stored into *owner (the map *owner named before is freed
 // first). bucket_count <= 0 gives one bucket. Null, with *owner null, when
 // memory is short or the sizes are out of range.
-StringMap* map_create(int32_t value_size, int32_t value_kind, const int32_t* descriptor,
+StringMap* map_create(int32_t value_size, int32_t value_kind, const DescriptorWord* descriptor,
                       StringMap** owner, int32_t bucket_count);
 
 // Frees the elements with their keys and managed value fields, the map and
@@ -167,31 +192,17 @@ void* map_next(StringMap* map);
 // after it. Returns the value now current, or null.
 void* map_delete_current(StringMap* map);
 
-// ValueDescriptor: int32 words, entries ended by -1. A code >= 0 is the
-// offset of a string field; the others are followed by their words:
-//   -2 count, offset, stride, sub-descriptor   embedded structures
-//   -3 offset, size, sub-descriptor            one embedded structure
-//   -4 offset, four creation parameters        dimensioned container pointer
-//   -5 offset, three creation parameters       two-word container
-//   -6 offset, value size, value kind, descriptor, bucket count   StringMap pointer
-//   -7 offset, n, three creation parameters, n dimension words
-// Descriptor words name sub-descriptors by address (32-bit).
-enum : int32_t {
-    DESCRIPTOR_END = -1, DESCRIPTOR_ARRAY = -2, DESCRIPTOR_STRUCT = -3,
-    DESCRIPTOR_DIMENSIONED = -4, DESCRIPTOR_PAIR = -5, DESCRIPTOR_MAP = -6,
-    DESCRIPTOR_DIMENSIONED_INLINE = -7
-};
-
 // 1 when the descriptor, or a sub-descriptor of it, has a container field.
-int32_t descriptor_needs_init(const int32_t* descriptor);
+int32_t descriptor_needs_init(const DescriptorWord* descriptor);
 // Creates the nested containers of a zero-filled value.
-void struct_init(void* value, const int32_t* descriptor);
+void struct_init(void* value, const DescriptorWord* descriptor);
 // Frees the strings and nested containers of a value; their fields become null.
-void struct_clear(void* value, const int32_t* descriptor);
+void struct_clear(void* value, const DescriptorWord* descriptor);
 // Copies `size` bytes of value, giving the destination its own strings and
 // containers (what it held before is freed). Same address: nothing happens;
 // a string or map field that already holds the source's own is left as it is.
-void struct_copy(void* destination, int32_t size, const int32_t* descriptor, const void* source);
+void struct_copy(void* destination, int32_t size, const DescriptorWord* descriptor,
+                 const void* source);
 
 // Create, copy and free per container kind, filled in by each container
 // library at start-up; a null slot leaves fields of that kind untouched.
@@ -200,8 +211,9 @@ struct ContainerOps {
     void* (*create_dimensioned_inline)(int32_t dimension_count, int32_t, int32_t, int32_t,
                                        void* field);
     void* (*create_pair)(int32_t first, void* field, int32_t second, int32_t third);
-    StringMap* (*create_map)(int32_t value_size, int32_t value_kind, const int32_t* descriptor,
-                             StringMap** owner, int32_t bucket_count);
+    StringMap* (*create_map)(int32_t value_size, int32_t value_kind,
+                             const DescriptorWord* descriptor, StringMap** owner,
+                             int32_t bucket_count);
     int32_t (*copy_dimensioned)(void* source, void* destination, int32_t clear_first);
     int32_t (*copy_pair)(const void* source, void* destination, int32_t clear_first);
     int32_t (*copy_map)(StringMap* source, StringMap* destination, int32_t clear_first);
@@ -217,4 +229,5 @@ void container_ops_register_map();
 // After struct_copy: 1 when every string and map field that the source holds
 // has its own copy in destination; 0 when memory ran short for one of them.
 // Dimensioned and pair containers are taken as copied.
-int32_t struct_copy_whole(const void* destination, const int32_t* descriptor, const void* source);
+int32_t struct_copy_whole(const void* destination, const DescriptorWord* descriptor,
+                          const void* source);

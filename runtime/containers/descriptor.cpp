@@ -9,72 +9,85 @@
 
 ContainerOps container_ops = {};
 
+// Bytes a field covers: strings and containers are reached through one
+// pointer, a two-word container is a pointer and a second word of the same
+// width, and the inline dimensions of a -7 field are 32-bit words.
+constexpr int32_t POINTER_FIELD = sizeof(void*);
+constexpr int32_t PAIR_FIELD = 2 * sizeof(void*);
+constexpr int32_t DIMENSION_WORD = sizeof(int32_t);
+
 // One decoded descriptor entry.
 struct DescriptorEntry {
-    int32_t code;            // 0 for a string field, else the negative code
-    int32_t offset;          // byte offset of the field in the value
-    int32_t bytes;           // bytes of value the field covers
-    const int32_t* words;    // the words after the code
+    int32_t code;                  // 0 for a string field, else the negative code
+    int32_t offset;                // byte offset of the field in the value
+    int32_t bytes;                 // bytes of value the field covers
+    const DescriptorWord* words;   // the words after the code
 };
 
-static const int32_t* descriptor_at(int32_t word)
+static const DescriptorWord* descriptor_at(DescriptorWord word)
 {
-    return reinterpret_cast<const int32_t*>(static_cast<intptr_t>(word));
+    return reinterpret_cast<const DescriptorWord*>(word);
+}
+
+// A word that holds a number (an offset, a size, a count, a parameter).
+static int32_t number_at(const DescriptorWord* words, int32_t index)
+{
+    return static_cast<int32_t>(words[index]);
 }
 
 // Decodes the entry at `at` and returns the entry after it, or null at the
 // end. An unknown code or a negative count ends the walk rather than
 // misreading what follows.
-static const int32_t* next_entry(const int32_t* at, DescriptorEntry* entry)
+static const DescriptorWord* next_entry(const DescriptorWord* at, DescriptorEntry* entry)
 {
-    const int32_t code = at[0];
-    const int32_t* w = at + 1;
+    const int32_t code = number_at(at, 0);
+    const DescriptorWord* w = at + 1;
     entry->words = w;
     entry->code = code >= 0 ? 0 : code;
     switch (code) {
     case DESCRIPTOR_ARRAY:
         if (w[0] < 0 || w[2] < 0)
             return nullptr;
-        entry->offset = w[1];
-        entry->bytes = w[0] * w[2];
+        entry->offset = number_at(w, 1);
+        entry->bytes = number_at(w, 0) * number_at(w, 2);
         return w + 4;
     case DESCRIPTOR_STRUCT:
-        entry->offset = w[0];
-        entry->bytes = w[1];
+        entry->offset = number_at(w, 0);
+        entry->bytes = number_at(w, 1);
         return w + 3;
     case DESCRIPTOR_DIMENSIONED:
-        entry->offset = w[0];
-        entry->bytes = 4;
+        entry->offset = number_at(w, 0);
+        entry->bytes = POINTER_FIELD;
         return w + 5;
     case DESCRIPTOR_PAIR:
-        entry->offset = w[0];
-        entry->bytes = 8;
+        entry->offset = number_at(w, 0);
+        entry->bytes = PAIR_FIELD;
         return w + 4;
     case DESCRIPTOR_MAP:
-        entry->offset = w[0];
-        entry->bytes = 4;
+        entry->offset = number_at(w, 0);
+        entry->bytes = POINTER_FIELD;
         return w + 5;
     case DESCRIPTOR_DIMENSIONED_INLINE:
         if (w[1] < 0)
             return nullptr;
-        entry->offset = w[0];
-        entry->bytes = 4 + 4 * w[1];
+        entry->offset = number_at(w, 0);
+        entry->bytes = POINTER_FIELD + DIMENSION_WORD * number_at(w, 1);
         return w + 5 + w[1];
     default:
         if (code < 0)
             return nullptr;
         entry->offset = code;
-        entry->bytes = 4;
+        entry->bytes = POINTER_FIELD;
         return w;
     }
 }
 
 // Calls visit(entry) for every entry of the descriptor (null: none).
 template <typename Visit>
-static void walk(const int32_t* descriptor, Visit visit)
+static void walk(const DescriptorWord* descriptor, Visit visit)
 {
     DescriptorEntry entry;
-    for (const int32_t* at = descriptor; at && (at = next_entry(at, &entry));)
+    for (const DescriptorWord* at = descriptor; at && (at = next_entry(at, &entry));)
         visit(entry);
 }
 
@@ -90,7 +103,7 @@ static Field field_at(const void* value, int32_t offset)
     return *reinterpret_cast<const Field*>(static_cast<const unsigned char*>(value) + offset);
 }
 
-int32_t descriptor_needs_init(const int32_t* descriptor)
+int32_t descriptor_needs_init(const DescriptorWord* descriptor)
 {
     int32_t needs = 0;
     walk(descriptor, [&](const DescriptorEntry& e) {
@@ -113,47 +126,60 @@ static void for_each_embedded(const DescriptorEntry& e, Each each)
         each(e.offset, e.bytes, descriptor_at(e.words[2]));
         return;
     }
-    for (int32_t i = 0; i < e.words[0]; ++i)
-        each(e.offset + i * e.words[2], e.words[2], descriptor_at(e.words[3]));
+    const int32_t count = number_at(e.words, 0);
+    const int32_t stride = number_at(e.words, 2);
+    for (int32_t i = 0; i < count; ++i)
+        each(e.offset + i * stride, stride, descriptor_at(e.words[3]));
 }
 
 // ---- Initialisation ------------------------------------------------------------------
 
+// The n dimension words of a -7 entry, written right after the field's pointer.
+static void write_dimensions(unsigned char* field, const DescriptorWord* w)
+{
+    for (int32_t i = 0; i < number_at(w, 1); ++i) {
+        const int32_t dimension = number_at(w, 5 + i);
+        std::memcpy(field + POINTER_FIELD + DIMENSION_WORD * i, &dimension, DIMENSION_WORD);
+    }
+}
+
 static void init_field(unsigned char* value, const DescriptorEntry& e)
 {
-    void* field = value + e.offset;
-    const int32_t* w = e.words;
+    unsigned char* field = value + e.offset;
+    const DescriptorWord* w = e.words;
     switch (e.code) {
     case DESCRIPTOR_ARRAY:
     case DESCRIPTOR_STRUCT:
-        for_each_embedded(e, [&](int32_t offset, int32_t, const int32_t* sub) {
+        for_each_embedded(e, [&](int32_t offset, int32_t, const DescriptorWord* sub) {
             struct_init(value + offset, sub);
         });
         break;
     case DESCRIPTOR_DIMENSIONED:
         if (container_ops.create_dimensioned)
-            container_ops.create_dimensioned(w[1], w[2], w[3], w[4], field);
+            container_ops.create_dimensioned(number_at(w, 1), number_at(w, 2), number_at(w, 3),
+                                             number_at(w, 4), field);
         break;
     case DESCRIPTOR_PAIR:
         if (container_ops.create_pair)
-            container_ops.create_pair(w[1], field, w[2], w[3]);
+            container_ops.create_pair(number_at(w, 1), field, number_at(w, 2), number_at(w, 3));
         break;
     case DESCRIPTOR_MAP:
         if (container_ops.create_map)
-            container_ops.create_map(w[1], w[2], descriptor_at(w[3]), static_cast<StringMap**>(field),
-                                     w[4]);
+            container_ops.create_map(number_at(w, 1), number_at(w, 2), descriptor_at(w[3]),
+                                     reinterpret_cast<StringMap**>(field), number_at(w, 4));
         break;
     case DESCRIPTOR_DIMENSIONED_INLINE:
-        std::memcpy(value + e.offset + 4, w + 5, 4 * static_cast<size_t>(w[1]));
+        write_dimensions(field, w);
         if (container_ops.create_dimensioned_inline)
-            container_ops.create_dimensioned_inline(w[1], w[2], w[3], w[4], field);
+            container_ops.create_dimensioned_inline(number_at(w, 1), number_at(w, 2),
+                                                    number_at(w, 3), number_at(w, 4), field);
         break;
     default:
         break;  // a zero string field already reads as empty
     }
 }
 
-void struct_init(void* value, const int32_t* descriptor)
+void struct_init(void* value, const DescriptorWord* descriptor)
 {
     walk(descriptor, [&](const DescriptorEntry& e) {
         init_field(static_cast<unsigned char*>(value), e);
@@ -179,7 +205,7 @@ static void free_pair(void* field)
 {
     if (container_ops.free_pair)
         container_ops.free_pair(field);
-    std::memset(field, 0, 8);
+    std::memset(field, 0, PAIR_FIELD);
 }
 
 // The map's owner variable is the field itself, so freeing nulls it.
@@ -195,7 +221,7 @@ static void clear_field(unsigned char* value, const DescriptorEntry& e)
     switch (e.code) {
     case DESCRIPTOR_ARRAY:
     case DESCRIPTOR_STRUCT:
-        for_each_embedded(e, [&](int32_t offset, int32_t, const int32_t* sub) {
+        for_each_embedded(e, [&](int32_t offset, int32_t, const DescriptorWord* sub) {
             struct_clear(value + offset, sub);
         });
         break;
@@ -215,7 +241,7 @@ static void clear_field(unsigned char* value, const DescriptorEntry& e)
     }
 }
 
-void struct_clear(void* value, const int32_t* descriptor)
+void struct_clear(void* value, const DescriptorWord* descriptor)
 {
     walk(descriptor, [&](const DescriptorEntry& e) {
         clear_field(static_cast<unsigned char*>(value), e);
@@ -286,7 +312,7 @@ static void copy_field(unsigned char* destination, const DescriptorEntry& e,
     switch (e.code) {
     case DESCRIPTOR_ARRAY:
     case DESCRIPTOR_STRUCT:
-        for_each_embedded(e, [&](int32_t offset, int32_t size, const int32_t* sub) {
+        for_each_embedded(e, [&](int32_t offset, int32_t size, const DescriptorWord* sub) {
             struct_copy(destination + offset, size, sub, source + offset);
         });
         break;
@@ -313,7 +339,8 @@ static void copy_plain(unsigned char* destination, const unsigned char* source, 
         std::memcpy(destination + from, source + from, static_cast<size_t>(to - from));
 }
 
-void struct_copy(void* destination, int32_t size, const int32_t* descriptor, const void* source)
+void struct_copy(void* destination, int32_t size, const DescriptorWord* descriptor,
+                 const void* source)
 {
     if (destination == source)
         return;
@@ -328,12 +355,13 @@ void struct_copy(void* destination, int32_t size, const int32_t* descriptor, con
     copy_plain(to, from, position, size);
 }
 
-int32_t struct_copy_whole(const void* destination, const int32_t* descriptor, const void* source)
+int32_t struct_copy_whole(const void* destination, const DescriptorWord* descriptor,
+                          const void* source)
 {
     int32_t whole = 1;
     walk(descriptor, [&](const DescriptorEntry& e) {
         if (e.code == DESCRIPTOR_ARRAY || e.code == DESCRIPTOR_STRUCT) {
-            for_each_embedded(e, [&](int32_t offset, int32_t, const int32_t* sub) {
+            for_each_embedded(e, [&](int32_t offset, int32_t, const DescriptorWord* sub) {
                 whole &= struct_copy_whole(static_cast<const unsigned char*>(destination) + offset,
                                            sub, static_cast<const unsigned char*>(source) + offset);
             });

@@ -7,9 +7,10 @@
 #include <cstddef>
 #include <cstring>
 
-static_assert(sizeof(void*) != 4 || offsetof(MapElement, value) == 8, "the pool's element size is value size + 8");
+static_assert(offsetof(MapElement, value) == by_width(8, 16),
+              "an element's value follows its link and its key");
+static_assert(sizeof(StringMap) == by_width(52, 80), "StringMap keeps its layout");
 
-// 8 in the 32-bit builds; the 64-bit build of the Windows tests has wider links.
 constexpr int32_t ELEMENT_HEADER = offsetof(MapElement, value);
 constexpr int32_t POOL_MIN_PER_CHUNK = 16;
 constexpr int32_t POOL_MAX_PER_CHUNK = 65536;
@@ -222,8 +223,8 @@ static void* insert_value(StringMap* map, typename Key::Type key, int32_t reuse)
 
 // ---- Creation and destruction ----------------------------------------------------------
 
-static StringMap* new_record(int32_t value_size, int32_t value_kind, const int32_t* descriptor,
-                             int32_t bucket_count)
+static StringMap* new_record(int32_t value_size, int32_t value_kind,
+                             const DescriptorWord* descriptor, int32_t bucket_count)
 {
     auto* map = static_cast<StringMap*>(heap_alloc(main_heap, sizeof(StringMap), 1));
     if (!map)
@@ -252,7 +253,7 @@ static void delete_record(StringMap* map)
     heap_free(main_heap, map);
 }
 
-StringMap* map_create(int32_t value_size, int32_t value_kind, const int32_t* descriptor,
+StringMap* map_create(int32_t value_size, int32_t value_kind, const DescriptorWord* descriptor,
                       StringMap** owner, int32_t bucket_count)
 {
     if (owner)

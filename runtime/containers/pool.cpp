@@ -3,6 +3,11 @@
 
 SharedPoolRegistry shared_pool_registry;
 
+static_assert(sizeof(PoolChunk) == by_width(24, 40), "PoolChunk keeps its layout");
+static_assert(sizeof(BlockPool) == by_width(56, 88), "BlockPool keeps its layout");
+static_assert(sizeof(SharedPoolEntry) == by_width(24, 40), "SharedPoolEntry keeps its layout");
+static_assert(sizeof(SharedPoolRegistry) == by_width(32, 56), "the registry keeps its layout");
+
 // The header word holds the owning chunk's address: 4 bytes in the program's
 // 32-bit builds, 8 in the 64-bit build that runs its Windows tests where
 // only 64-bit code runs.
@@ -360,20 +365,20 @@ void pool_destroy(BlockPool* pool)
         destroy_private(pool);
 }
 
-void run_once_portable(volatile int32_t* once_word, void (*routine)())
+void run_once_portable(volatile OnceWord* once_word, void (*routine)())
 {
-    int32_t seen = atomic_compare_exchange(once_word, 1, 0);
+    OnceWord seen = once_compare_exchange(once_word, 1, 0);
     if (seen == 0) {
         routine();
-        atomic_exchange(once_word, 2);
+        once_exchange(once_word, 2);
         return;
     }
     // A compare-exchange that changes nothing reads the word with a barrier.
-    while (atomic_compare_exchange(once_word, 2, 2) != 2)
+    while (once_compare_exchange(once_word, 2, 2) != 2)
         thread_yield();
 }
 
-void run_once(volatile int32_t* once_word, void (*routine)())
+void run_once(volatile OnceWord* once_word, void (*routine)())
 {
     if (!system_run_once(once_word, routine))
         run_once_portable(once_word, routine);

@@ -5,6 +5,9 @@
 HeapHandle main_heap;
 void* instance_handle;
 
+static_assert(sizeof(ObjectList) == by_width(32, 56), "ObjectList keeps its layout");
+static_assert(sizeof(DynamicNode) == by_width(8, 16), "a dynamic record follows two links");
+
 // Two decisions beyond the bare lookup rules:
 // - A number outside 0 .. capacity-1 is taken as a dynamic record's address
 //   only after it has been found on the list's chain of dynamic objects; any
@@ -18,22 +21,23 @@ static char* record_of(DynamicNode* node) { return reinterpret_cast<char*>(node 
 
 static DynamicNode* node_of(void* record) { return static_cast<DynamicNode*>(record) - 1; }
 
-static int32_t number_of(DynamicNode* node)
+static intptr_t number_of(DynamicNode* node)
 {
-    return static_cast<int32_t>(reinterpret_cast<intptr_t>(record_of(node)));
+    return reinterpret_cast<intptr_t>(record_of(node));
 }
 
-static int32_t is_slot_number(const ObjectList* list, int32_t number)
+static int32_t is_slot_number(const ObjectList* list, intptr_t number)
 {
     return number >= 0 && number < list->capacity;
 }
 
+// The handle is read whole: a handle whose low 32 bits are all 0 is still one.
 static int32_t record_exists(const void* record)
 {
-    return record && *static_cast<const int32_t*>(record) != 0;
+    return record && *static_cast<const intptr_t*>(record) != 0;
 }
 
-static DynamicNode* find_dynamic(const ObjectList* list, int32_t number)
+static DynamicNode* find_dynamic(const ObjectList* list, intptr_t number)
 {
     for (DynamicNode* node = list->dynamic_head; node; node = node->next)
         if (number_of(node) == number)
@@ -44,7 +48,7 @@ static DynamicNode* find_dynamic(const ObjectList* list, int32_t number)
 ObjectList* object_list_new(int32_t object_size, int32_t initial_capacity, FreeCallback cb)
 {
     // A capacity whose slot array does not fit 32 bits would wrap to a tiny one.
-    if (object_size < static_cast<int32_t>(sizeof(int32_t)) || initial_capacity < 0 ||
+    if (object_size < static_cast<int32_t>(sizeof(intptr_t)) || initial_capacity < 0 ||
         static_cast<uint32_t>(initial_capacity) > UINT32_MAX / sizeof(void*))
         return nullptr;
     auto* list = static_cast<ObjectList*>(heap_alloc(main_heap, sizeof(ObjectList), 1));
@@ -66,12 +70,14 @@ ObjectList* object_list_new(int32_t object_size, int32_t initial_capacity, FreeC
 // Grows the slot array to number + grow_step entries (at least number + 1,
 // so a list made with capacity 0 still covers the number). 0, list
 // unchanged, when the heap refuses or the size does not fit 32 bits.
-static int32_t grow_slots(ObjectList* list, int32_t number)
+static int32_t grow_slots(ObjectList* list, intptr_t number)
 {
     int64_t step = list->grow_step > 0 ? list->grow_step : 1;
+    if (number > INT32_MAX - step)
+        return 0;
     int64_t wanted = static_cast<int64_t>(number) + step;
     uint64_t bytes = static_cast<uint64_t>(wanted) * sizeof(void*);
-    if (wanted > INT32_MAX || bytes > UINT32_MAX)
+    if (bytes > UINT32_MAX)
         return 0;
     auto* slots = static_cast<void**>(
         heap_realloc(main_heap, list->slots, static_cast<uint32_t>(bytes)));
@@ -86,7 +92,7 @@ static int32_t grow_slots(ObjectList* list, int32_t number)
 
 // A fresh zeroed record stored in the slot of `number`, growing the array if
 // needed; null with the list unchanged when memory is short.
-static void* alloc_numbered(ObjectList* list, int32_t number)
+static void* alloc_numbered(ObjectList* list, intptr_t number)
 {
     void* record = heap_alloc(main_heap, static_cast<uint32_t>(list->object_size), 1);
     if (!record)
@@ -99,7 +105,7 @@ static void* alloc_numbered(ObjectList* list, int32_t number)
     return record;
 }
 
-void* object_alloc(ObjectList* list, int32_t number)
+void* object_alloc(ObjectList* list, intptr_t number)
 {
     if (!list || number < ANY_NUMBER)
         return nullptr;
@@ -113,7 +119,7 @@ void* object_alloc(ObjectList* list, int32_t number)
     return list->slots[number];
 }
 
-void* object_get(ObjectList* list, int32_t number)
+void* object_get(ObjectList* list, intptr_t number)
 {
     if (!list)
         return nullptr;
@@ -125,7 +131,7 @@ void* object_get(ObjectList* list, int32_t number)
     return node && record_exists(record_of(node)) ? record_of(node) : nullptr;
 }
 
-int32_t object_release(ObjectList* list, int32_t number)
+int32_t object_release(ObjectList* list, intptr_t number)
 {
     if (!list)
         return 0;
@@ -152,7 +158,7 @@ void object_list_free_all(ObjectList* list)
     if (!list || !list->free_callback)
         return;
     object_iter_start(list);
-    int32_t number = 0;
+    intptr_t number = 0;
     while (object_iter_next(list, &number))
         list->free_callback(number);
 }
@@ -168,7 +174,7 @@ void object_iter_start(ObjectList* list)
     list->iter_node = oldest;
 }
 
-void* object_iter_next(ObjectList* list, int32_t* number)
+void* object_iter_next(ObjectList* list, intptr_t* number)
 {
     if (!list)
         return nullptr;
@@ -234,3 +240,23 @@ void* thread_data_new(int32_t size, void (*constructor)(void*), void (*)(void*))
 }
 
 void* thread_data_get(void* record) { return record; }
+
+int32_t number_text(char* text, intptr_t number)
+{
+    uintptr_t magnitude = static_cast<uintptr_t>(number);
+    char* out = text;
+    if (number < 0) {
+        *out++ = '-';
+        magnitude = 0u - magnitude;
+    }
+    char reversed[NUMBER_TEXT_SIZE];
+    int32_t count = 0;
+    do {
+        reversed[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    while (count > 0)
+        *out++ = reversed[--count];
+    *out = '\0';
+    return static_cast<int32_t>(out - text);
+}

@@ -17,8 +17,17 @@ extern void* instance_handle;
 // neither initialises nor takes its lock.
 constexpr int32_t event_thread_safety = 0;
 
-// At creation: let the toolkit choose the number (the record's address).
-constexpr int32_t ANY_NUMBER = -1;
+// Object numbers are pointer-sized: a dynamic object's number is the address
+// of its record, at every width. At creation ANY_NUMBER lets the toolkit
+// choose the number (the record's address).
+constexpr intptr_t ANY_NUMBER = -1;
+
+// Room for an object number in signed decimal, its terminating zero included
+// (21 bytes at 64 bits: "-9223372036854775808").
+constexpr int32_t NUMBER_TEXT_SIZE = sizeof(intptr_t) == 4 ? 12 : 21;
+// Writes `number` in signed decimal, zero-terminated, into `text`
+// (NUMBER_TEXT_SIZE bytes); returns the length.
+int32_t number_text(char* text, intptr_t number);
 
 // Header of a dynamic object's block; the record follows the two links.
 struct DynamicNode {
@@ -27,10 +36,11 @@ struct DynamicNode {
 };
 
 // The kind's release routine; called with the number of the object to destroy.
-using FreeCallback = int32_t (*)(int32_t number);
+using FreeCallback = int32_t (*)(intptr_t number);
 
-// The registry of one kind of numbered object. A record whose first 32-bit
-// field is 0 counts as absent.
+// The registry of one kind of numbered object. A record's first field is the
+// kind's pointer-sized native handle; a record whose handle is 0 counts as
+// absent.
 struct ObjectList {
     int32_t object_size;
     int32_t grow_step;
@@ -43,22 +53,22 @@ struct ObjectList {
 };
 
 // A new, empty list with a zeroed slot array of initial_capacity entries.
-// Null when memory is short or the sizes are unusable (object_size < 4,
-// negative capacity, a slot array beyond 32 bits).
+// Null when memory is short or the sizes are unusable (no room for the
+// handle, negative capacity, a slot array beyond 32 bits).
 ObjectList* object_list_new(int32_t object_size, int32_t initial_capacity, FreeCallback cb);
 
 // The record for `number` (>= 0), or a new dynamic record for ANY_NUMBER.
 // A slot already allocated is handed out again after free_callback(number).
 // Null when memory is short (the list is then unchanged) or number < -1.
-void* object_alloc(ObjectList* list, int32_t number);
+void* object_alloc(ObjectList* list, intptr_t number);
 
 // The existing record of `number`, or null (never allocated, released, or an
 // unknown number).
-void* object_get(ObjectList* list, int32_t number);
+void* object_get(ObjectList* list, intptr_t number);
 
 // Forgets the object: a numbered record is zero-filled and kept, a dynamic one
 // unlinked and freed. 1 when a record was released, 0 for an unknown number.
-int32_t object_release(ObjectList* list, int32_t number);
+int32_t object_release(ObjectList* list, intptr_t number);
 
 // Calls free_callback with the number of every existing object, numbered ones
 // in increasing order, then dynamic ones oldest first. Nothing without a callback.
@@ -70,7 +80,7 @@ void object_iter_start(ObjectList* list);
 // The next existing object and its number, or null when the walk is over. The
 // cursor has moved on before the record is returned, so the caller may
 // release it.
-void* object_iter_next(ObjectList* list, int32_t* number);
+void* object_iter_next(ObjectList* list, intptr_t* number);
 
 // Links a zeroed block of total_size bytes (links included) at the head of the
 // chain and returns its record part; null, chain unchanged, when memory is short.

@@ -80,9 +80,9 @@ TEST(GadgetStartUp, WithoutItsContextReportsNotReadyAndNoGadgetOperationReadsIt)
     EXPECT_EQ(gadgets_init(), 0);
     heap_fail_next(0);
     EXPECT_EQ(gadget_context, nullptr);
-    EXPECT_NE(window_open(0, 0, 0, 200, 100, u"no gadgets", 0xCA0001), 0);
+    EXPECT_NE(window_open(0, 0, 0, 200, 100, u"no gadgets", 0xCA0001).handle, nullptr);
     EXPECT_EQ(gadget_list_use(nullptr), nullptr);
-    EXPECT_EQ(gadget_create_text(1, 0, 0, 50, 20, u"", 0), 0);
+    EXPECT_EQ(gadget_create_text(1, 0, 0, 50, 20, u"", 0).handle, nullptr);
     end_toolkit_runtime();
 }
 

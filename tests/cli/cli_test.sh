@@ -26,9 +26,16 @@ check "check status when found" 1 "$(printf 'ΑΒΓ ĸᴏʙ\n' | status_of "$pro
 check "check status when clean" 0 "$(printf 'АВГ\n' | status_of "$program" --check)"
 check "version" "glyphmend-cli 0.9d" "$("$program" --version)"
 check "help on standard output" 1 "$("$program" --help | grep -c '^Usage: glyphmend-cli')"
-check "unknown option" "2 1" \
-  "$(status_of "$program" --bogus) $("$program" --bogus 2>&1 >/dev/null | grep -c '^Usage:')"
+check "unknown option: two lines, no usage" "glyphmend-cli: unknown option '--bogus'
+Try 'glyphmend-cli --help' for more information.
+2" "$("$program" --bogus 2>&1; echo $?)"
+for option in --help --version; do
+  check "$option to a full disk" "glyphmend-cli: standard output: No space left on device
+2" "$("$program" $option 2>&1 >/dev/full; echo $?)"
+done
 check "in place and check exclude each other" 2 "$(status_of "$program" -ic x)"
+check "manual readable in the C locale" "" \
+  "$(LC_ALL=C groff -man -Tascii -ww "$(dirname "$program")/glyphmend-cli.1" 2>&1 >/dev/null)"
 
 # Every row's line, in the form and with the names Unicode gives them.
 python3 - "$source_dir/letters/letter_table.h" > rows.txt <<'PY'
@@ -178,6 +185,23 @@ for case in TERM:143 INT:130 HUP:129 PIPE:141; do
 done
 check "signals during -i: original whole" "$before" "$(cksum < signals/big.txt)"
 rm -rf signals
+
+# ---- check lines stay lines ------------------------------------------------------
+# Names with control characters or invalid bytes are quoted as coreutils
+# quotes them; a word of any length is shown in at most 40 characters.
+for name in 'a\nb' '\tx' "it'\\001s" 'esc\033[1m' 'del\177\302\200' 'bad\377' 'Кот\r'; do
+  name=$(printf "$name")
+  printf 'Κ\n' > "$name"
+  check "name quoted: $(LC_ALL=C.UTF-8 ls -d --quoting-style=shell-escape -- "$name")" \
+    "$(LC_ALL=C.UTF-8 ls -d --quoting-style=shell-escape -- "$name"):1:1:" \
+    "$("$program" -c -- "$name" | cut -d' ' -f1)"
+  rm -f -- "$name"
+done
+printf 'о%060000d\n' 0 | tr 0 a > long-word.txt
+check "a long word shortened in every check line" \
+  "60000 oaaaaaaaaaaaaaaaaaaa…aaaaaaaaaaaaaaaaaaa" \
+  "$("$program" -c --words long-word.txt | sed 's/.* in "\(.*\)"$/\1/' | sort | uniq -c | sed 's/^ *//; s/ о/ o/')"
+rm -f long-word.txt
 
 # ---- split at line ends by GNU parallel, the same as one run -------------------
 "$source_dir/scripts/make-text" 6000000 3 > split.txt

@@ -41,4 +41,23 @@ check "diff of a full name inside the current folder names it relative to it" "$
 check "json column in UTF-16 units" 3 \
   "$(printf '\360\237\230\200\316\221\n' | run -c --format=json --columns=utf-16 | sed 's/.*"column":\([0-9]*\).*/\1/')"
 
+# -i keeps the hidden attribute, and refuses what it cannot replace whole;
+# the file that standard output appends to is not read.
+printf 'Κот\n' > hidden.txt
+"$wine_run" "$arch" "$prefix" cmd /c attrib +h hidden.txt
+printf 'Κот\n' > read-only.txt && chmod a-w read-only.txt
+printf 'Κот\n' > linked.txt && ln linked.txt other-name.txt
+printf 'Κ\000' > binary.bin
+check "in place: refusals and status" "glyphmend-cli: read-only.txt: no permission to write it; not rewritten
+glyphmend-cli: linked.txt: it has 2 hard links, which a rewrite would split; not rewritten
+glyphmend-cli: binary.bin: binary file, skipped
+2" "$({ run -i hidden.txt read-only.txt linked.txt binary.bin 2>&1; echo $?; } | tr -d '\r')"
+check "in place: refused files unchanged, hidden one repaired" "Кот Κот Κот" \
+  "$(cat hidden.txt read-only.txt other-name.txt | tr '\n' ' ' | sed 's/ $//')"
+check "in place keeps the hidden attribute" 1 \
+  "$("$wine_run" "$arch" "$prefix" cmd /c attrib hidden.txt | grep -c '^A *H ')"
+printf 'Κот\n' > self.txt
+check "input file is output file" "glyphmend-cli: self.txt: input file is output file
+2 Κот" "$({ timeout 60 "$wine_run" "$arch" "$prefix" "$program" self.txt 2>&1 >> self.txt; echo $? "$(cat self.txt)"; } | tr -d '\r')"
+
 finish cli_wine_test

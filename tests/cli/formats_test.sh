@@ -173,7 +173,7 @@ for line in lines:
         problems.append(line)
         continue
     file, row, column, message = (m.group(pattern[k]) for k in ("file", "line", "column", "message"))
-    if line != "%s:%s:%s: %s" % (file, row, column, message) or file not in ("u8.txt", "файл.txt", "ctl\x01,a:b%.txt"):
+    if line != "%s:%s:%s: %s" % (file, row, column, message) or file not in ("u8.txt", "файл.txt", "'ctl'$'\\001'',a:b%.txt'"):
         problems.append((file, row, column))
 print("ok" if not problems else problems)
 PY

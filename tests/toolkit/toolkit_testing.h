@@ -25,8 +25,8 @@
 // One queued event as the tests compare them.
 struct QueuedEvent {
     int32_t kind;
-    int32_t gadget;
-    int32_t window;
+    intptr_t gadget;
+    intptr_t window;
     int32_t type;
     bool operator==(const QueuedEvent& o) const
     {
@@ -178,10 +178,9 @@ constexpr uint32_t CAPTIONED_CENTERED = 0xCA0001;
 
 // Opens the window captioned and centred and brings it to the front; null
 // when it did not open.
-inline HWND open_front_window(int32_t number, int32_t width, int32_t height, const unit16* title)
+inline HWND open_front_window(intptr_t number, int32_t width, int32_t height, const unit16* title)
 {
-    HWND window = reinterpret_cast<HWND>(
-        window_open(number, 0, 0, width, height, title, CAPTIONED_CENTERED));
+    HWND window = window_open(number, 0, 0, width, height, title, CAPTIONED_CENTERED).handle;
     SetForegroundWindow(window);
     return window;
 }

@@ -9,35 +9,16 @@
 
 StringMap* bindings;
 
-// Writes value in decimal as "%d" does, INT_MIN included; returns the end.
-static char* write_decimal(char* out, int32_t value)
+int32_t binding_key_format(char* key, int32_t kind, intptr_t window, intptr_t gadget,
+                           int32_t type)
 {
-    uint32_t magnitude = static_cast<uint32_t>(value);
-    if (value < 0) {
-        *out++ = '-';
-        magnitude = 0u - magnitude;
-    }
-    char reversed[10];
-    int32_t count = 0;
-    do {
-        reversed[count++] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    while (count > 0)
-        *out++ = reversed[--count];
-    return out;
-}
-
-int32_t binding_key_format(char* key, int32_t kind, int32_t window, int32_t gadget, int32_t type)
-{
-    char* out = write_decimal(key, kind);
+    char* out = key + number_text(key, kind);
     *out++ = ':';
-    out = write_decimal(out, window);
+    out += number_text(out, window);
     *out++ = ':';
-    out = write_decimal(out, gadget);
+    out += number_text(out, gadget);
     *out++ = ':';
-    out = write_decimal(out, type);
-    *out = '\0';
+    out += number_text(out, type);
     return static_cast<int32_t>(out - key);
 }
 
@@ -105,20 +86,20 @@ constexpr uint32_t SDBM_FACTOR = 65599u;
 // which carries a hash across it. The hash of a whole key is then put
 // together from its four numbers without writing the key.
 struct KeyNumber {
-    int32_t value;
+    intptr_t value;
     uint32_t hash;
     uint32_t factor;
 };
 
 // Digits come least significant first; each weighs 65599^(its distance from
 // the end of the text).
-static constexpr KeyNumber key_number(int32_t value, bool colon)
+static constexpr KeyNumber key_number(intptr_t value, bool colon)
 {
-    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+    uintptr_t magnitude = value < 0 ? 0u - static_cast<uintptr_t>(value) : static_cast<uintptr_t>(value);
     uint32_t hash = 0;
     uint32_t factor = 1;
     do {
-        hash += ('0' + magnitude % 10) * factor;
+        hash += static_cast<uint32_t>('0' + magnitude % 10) * factor;
         factor *= SDBM_FACTOR;
         magnitude /= 10;
     } while (magnitude != 0);
@@ -143,7 +124,7 @@ static KeyNumber last_window = key_number(0, true);
 static KeyNumber last_gadget = key_number(0, true);
 static KeyNumber last_type = key_number(0, false);
 
-static KeyNumber cached_number(KeyNumber& cache, int32_t value, bool colon)
+static KeyNumber cached_number(KeyNumber& cache, intptr_t value, bool colon)
 {
     if (cache.value != value)
         cache = key_number(value, colon);
@@ -170,11 +151,12 @@ static void run_bound_numbers(const KeyNumber& kind, const KeyNumber& window,
     if (bucket_empty(hash))
         return;
     char key[BINDING_KEY_SIZE];
-    binding_key_format(key, kind.value, window.value, gadget.value, type.value);
+    binding_key_format(key, static_cast<int32_t>(kind.value), window.value, gadget.value,
+                       static_cast<int32_t>(type.value));
     run_bound(key);
 }
 
-void binding_dispatch(int32_t kind, int32_t window, int32_t gadget, int32_t type)
+void binding_dispatch(int32_t kind, intptr_t window, intptr_t gadget, int32_t type)
 {
     if (no_bindings())
         return;
@@ -185,7 +167,7 @@ void binding_dispatch(int32_t kind, int32_t window, int32_t gadget, int32_t type
 // Each number is hashed at most once and the five keys' hashes are put
 // together from them; the lookups still happen one after the other, after
 // each key's callbacks, exactly as five calls of binding_dispatch would.
-void binding_dispatch_posted(int32_t kind, int32_t window, int32_t gadget, int32_t type)
+void binding_dispatch_posted(int32_t kind, intptr_t window, intptr_t gadget, int32_t type)
 {
     if (no_bindings())
         return;
@@ -203,7 +185,7 @@ void binding_dispatch_posted(int32_t kind, int32_t window, int32_t gadget, int32
 
 // Unlinks the window's callbacks from the list; the links of the nodes taken
 // out stay as they were, for a walk that stands on one of them.
-static void drop_window_callbacks(EventBinding* binding, int32_t window)
+static void drop_window_callbacks(EventBinding* binding, intptr_t window)
 {
     BindingCallback** link = &binding->callbacks;
     while (BindingCallback* node = *link) {
@@ -216,7 +198,7 @@ static void drop_window_callbacks(EventBinding* binding, int32_t window)
     }
 }
 
-void bindings_remove_window(int32_t window)
+void bindings_remove_window(intptr_t window)
 {
     if (!bindings)
         return;
@@ -240,8 +222,8 @@ static void append_callback(EventBinding* binding, BindingCallback* node)
 
 // Each callback belongs to the window that added it, so windows binding the
 // same key keep their callbacks apart.
-int32_t binding_add(int32_t kind, int32_t window, int32_t gadget, int32_t type,
-                    void (*callback)(), int32_t owner_window)
+int32_t binding_add(int32_t kind, intptr_t window, intptr_t gadget, int32_t type,
+                    void (*callback)(), intptr_t owner_window)
 {
     if (!bindings || !callback)
         return 0;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "runtime/objects/objects.h"
 
 #include <cstdint>
 
@@ -32,11 +33,12 @@ constexpr int32_t GADGET_EVENT_CHANGE = 768, GADGET_EVENT_FOCUS = 14000,
 
 using EventRelease = void (*)(intptr_t data);
 
+// Gadget and window are object numbers, pointer-sized like every number.
 struct EventRecord {
     EventRecord* next;
     int32_t kind;
-    int32_t gadget;
-    int32_t window;
+    intptr_t gadget;
+    intptr_t window;
     int32_t type;
     intptr_t data;
     EventRelease release;
@@ -48,8 +50,8 @@ struct EventState {
     EventRecord* tail;
     int32_t suppress;
     int32_t current_kind;
-    int32_t current_window;
-    int32_t current_gadget;
+    intptr_t current_window;
+    intptr_t current_gadget;
     int32_t current_type;
     intptr_t current_data;
     EventRelease current_release;
@@ -61,19 +63,19 @@ extern EventState* event_state;
 // Appends the event unless it repeats the tail exactly or is suppressed (force
 // overrides suppression), then runs the bound callbacks with the event posted
 // as the current one. The queue owns data until release has been called on it.
-void event_post(int32_t kind, int32_t gadget, int32_t window, int32_t type,
+void event_post(int32_t kind, intptr_t gadget, intptr_t window, int32_t type,
                 intptr_t data, EventRelease release, int32_t force);
 // event_post without force.
-void event_post_data(int32_t kind, int32_t gadget, int32_t window, int32_t type,
+void event_post_data(int32_t kind, intptr_t gadget, intptr_t window, int32_t type,
                      intptr_t data, EventRelease release);
 // event_post without data, release or force.
-void event_post_simple(int32_t kind, int32_t gadget, int32_t window, int32_t type);
+void event_post_simple(int32_t kind, intptr_t gadget, intptr_t window, int32_t type);
 
 // Releases the current event's data, makes the oldest queued event current and
 // returns its kind; 0 (and event_type -1) when the queue is empty.
 int32_t event_next();
 // The current event's gadget and type, as they stand.
-int32_t event_gadget();
+intptr_t event_gadget();
 int32_t event_type();
 
 // Nesting bracket: while the count is not 0, unforced posts are dropped.
@@ -82,34 +84,37 @@ void event_suppress_end();
 
 // Removes every queued event matching all four values (-1 matches anything)
 // and releases its data.
-void event_purge(int32_t kind, int32_t gadget, int32_t window, int32_t type);
+void event_purge(int32_t kind, intptr_t gadget, intptr_t window, int32_t type);
 // Removes every queued event of the window and releases its data.
-void event_purge_window(int32_t window);
+void event_purge_window(intptr_t window);
 
 // ---- Bindings ----------------------------------------------------------------
 
 struct BindingCallback {
     BindingCallback* next;
     void (*function)();
-    int32_t window;  // the window that added it; the callback goes with that window
+    intptr_t window;  // the window that added it; the callback goes with that window
 };
 
 // The value of one bindings element. Its callbacks may belong to several
 // windows; window is the owner of the first of them.
 struct EventBinding {
     BindingCallback* callbacks;
-    int32_t window;
+    intptr_t window;
 };
 
 // Bindings under 8-bit keys "kind:window:gadget:type"; -1 is the wildcard.
 extern StringMap* bindings;
 
-// Room for the longest key, "-2147483648:-2147483648:-2147483648:-2147483648".
-constexpr int32_t BINDING_KEY_SIZE = 64;
+// Room for the longest key: kind and type as 32-bit numbers, window and
+// gadget as object numbers, three colons and the terminating zero.
+constexpr int32_t BINDING_KEY_SIZE = sizeof(intptr_t) == 4 ? 64 : 72;
+static_assert(2 * 11 + 2 * (NUMBER_TEXT_SIZE - 1) + 3 + 1 <= BINDING_KEY_SIZE,
+              "the longest binding key fits");
 
-// Writes the four numbers as "%d:%d:%d:%d" would, zero-terminated, into key
-// (BINDING_KEY_SIZE bytes); returns the length.
-int32_t binding_key_format(char* key, int32_t kind, int32_t window, int32_t gadget,
+// Writes the four numbers in decimal joined by colons ("%d:%d:%d:%d" at 32
+// bits), zero-terminated, into key (BINDING_KEY_SIZE bytes); returns the length.
+int32_t binding_key_format(char* key, int32_t kind, intptr_t window, intptr_t gadget,
                            int32_t type);
 
 // Creates the EventState and the bindings map (and the event lock when the
@@ -125,19 +130,19 @@ void events_init();
 void events_end();
 
 // Runs every callback bound under the key of the four numbers, in list order.
-void binding_dispatch(int32_t kind, int32_t window, int32_t gadget, int32_t type);
+void binding_dispatch(int32_t kind, intptr_t window, intptr_t gadget, int32_t type);
 // The five dispatches of a posted event, in this order: kind:window:gadget:type,
 // kind:window:gadget:-1, kind:window:-1:-1, kind:-1:-1:-1, kind:-1:gadget:type.
-void binding_dispatch_posted(int32_t kind, int32_t window, int32_t gadget, int32_t type);
+void binding_dispatch_posted(int32_t kind, intptr_t window, intptr_t gadget, int32_t type);
 // Drops every callback that window added, and every binding left without
 // callbacks; frees the nodes once no callback is running, since a callback may
 // free its own window.
-void bindings_remove_window(int32_t window);
+void bindings_remove_window(intptr_t window);
 // Binds callback to the pattern; the callback goes when owner_window is freed,
 // and with it only. Nodes come from the main heap. 1 on success, 0 when memory
 // is short.
-int32_t binding_add(int32_t kind, int32_t window, int32_t gadget, int32_t type,
-                    void (*callback)(), int32_t owner_window);
+int32_t binding_add(int32_t kind, intptr_t window, intptr_t gadget, int32_t type,
+                    void (*callback)(), intptr_t owner_window);
 
 #ifdef _WIN32
 
@@ -148,8 +153,8 @@ int32_t binding_add(int32_t kind, int32_t window, int32_t gadget, int32_t type,
 struct PostedEvent {
     PostedEvent* next_outstanding;
     int32_t kind;
-    int32_t gadget;
-    int32_t window;
+    intptr_t gadget;
+    intptr_t window;
     int32_t type;
     intptr_t data;
 };
@@ -160,7 +165,7 @@ extern UINT post_message;
 // Posts the event into the queue of the thread that ran events_init, from any
 // thread. 1 when the message went out, 0 when it could not (before
 // events_init or after events_end too).
-int32_t event_post_from_thread(int32_t kind, int32_t gadget, int32_t window, int32_t type,
+int32_t event_post_from_thread(int32_t kind, intptr_t gadget, intptr_t window, int32_t type,
                                intptr_t data);
 
 // Takes a PostedEvent only when our own sender handed it out and it has not

@@ -11,13 +11,15 @@
 HWND post_window;
 UINT post_message;
 
+static_assert(sizeof(PostedEvent) == by_width(24, 48), "PostedEvent keeps its layout");
+
 // Blocks posted and not yet taken, oldest first, linked through word 0. The
 // GUI thread usually takes the oldest, so the search usually ends at once.
 // The lock is made once, by whichever comes first of events_init and a
 // sender, and never deleted: a sender may post before events_init or after
 // events_end, and must find it whole to learn that there is no window.
 static PlatformLock outstanding_lock;
-static volatile int32_t outstanding_lock_once;
+static volatile OnceWord outstanding_lock_once;
 static PostedEvent* outstanding_head;
 static PostedEvent* outstanding_tail;
 
@@ -109,7 +111,7 @@ static int32_t take_outstanding(const PostedEvent* block)
     return found;
 }
 
-int32_t event_post_from_thread(int32_t kind, int32_t gadget, int32_t window, int32_t type,
+int32_t event_post_from_thread(int32_t kind, intptr_t gadget, intptr_t window, int32_t type,
                                intptr_t data)
 {
     auto* block = static_cast<PostedEvent*>(heap_alloc(main_heap, sizeof(PostedEvent), 0));

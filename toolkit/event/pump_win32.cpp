@@ -96,7 +96,7 @@ HACCEL table_of_own_window(HWND active)
     const DWORD thread = GetWindowThreadProcessId(active, &process);
     if (thread == 0 || process != GetCurrentProcessId() || !window_list)
         return nullptr;
-    auto* record = static_cast<WindowRecord*>(object_get(window_list, static_cast<int32_t>(tag - 1)));
+    auto* record = static_cast<WindowRecord*>(object_get(window_list, tag - 1));
     return record ? record->accelerator_table : nullptr;
 }
 

@@ -22,8 +22,10 @@ constexpr int32_t EVENT_POOL_FLAGS = 2;  // no lock of its own, not shared
 constexpr int32_t BINDINGS_VALUE_KIND = 7;
 constexpr int32_t BINDINGS_BUCKETS = 1024;
 
-static_assert(sizeof(void*) != 4 || sizeof(EventRecord) == 28, "EventRecord keeps its 32-bit layout");
-static_assert(sizeof(void*) != 4 || sizeof(EventBinding) == 8, "a binding is an 8-byte value");
+static_assert(sizeof(EventRecord) == by_width(28, 56), "EventRecord keeps its layout");
+static_assert(sizeof(EventState) == by_width(40, 72), "EventState keeps its layout");
+static_assert(sizeof(EventBinding) == by_width(8, 16), "a binding is two words");
+static_assert(sizeof(BindingCallback) == by_width(12, 24), "BindingCallback keeps its layout");
 
 // The block taken here is never used nor returned: it keeps the pool's first
 // chunk alive, so a queue that drains and fills again does not touch the heap.
@@ -75,7 +77,7 @@ static void event_lock_leave()
         lock_leave(&event_lock);
 }
 
-static bool repeats_tail(const EventState* s, int32_t kind, int32_t gadget, int32_t window,
+static bool repeats_tail(const EventState* s, int32_t kind, intptr_t gadget, intptr_t window,
                          int32_t type)
 {
     const EventRecord* tail = s->tail;
@@ -84,7 +86,7 @@ static bool repeats_tail(const EventState* s, int32_t kind, int32_t gadget, int3
 }
 
 // With the pool exhausted the event is dropped; the caller still dispatches it.
-static void enqueue(EventState* s, int32_t kind, int32_t gadget, int32_t window, int32_t type,
+static void enqueue(EventState* s, int32_t kind, intptr_t gadget, intptr_t window, int32_t type,
                     intptr_t data, EventRelease release)
 {
     auto* record = static_cast<EventRecord*>(pool_alloc(s->pool));
@@ -116,7 +118,7 @@ static void release_current_data(EventState* s)
 // that pumps with event_next must not release it early. An event that such
 // a callback took is done with when the callback returns, so it is released
 // then; afterwards the current event is what it was before.
-static void dispatch_as_current(EventState* s, int32_t kind, int32_t gadget, int32_t window,
+static void dispatch_as_current(EventState* s, int32_t kind, intptr_t gadget, intptr_t window,
                                 int32_t type, intptr_t data)
 {
     const EventState saved = *s;
@@ -136,7 +138,7 @@ static void dispatch_as_current(EventState* s, int32_t kind, int32_t gadget, int
     s->current_release = saved.current_release;
 }
 
-void event_post(int32_t kind, int32_t gadget, int32_t window, int32_t type, intptr_t data,
+void event_post(int32_t kind, intptr_t gadget, intptr_t window, int32_t type, intptr_t data,
                 EventRelease release, int32_t force)
 {
     EventState* s = state();
@@ -149,13 +151,13 @@ void event_post(int32_t kind, int32_t gadget, int32_t window, int32_t type, intp
     event_lock_leave();
 }
 
-void event_post_data(int32_t kind, int32_t gadget, int32_t window, int32_t type, intptr_t data,
-                     EventRelease release)
+void event_post_data(int32_t kind, intptr_t gadget, intptr_t window, int32_t type,
+                     intptr_t data, EventRelease release)
 {
     event_post(kind, gadget, window, type, data, release, 0);
 }
 
-void event_post_simple(int32_t kind, int32_t gadget, int32_t window, int32_t type)
+void event_post_simple(int32_t kind, intptr_t gadget, intptr_t window, int32_t type)
 {
     event_post(kind, gadget, window, type, 0, nullptr, 0);
 }
@@ -183,7 +185,7 @@ int32_t event_next()
     return s->current_kind;
 }
 
-int32_t event_gadget()
+intptr_t event_gadget()
 {
     return state()->current_gadget;
 }
@@ -232,12 +234,12 @@ static void purge_where(EventState* s, Removes removes)
     }
 }
 
-static bool matches(int32_t pattern, int32_t value)
+static bool matches(intptr_t pattern, intptr_t value)
 {
     return pattern == -1 || pattern == value;
 }
 
-void event_purge(int32_t kind, int32_t gadget, int32_t window, int32_t type)
+void event_purge(int32_t kind, intptr_t gadget, intptr_t window, int32_t type)
 {
     purge_where(state(), [=](const EventRecord& r) {
         return matches(kind, r.kind) && matches(gadget, r.gadget) && matches(window, r.window) &&
@@ -245,7 +247,7 @@ void event_purge(int32_t kind, int32_t gadget, int32_t window, int32_t type)
     });
 }
 
-void event_purge_window(int32_t window)
+void event_purge_window(intptr_t window)
 {
     purge_where(state(), [=](const EventRecord& r) { return r.window == window; });
 }

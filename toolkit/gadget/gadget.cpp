@@ -10,9 +10,14 @@
 ObjectList* gadget_list;
 GadgetContext* gadget_context;
 
+static_assert(sizeof(Gadget) == by_width(24, 40), "Gadget keeps its layout");
+static_assert(sizeof(GadgetClass) == by_width(48, 88), "GadgetClass keeps its layout");
+static_assert(sizeof(GadgetContext) == by_width(20, 32), "GadgetContext keeps its layout");
+static_assert(sizeof(GadgetListSave) == by_width(24, 40), "GadgetListSave keeps its layout");
+
 static HFONT default_font;
-// "Zeph_GadgetStack_<instance handle>", formatted once by gadgets_init.
-static wchar_t stack_property[32];
+// "Zeph_GadgetStack_" and the instance handle, formatted once by gadgets_init.
+static wchar_t stack_property[NUMBERED_NAME_SIZE];
 
 constexpr int32_t GADGET_LIST_STEP = 50;
 constexpr int32_t ENCLOSING_CAPACITY = 10;
@@ -53,8 +58,7 @@ int32_t gadgets_init()
     gadget_list = object_list_new(sizeof(Gadget), GADGET_LIST_STEP, gadget_free);
     gadget_context = static_cast<GadgetContext*>(
         thread_data_new(sizeof(GadgetContext), context_construct, context_destruct));
-    wsprintfW(stack_property, L"Zeph_GadgetStack_%i",
-              static_cast<int>(reinterpret_cast<intptr_t>(instance_handle)));
+    numbered_name(stack_property, "Zeph_GadgetStack_", reinterpret_cast<intptr_t>(instance_handle));
     INITCOMMONCONTROLSEX controls = {sizeof(controls), COMMON_CONTROL_CLASSES};
     InitCommonControlsEx(&controls);
     return gadget_list && gadget_context;
@@ -64,36 +68,36 @@ int32_t gadgets_init()
 // releases brushes while it destroys the gadgets.
 void gadgets_end() {}
 
-Gadget* gadget_find(int32_t number)
+Gadget* gadget_find(intptr_t number)
 {
     return static_cast<Gadget*>(object_get(gadget_list, number));
 }
 
-intptr_t gadget_register(int32_t number, Gadget* gadget, HWND control,
-                         const GadgetClass* gadget_class)
+// The identifier and "Zeph_ID" hold the whole number: the identifier is
+// written and read as a pointer-sized value.
+CreatedWindow gadget_register(intptr_t number, Gadget* gadget, HWND control,
+                              const GadgetClass* gadget_class)
 {
     if (number == ANY_NUMBER)
-        number = static_cast<int32_t>(reinterpret_cast<intptr_t>(gadget));
+        number = reinterpret_cast<intptr_t>(gadget);
     gadget->handle = control;
     gadget->gadget_class = gadget_class;
     gadget->previous_proc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gadget_proc)));
     SetWindowLongPtrW(control, GWLP_ID, number);
-    SetPropW(control, GADGET_ID_PROPERTY, reinterpret_cast<HANDLE>(static_cast<intptr_t>(number)));
+    SetPropW(control, GADGET_ID_PROPERTY, reinterpret_cast<HANDLE>(number));
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(context()->gadget_font), TRUE);
-    if (number == reinterpret_cast<intptr_t>(gadget))
-        return number;
-    return reinterpret_cast<intptr_t>(control);
+    return CreatedWindow{number, control};
 }
 
-static int32_t control_number(HWND control)
+static intptr_t control_number(HWND control)
 {
-    return static_cast<int32_t>(GetWindowLongPtrW(control, GWLP_ID));
+    return GetWindowLongPtrW(control, GWLP_ID);
 }
 
 // Runs after the control's own WM_NCDESTROY handling. The record is looked
 // up again: the previous procedures may have run bindings.
-static void gadget_teardown(HWND control, int32_t number)
+static void gadget_teardown(HWND control, intptr_t number)
 {
     if (Gadget* gadget = gadget_find(number)) {
         if (gadget->gadget_class && gadget->gadget_class->on_destroy)
@@ -109,7 +113,7 @@ static void gadget_teardown(HWND control, int32_t number)
 
 LRESULT CALLBACK gadget_proc(HWND control, UINT message, WPARAM wparam, LPARAM lparam)
 {
-    int32_t number = control_number(control);
+    intptr_t number = control_number(control);
     Gadget* gadget = number == -1 ? nullptr : gadget_find(number);
     if (!gadget)
         return DefWindowProcW(control, message, wparam, lparam);
@@ -119,7 +123,7 @@ LRESULT CALLBACK gadget_proc(HWND control, UINT message, WPARAM wparam, LPARAM l
     return result;
 }
 
-int32_t gadget_free(int32_t number)
+int32_t gadget_free(intptr_t number)
 {
     if (number == -1) {
         object_list_free_all(gadget_list);
@@ -146,7 +150,7 @@ HWND window_of_gadget(HWND control)
 void gadget_post_event(HWND control, int32_t type)
 {
     HWND window = window_of_gadget(control);
-    auto window_number = static_cast<int32_t>(reinterpret_cast<intptr_t>(GetPropW(window, WINDOW_ID_PROPERTY))) - 1;
+    intptr_t window_number = reinterpret_cast<intptr_t>(GetPropW(window, WINDOW_ID_PROPERTY)) - 1;
     event_post_simple(EV_GADGET, control_number(control), window_number, type);
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "runtime/objects/objects.h"
+#include "toolkit/window/window.h"
 
 #include <cstdint>
 
@@ -89,22 +90,22 @@ void gadgets_end();
 
 // ---- Creation and teardown ---------------------------------------------------
 
-// Creates an Edit control in the current gadget list. Returns the new number
-// for ANY_NUMBER, else the control's handle; 0 on failure (no current list),
-// leaving any gadget of that number untouched. A live gadget of the number is
-// destroyed first.
-intptr_t gadget_create_text(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
-                            const unit16* text, uint32_t flags);
+// Creates an Edit control in the current gadget list: the gadget's number (for
+// ANY_NUMBER the new one) and its control; both 0 on failure (no current
+// list), leaving any gadget of that number untouched. A live gadget of the
+// number is destroyed first.
+CreatedWindow gadget_create_text(intptr_t number, int32_t x, int32_t y, int32_t width,
+                                 int32_t height, const unit16* text, uint32_t flags);
 // The common second half of every creation: fills the record, subclasses the
 // control with gadget_proc, tags it with the number, sets the font.
 // Returns what the creation returns.
-intptr_t gadget_register(int32_t number, Gadget* gadget, HWND control,
-                         const GadgetClass* gadget_class);
+CreatedWindow gadget_register(intptr_t number, Gadget* gadget, HWND control,
+                              const GadgetClass* gadget_class);
 // The live gadget of `number`, or null: the one lookup every operation uses.
-Gadget* gadget_find(int32_t number);
+Gadget* gadget_find(intptr_t number);
 // Destroys gadget `number`'s control (-1: every gadget); the teardown runs in
 // gadget_proc. 1 when a gadget was destroyed (always 1 for -1), else 0.
-int32_t gadget_free(int32_t number);
+int32_t gadget_free(intptr_t number);
 
 // Makes `window` the current gadget list (null: only asks). Returns the window
 // that owned the current list before, or null.
@@ -127,15 +128,15 @@ LRESULT CALLBACK gadget_list_proc(HWND window, UINT message, WPARAM wparam, LPAR
 
 // Gives the gadget the keyboard focus (-1: no window keeps it). Returns the
 // window that had the focus before, or 0 (also for an unknown number).
-intptr_t gadget_focus(int32_t number);
+intptr_t gadget_focus(intptr_t number);
 // The gadget's control, or 0.
-HWND gadget_handle(int32_t number);
+HWND gadget_handle(intptr_t number);
 // Temporary result: leaves the gadget's text in the TempStringArea from
 // saved_offset up to the area's current offset. 1 when read; 0, and the
 // empty string, for an unknown number or when the area could not grow.
-int32_t gadget_get_text(int32_t number, uint32_t saved_offset);
+int32_t gadget_get_text(intptr_t number, uint32_t saved_offset);
 // Replaces the gadget's text (null: empty) without queueing its change event.
-void gadget_set_text(int32_t number, const unit16* text);
+void gadget_set_text(intptr_t number, const unit16* text);
 
 // ---- Colours -----------------------------------------------------------------
 

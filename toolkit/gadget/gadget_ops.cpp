@@ -6,7 +6,7 @@
 #include "runtime/strings/strings.h"
 #include "toolkit/event/event.h"
 
-intptr_t gadget_focus(int32_t number)
+intptr_t gadget_focus(intptr_t number)
 {
     if (number == -1)
         return reinterpret_cast<intptr_t>(SetFocus(nullptr));
@@ -18,7 +18,7 @@ intptr_t gadget_focus(int32_t number)
     return reinterpret_cast<intptr_t>(SetFocus(gadget->handle));
 }
 
-HWND gadget_handle(int32_t number)
+HWND gadget_handle(intptr_t number)
 {
     Gadget* gadget = gadget_find(number);
     return gadget ? gadget->handle : nullptr;
@@ -40,7 +40,7 @@ static int32_t read_control_text(HWND control, uint32_t saved_offset)
 }
 
 // A kind's own reader cannot tell of a refusal, so its result counts as read.
-int32_t gadget_get_text(int32_t number, uint32_t saved_offset)
+int32_t gadget_get_text(intptr_t number, uint32_t saved_offset)
 {
     Gadget* gadget = gadget_find(number);
     if (!gadget)
@@ -54,7 +54,7 @@ int32_t gadget_get_text(int32_t number, uint32_t saved_offset)
 
 // The control notifies its window synchronously inside the change, while the
 // suppression holds, so the change never comes back as a user event.
-void gadget_set_text(int32_t number, const unit16* text)
+void gadget_set_text(intptr_t number, const unit16* text)
 {
     const unit16* shown = text ? text : u"";
     Gadget* gadget = gadget_find(number);

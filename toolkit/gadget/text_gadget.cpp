@@ -132,23 +132,23 @@ LRESULT CALLBACK text_gadget_proc(HWND control, UINT message, WPARAM wparam, LPA
 // The control is made before the record is taken: a failed creation leaves a
 // gadget of the same number untouched, and for a moment the new control
 // exists beside the old one.
-intptr_t gadget_create_text(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
-                            const unit16* text, uint32_t flags)
+CreatedWindow gadget_create_text(intptr_t number, int32_t x, int32_t y, int32_t width,
+                                 int32_t height, const unit16* text, uint32_t flags)
 {
     auto* state = static_cast<GadgetContext*>(thread_data_get(gadget_context));
     if (!state || !state->list_parent)
-        return 0;
+        return CreatedWindow{};
     DWORD extended = (flags & GADGET_BORDERLESS) ? 0 : WS_EX_CLIENTEDGE;
     HWND control = CreateWindowExW(extended, L"Edit", reinterpret_cast<const wchar_t*>(text ? text : u""),
                                    flags | TEXT_GADGET_STYLE, x, y, width, height, state->list_parent,
                                    reinterpret_cast<HMENU>(static_cast<intptr_t>(-1)),
                                    static_cast<HINSTANCE>(instance_handle), nullptr);
     if (!control)
-        return 0;
+        return CreatedWindow{};
     auto* gadget = static_cast<Gadget*>(object_alloc(gadget_list, number));
     if (!gadget) {
         DestroyWindow(control);
-        return 0;
+        return CreatedWindow{};
     }
     edit_class_proc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(text_gadget_proc)));

@@ -76,7 +76,7 @@ int32_t images_init();
 void images_end();
 // Releases image `number` (-1: every image): a bitmap with DeleteObject, any
 // other handle with DestroyIcon. 1 when an image was released, else 0.
-int32_t image_free(int32_t number);
+int32_t image_free(intptr_t number);
 
 // The bitmap's pixels: a DIB section's own bits (*must_free = 0, its own format
 // and row order), or a main-heap copy as 32-bit values, rows top-down

@@ -2,6 +2,8 @@
 
 ObjectList* image_list;
 
+static_assert(sizeof(ImageRecord) == by_width(4, 8), "an image record is its handle");
+
 int32_t images_init()
 {
     image_list = object_list_new(sizeof(ImageRecord), 16, image_free);
@@ -13,7 +15,7 @@ void images_end()
     object_list_free_all(image_list);
 }
 
-int32_t image_free(int32_t number)
+int32_t image_free(intptr_t number)
 {
     if (number == -1) {
         object_list_free_all(image_list);

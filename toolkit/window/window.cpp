@@ -7,10 +7,11 @@
 
 #include <ole2.h>
 
-#include <cstdio>
-
 ObjectList* window_list = nullptr;
 WindowThreadState* window_state = nullptr;
+
+static_assert(sizeof(WindowRecord) == by_width(48, 80), "WindowRecord keeps its layout");
+static_assert(sizeof(WindowThreadState) == by_width(20, 40), "WindowThreadState keeps its layout");
 
 static HICON default_icon = nullptr;
 static HCURSOR arrow_cursor = nullptr;
@@ -23,7 +24,6 @@ constexpr uint32_t TOOLKIT_STYLE_BITS = WINDOW_CENTER_SCREEN | WINDOW_CENTER_PAR
                                         WINDOW_NO_ACTIVATE;
 // WS_MINIMIZE, WS_MAXIMIZE, WS_MINIMIZEBOX and WS_MAXIMIZEBOX cleared.
 constexpr uint32_t TOOL_WINDOW_MASK = 0xDEFCFFFF;
-constexpr int32_t CLASS_NAME_ROOM = 32;
 
 
 struct WindowStyles {
@@ -36,11 +36,9 @@ struct WindowStyles {
 
 HINSTANCE module_instance() { return static_cast<HINSTANCE>(instance_handle); }
 
-// "WindowClass_%d": a dynamic window's class is named after its address.
-void format_class_name(int32_t number, wchar_t (&name)[CLASS_NAME_ROOM]) {
-    char narrow[CLASS_NAME_ROOM];
-    int length = std::snprintf(narrow, sizeof narrow, "WindowClass_%d", static_cast<int>(number));
-    for (int i = 0; i <= length; ++i) name[i] = static_cast<wchar_t>(narrow[i]);
+// "WindowClass_" and the number: a dynamic window's class is named after its address.
+void format_class_name(intptr_t number, wchar_t (&name)[NUMBERED_NAME_SIZE]) {
+    numbered_name(name, "WindowClass_", number);
 }
 
 void register_window_class(const wchar_t* class_name) {
@@ -114,20 +112,20 @@ void remove_window_properties(HWND window) {
 }
 
 // An MDI child belongs to its client, which destroys it; its class stays.
-void destroy_native_window(int32_t number, HWND window, HWND mdi_client) {
+void destroy_native_window(intptr_t number, HWND window, HWND mdi_client) {
     if (mdi_client) {
         SendMessageW(mdi_client, WM_MDIDESTROY, reinterpret_cast<WPARAM>(window), 0);
         return;
     }
     DestroyWindow(window);
-    wchar_t class_name[CLASS_NAME_ROOM];
+    wchar_t class_name[NUMBERED_NAME_SIZE];
     format_class_name(number, class_name);
     UnregisterClassW(class_name, module_instance());
 }
 
 // The record of window `number` while it still holds `window`; null once the
 // window was freed, or its number reopened, by procedures or bindings that ran.
-WindowRecord* record_holding(int32_t number, HWND window) {
+WindowRecord* record_holding(intptr_t number, HWND window) {
     auto* record = static_cast<WindowRecord*>(object_get(window_list, number));
     return record && record->handle == window ? record : nullptr;
 }
@@ -176,6 +174,17 @@ POINT centre_on_window(const RECT& rect, HWND reference) {
 
 }  // namespace
 
+void numbered_name(wchar_t (&name)[NUMBERED_NAME_SIZE], const char* prefix, intptr_t number) {
+    char narrow[NUMBERED_NAME_SIZE];
+    int32_t length = 0;
+    while (prefix[length] && length < NUMBERED_NAME_SIZE - NUMBER_TEXT_SIZE) {
+        narrow[length] = prefix[length];
+        ++length;
+    }
+    length += number_text(narrow + length, number);
+    for (int32_t i = 0; i <= length; ++i) name[i] = static_cast<wchar_t>(narrow[i]);
+}
+
 int32_t windows_init() {
     window_list = object_list_new(sizeof(WindowRecord), 16, window_free);
     window_state = static_cast<WindowThreadState*>(
@@ -189,14 +198,13 @@ void windows_end() {
     object_list_free_all(window_list);
 }
 
-intptr_t window_create(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
-                       const unit16* title, uint32_t flags, HWND parent) {
+CreatedWindow window_create(intptr_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                            const unit16* title, uint32_t flags, HWND parent) {
     auto* record = static_cast<WindowRecord*>(object_alloc(window_list, number));
-    if (!record) return 0;
-    const bool dynamic = number == ANY_NUMBER;
-    if (dynamic) number = static_cast<int32_t>(reinterpret_cast<intptr_t>(record));
+    if (!record) return CreatedWindow{};
+    if (number == ANY_NUMBER) number = reinterpret_cast<intptr_t>(record);
 
-    wchar_t class_name[CLASS_NAME_ROOM];
+    wchar_t class_name[NUMBERED_NAME_SIZE];
     format_class_name(number, class_name);
     const wchar_t* caption = title ? reinterpret_cast<const wchar_t*>(title) : L"";
     register_window_class(class_name);
@@ -213,7 +221,7 @@ intptr_t window_create(int32_t number, int32_t x, int32_t y, int32_t width, int3
     if (!handle) {
         UnregisterClassW(class_name, module_instance());
         object_release(window_list, number);
-        return 0;
+        return CreatedWindow{};
     }
     record->handle = handle;
 
@@ -222,27 +230,27 @@ intptr_t window_create(int32_t number, int32_t x, int32_t y, int32_t width, int3
     // Centring and showing run window procedures and bindings, which may have
     // freed the window: then there is no window to report.
     record = record_holding(number, handle);
-    if (!record) return 0;
+    if (!record) return CreatedWindow{};
     fill_record(record, styles);
     if (!styles.no_gadget_list) gadget_list_use(handle);
     // Set last: until now the window procedure treats the window as no toolkit window.
-    SetPropW(handle, WINDOW_ID_PROPERTY, reinterpret_cast<HANDLE>(static_cast<intptr_t>(number) + 1));
+    SetPropW(handle, WINDOW_ID_PROPERTY, reinterpret_cast<HANDLE>(number + 1));
 
-    return dynamic ? number : reinterpret_cast<intptr_t>(handle);
+    return CreatedWindow{number, handle};
 }
 
-intptr_t window_open(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
-                     const unit16* title, uint32_t flags) {
+CreatedWindow window_open(intptr_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                          const unit16* title, uint32_t flags) {
     return window_create(number, x, y, width, height, title, flags, nullptr);
 }
 
-void window_set_title(int32_t number, const unit16* title) {
+void window_set_title(intptr_t number, const unit16* title) {
     auto* record = static_cast<WindowRecord*>(object_get(window_list, number));
     if (!record || !title) return;
     SetWindowTextW(record->handle, reinterpret_cast<const wchar_t*>(title));
 }
 
-int32_t window_free(int32_t number) {
+int32_t window_free(intptr_t number) {
     if (number == -1) {
         object_list_free_all(window_list);
         return 1;
@@ -270,7 +278,7 @@ int32_t window_free(int32_t number) {
 // The class stays registered: it cannot go while its window still exists. A
 // window opened later under this number finds it, and its window_free
 // unregisters it.
-void window_forget(int32_t number, HWND window) {
+void window_forget(intptr_t number, HWND window) {
     WindowRecord* record = record_holding(number, window);
     if (!record) return;
     remove_window_properties(window);

@@ -69,8 +69,22 @@ constexpr LRESULT RESULT_CALLBACK_PASS = (LRESULT)0xE0E0E0E1;
 inline constexpr wchar_t WINDOW_ID_PROPERTY[] = L"Zeph_WindowID";
 inline constexpr wchar_t DROP_ACCEPT_PROPERTY[] = L"Zeph_DropAccept";
 
+// Class and property names made of a prefix and a number take the whole
+// number, which needs more than 32 bits for a dynamic object's address or
+// the module instance at 64 bits. The prefix is ASCII, at most 24 characters.
+constexpr int32_t NUMBERED_NAME_SIZE = 24 + NUMBER_TEXT_SIZE;
+void numbered_name(wchar_t (&name)[NUMBERED_NAME_SIZE], const char* prefix, intptr_t number);
+
 constexpr UINT MSG_NOTIFY_ICON = 12501;
 constexpr UINT MSG_GADGET_REFLECT = 13120;
+
+// What a creation of a window or a gadget gives, the two told apart: the
+// object's number (for ANY_NUMBER the record's address) and its native
+// window. Both are 0 when the creation failed.
+struct CreatedWindow {
+    intptr_t number;
+    HWND handle;
+};
 
 // Creates the window list and the per-thread record, loads icon and cursor.
 // 1 when the list and the record could be had.
@@ -79,22 +93,22 @@ int32_t windows_init();
 void windows_end();
 
 // Opens window `number` (ANY_NUMBER: the toolkit chooses) whose client area is
-// width by height. Returns the handle, the new number for ANY_NUMBER, or 0.
-// An existing window of that number is destroyed first.
-intptr_t window_create(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
-                       const unit16* title, uint32_t flags, HWND parent);
+// width by height; its number and handle, or both 0. An existing window of
+// that number is destroyed first.
+CreatedWindow window_create(intptr_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                            const unit16* title, uint32_t flags, HWND parent);
 // window_create without a parent.
-intptr_t window_open(int32_t number, int32_t x, int32_t y, int32_t width, int32_t height,
-                     const unit16* title, uint32_t flags);
+CreatedWindow window_open(intptr_t number, int32_t x, int32_t y, int32_t width, int32_t height,
+                          const unit16* title, uint32_t flags);
 // Sets the caption; a null title or an unknown number does nothing.
-void window_set_title(int32_t number, const unit16* title);
+void window_set_title(intptr_t number, const unit16* title);
 // Destroys window `number` and all attached to it (-1: every window). Returns
 // 1 when a window was freed (always for -1), else 0. The window list's free callback.
-int32_t window_free(int32_t number);
+int32_t window_free(intptr_t number);
 // Releases the toolkit's side of window `number` (record, accelerators, brush,
 // queued events, bindings) when its native window goes without window_free,
 // with its parent for instance. Called from the window's WM_NCDESTROY.
-void window_forget(int32_t number, HWND window);
+void window_forget(intptr_t number, HWND window);
 // Moves a freshly created window by the centring bits of flags; never resizes it.
 void window_center(HWND window, uint32_t flags, HWND parent);
 

@@ -14,7 +14,7 @@ const wchar_t* const FOCUS_PROPERTY = L"Zeph_Focus";
 const wchar_t* const MDI_GADGET_PROPERTY = L"Zeph_MDI_Gadget";
 
 // The identifier by which a control's WM_COMMAND is read as a menu command.
-constexpr LONG MENU_CONTROL_ID = -10000;
+constexpr intptr_t MENU_CONTROL_ID = -10000;
 
 // One message on its way through window_proc, with the toolkit window found for it.
 struct Message {
@@ -23,13 +23,13 @@ struct Message {
     WPARAM wparam;
     LPARAM lparam;
     HWND toolkit_window;   // the first window upwards carrying "Zeph_WindowID"; null if none
-    int32_t number;        // its window number; -1 when none was found
+    intptr_t number;       // its window number; -1 when none was found
     WindowRecord* record;  // null when none
 };
 
 using MessageHandler = LRESULT (*)(const Message& m);
 
-void post(const Message& m, int32_t kind, int32_t gadget, int32_t type) {
+void post(const Message& m, int32_t kind, intptr_t gadget, int32_t type) {
     event_post_simple(kind, gadget, m.number, type);
 }
 
@@ -41,7 +41,7 @@ Message find_window(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         intptr_t tag = reinterpret_cast<intptr_t>(GetPropW(w, WINDOW_ID_PROPERTY));
         if (!tag) continue;
         m.toolkit_window = w;
-        m.number = static_cast<int32_t>(tag - 1);
+        m.number = tag - 1;
         m.record = static_cast<WindowRecord*>(object_get(window_list, m.number));
         break;
     }
@@ -172,14 +172,15 @@ LRESULT on_command(const Message& m) {
     int32_t command = LOWORD(m.wparam);
     int32_t code = HIWORD(m.wparam);
     if (control) {
-        LONG id = GetWindowLongW(control, GWL_ID);
+        // A gadget's identifier is its whole number, written as a pointer-sized value.
+        intptr_t id = GetWindowLongPtrW(control, GWLP_ID);
         if (id == MENU_CONTROL_ID) {
             post(m, EV_MENU, command, 0);
         } else {
             post(m, EV_GADGET, id, code);
         }
     } else if (code == 0) {
-        post(m, EV_MENU, static_cast<int32_t>(m.wparam), 0);
+        post(m, EV_MENU, static_cast<intptr_t>(m.wparam), 0);
     } else if (command == NAV_NEXT_COMMAND) {
         focus_navigate(0);
     } else if (command == NAV_PREV_COMMAND) {
@@ -192,7 +193,7 @@ LRESULT on_command(const Message& m) {
 
 LRESULT on_timer(const Message& m) {
     if (!m.record) return RESULT_DEFAULT;
-    post(m, EV_TIMER, static_cast<int32_t>(m.wparam), 0);
+    post(m, EV_TIMER, static_cast<intptr_t>(m.wparam), 0);
     return 0;
 }
 
@@ -230,7 +231,7 @@ int32_t notify_icon_type(LPARAM mouse_message) {
 // The WM_NULL wakes a loop waiting for input once the icon's menu or tip is gone.
 LRESULT on_notify_icon(const Message& m) {
     int32_t type = notify_icon_type(m.lparam);
-    if (type >= 0) post(m, EV_NOTIFY_ICON, static_cast<int32_t>(m.wparam), type);
+    if (type >= 0) post(m, EV_NOTIFY_ICON, static_cast<intptr_t>(m.wparam), type);
     PostMessageW(m.window, WM_NULL, 0, 0);
     return 0;
 }
@@ -363,7 +364,7 @@ LRESULT CALLBACK window_class_proc(HWND window, UINT message, WPARAM wparam, LPA
 
 LRESULT gadget_forward(HWND control, HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (!control || !gadget_list) return RESULT_DEFAULT;
-    LONG id = GetWindowLongW(control, GWL_ID);
+    intptr_t id = GetWindowLongPtrW(control, GWLP_ID);
     if (reinterpret_cast<intptr_t>(GetPropW(control, GADGET_ID_PROPERTY)) != id) return RESULT_DEFAULT;
     auto* gadget = static_cast<Gadget*>(object_get(gadget_list, id));
     // The record must own this very control: a foreign control with identifier 0

@@ -3,24 +3,27 @@
 // maps whose values carry them, and the container-operation slots.
 #include "map_fixture.h"
 
+#include <cstddef>
 #include <vector>
 
 namespace {
 
-struct StringValue {        // descriptor {4, -1}
+// The fields' offsets follow the width: a pointer field starts 4 bytes in at
+// 32 bits and 8 at 64.
+struct StringValue {
     int32_t head;
     unit16* text;
     int32_t tail;
 };
 
-struct MapValue {           // descriptor {-6, 4, 8, 3, 0, 16, -1}
+struct MapValue {
     int32_t head;
     StringMap* inner;
     int32_t tail;
 };
 
-const int32_t string_at_4[] = {4, -1};
-const int32_t map_at_4[] = {-6, 4, 8, 3, 0, 16, -1};
+const DescriptorWord string_field[] = {offsetof(StringValue, text), -1};
+const DescriptorWord map_field[] = {-6, offsetof(MapValue, inner), 8, 3, 0, 16, -1};
 
 // A value holding a string variable of the string heap.
 unit16* new_string(const unit16* text)
@@ -41,16 +44,16 @@ using DescriptorTest = MapFixture;
 
 TEST_F(DescriptorTest, NeedsInitLooksIntoSubStructures)
 {
-    const int32_t strings[] = {0, 8, -1};
-    const int32_t array_of_strings[] = {-2, 3, 0, 8, descriptor_word(strings), -1};
-    const int32_t struct_with_map[] = {-3, 4, 12, descriptor_word(map_at_4), -1};
-    const int32_t array_of_maps[] = {-2, 2, 0, 12, descriptor_word(map_at_4), -1};
-    const int32_t pair[] = {0, -5, 4, 1, 2, 3, -1};
-    const int32_t dimensioned[] = {-4, 0, 1, 2, 3, 4, -1};
-    const int32_t inline_dims[] = {-7, 0, 2, 1, 2, 3, 10, 20, -1};
+    const DescriptorWord strings[] = {0, 8, -1};
+    const DescriptorWord array_of_strings[] = {-2, 3, 0, 8, descriptor_word(strings), -1};
+    const DescriptorWord struct_with_map[] = {-3, 4, 12, descriptor_word(map_field), -1};
+    const DescriptorWord array_of_maps[] = {-2, 2, 0, 12, descriptor_word(map_field), -1};
+    const DescriptorWord pair[] = {0, -5, 4, 1, 2, 3, -1};
+    const DescriptorWord dimensioned[] = {-4, 0, 1, 2, 3, 4, -1};
+    const DescriptorWord inline_dims[] = {-7, 0, 2, 1, 2, 3, 10, 20, -1};
     struct Case {
         const char* name;
-        const int32_t* descriptor;
+        const DescriptorWord* descriptor;
         int32_t expected;
     } cases[] = {
         {"null", nullptr, 0},
@@ -58,7 +61,7 @@ TEST_F(DescriptorTest, NeedsInitLooksIntoSubStructures)
         {"array of strings", array_of_strings, 0},
         {"map in an embedded structure", struct_with_map, 1},
         {"maps in an embedded array", array_of_maps, 1},
-        {"map field", map_at_4, 1},
+        {"map field", map_field, 1},
         {"two-word container after a string", pair, 1},
         {"dimensioned container", dimensioned, 1},
         {"container with inline dimensions", inline_dims, 1},
@@ -71,7 +74,7 @@ TEST_F(DescriptorTest, CopyGivesTheDestinationItsOwnString)
 {
     StringValue source{0x11223344, new_string(u"text"), 0x55667788};
     StringValue destination{-1, new_string(u"old"), -1};
-    struct_copy(&destination, sizeof(StringValue), string_at_4, &source);
+    struct_copy(&destination, sizeof(StringValue), string_field, &source);
     EXPECT_EQ(destination.head, 0x11223344);
     EXPECT_EQ(destination.tail, 0x55667788);
     ASSERT_NE(destination.text, source.text);
@@ -84,7 +87,7 @@ TEST_F(DescriptorTest, CopyOfANullStringEmptiesTheDestination)
 {
     StringValue source{1, nullptr, 2};
     StringValue destination{0, new_string(u"old"), 0};
-    struct_copy(&destination, sizeof(StringValue), string_at_4, &source);
+    struct_copy(&destination, sizeof(StringValue), string_field, &source);
     EXPECT_EQ(destination.text, nullptr);
 }
 
@@ -92,10 +95,10 @@ TEST_F(DescriptorTest, CopyOntoItselfChangesNothing)
 {
     StringValue value{7, new_string(u"same"), 9};
     unit16* const text = value.text;
-    struct_copy(&value, sizeof(StringValue), string_at_4, &value);
+    struct_copy(&value, sizeof(StringValue), string_field, &value);
     EXPECT_EQ(value.text, text);
     EXPECT_EQ(text_of(value.text), u"same");
-    struct_clear(&value, string_at_4);
+    struct_clear(&value, string_field);
     EXPECT_EQ(value.text, nullptr);
 }
 
@@ -103,21 +106,21 @@ TEST_F(DescriptorTest, CopyOntoAFieldThatAlreadyHoldsTheSourcesStringOrMapLeaves
 {
     StringValue source{1, new_string(u"shared"), 2};
     StringValue destination = source;  // a plain copy: both fields name one string
-    struct_copy(&destination, sizeof(StringValue), string_at_4, &source);
+    struct_copy(&destination, sizeof(StringValue), string_field, &source);
     EXPECT_EQ(destination.text, source.text);
     EXPECT_EQ(text_of(source.text), u"shared");
     string_free(source.text);
 
     MapValue map_source{};
-    struct_init(&map_source, map_at_4);
+    struct_init(&map_source, map_field);
     ASSERT_NE(map_source.inner, nullptr);
     value_id(map_insert(map_source.inner, u"k", 0)) = 4;
     MapValue map_destination = map_source;
-    struct_copy(&map_destination, sizeof(MapValue), map_at_4, &map_source);
+    struct_copy(&map_destination, sizeof(MapValue), map_field, &map_source);
     ASSERT_NE(map_source.inner, nullptr) << "the shared map was freed";
     EXPECT_EQ(map_destination.inner, map_source.inner);
     EXPECT_EQ(value_id(map_find(map_source.inner, u"k")), 4);
-    struct_clear(&map_source, map_at_4);
+    struct_clear(&map_source, map_field);
 }
 
 TEST_F(DescriptorTest, CopyWithoutDescriptorCopiesBytes)
@@ -138,8 +141,9 @@ TEST_F(DescriptorTest, EmbeddedArrayOfStructuresIsCopiedAndClearedDeep)
         int32_t tag;
         Item items[2];
     };
-    const int32_t item[] = {0, -1};
-    const int32_t descriptor[] = {-2, 2, 4, 8, descriptor_word(item), -1};
+    const DescriptorWord item[] = {offsetof(Item, name), -1};
+    const DescriptorWord descriptor[] = {-2, 2, offsetof(Value, items), sizeof(Item),
+                                         descriptor_word(item), -1};
     Value source{5, {{new_string(u"one"), 1}, {nullptr, 2}}};
     Value destination{};
     struct_copy(&destination, sizeof(Value), descriptor, &source);
@@ -158,7 +162,7 @@ TEST_F(DescriptorTest, EmbeddedArrayOfStructuresIsCopiedAndClearedDeep)
 TEST_F(DescriptorTest, MapFieldIsCreatedCopiedAndFreed)
 {
     MapValue source{};
-    struct_init(&source, map_at_4);
+    struct_init(&source, map_field);
     ASSERT_NE(source.inner, nullptr);
     EXPECT_EQ(source.inner->value_size, 8);
     EXPECT_EQ(source.inner->value_kind, 3);
@@ -171,7 +175,7 @@ TEST_F(DescriptorTest, MapFieldIsCreatedCopiedAndFreed)
     MapValue destination{};
     source.head = 1;
     source.tail = 2;
-    struct_copy(&destination, sizeof(MapValue), map_at_4, &source);
+    struct_copy(&destination, sizeof(MapValue), map_field, &source);
     ASSERT_NE(destination.inner, nullptr);
     EXPECT_NE(destination.inner, source.inner);
     EXPECT_EQ(destination.inner->owner, &destination.inner);
@@ -181,34 +185,34 @@ TEST_F(DescriptorTest, MapFieldIsCreatedCopiedAndFreed)
     EXPECT_EQ(destination.head, 1);
     EXPECT_EQ(destination.tail, 2);
 
-    struct_clear(&source, map_at_4);
+    struct_clear(&source, map_field);
     EXPECT_EQ(source.inner, nullptr);
     EXPECT_EQ(value_id(map_find(destination.inner, u"a")), 10) << "the copy is independent";
-    struct_clear(&destination, map_at_4);
+    struct_clear(&destination, map_field);
     EXPECT_EQ(destination.inner, nullptr);
 }
 
 TEST_F(DescriptorTest, CopiedMapFieldKeepsTheKeyModes)
 {
     MapValue source{};
-    struct_init(&source, map_at_4);
+    struct_init(&source, map_field);
     ASSERT_NE(source.inner, nullptr);
     source.inner->flags |= MAP_INT_KEYS;
     value_id(map_insert_int(source.inner, -3, 0)) = 30;
     MapValue destination{};
-    struct_copy(&destination, sizeof(MapValue), map_at_4, &source);
+    struct_copy(&destination, sizeof(MapValue), map_field, &source);
     ASSERT_NE(destination.inner, nullptr);
     void* copied = map_find_int(destination.inner, -3);
     ASSERT_NE(copied, nullptr);
     EXPECT_EQ(value_id(copied), 30);
-    struct_clear(&source, map_at_4);
-    struct_clear(&destination, map_at_4);
+    struct_clear(&source, map_field);
+    struct_clear(&destination, map_field);
 }
 
 TEST_F(DescriptorTest, MapValuesWithStringsAreCopiedAndFreedDeep)
 {
-    static const int32_t string_at_0[] = {0, -1};
-    ASSERT_NE(map_create(4, 0, string_at_0, &map, 8), nullptr);
+    static const DescriptorWord string_at_0[] = {0, -1};
+    ASSERT_NE(map_create(sizeof(unit16*), 0, string_at_0, &map, 8), nullptr);
     EXPECT_EQ(map->flags & MAP_INIT_VALUES, 0u) << "strings need no initialisation";
     for (const unit16* key : {u"a", u"b", u"c"})
         string_new_copy(static_cast<unit16**>(map_insert(map, key, 0)), key);
@@ -216,7 +220,7 @@ TEST_F(DescriptorTest, MapValuesWithStringsAreCopiedAndFreedDeep)
     EXPECT_EQ(*reused, nullptr) << "reuse frees the old string and zeroes the field";
     string_new_copy(reused, u"c2");
 
-    ASSERT_NE(map_create(4, 0, string_at_0, &other, 3), nullptr);
+    ASSERT_NE(map_create(sizeof(unit16*), 0, string_at_0, &other, 3), nullptr);
     ASSERT_EQ(map_copy(map, other, 1), 1);
     auto* copied = static_cast<unit16**>(map_find(other, u"a"));
     auto* original = static_cast<unit16**>(map_find(map, u"a"));
@@ -235,8 +239,9 @@ TEST_F(DescriptorTest, MapValuesWithStringsAreCopiedAndFreedDeep)
 
 TEST_F(DescriptorTest, NestedMapsFollowTheirOuterElements)
 {
-    static const int32_t inner_map[] = {-6, 0, 4, 0, 0, 8, -1};
-    ASSERT_NE(map_create(4, 0, inner_map, &map, 8), nullptr);
+    // Outer and inner values are one pointer wide, so all the maps share one pool.
+    static const DescriptorWord inner_map[] = {-6, 0, sizeof(void*), 0, 0, 8, -1};
+    ASSERT_NE(map_create(sizeof(void*), 0, inner_map, &map, 8), nullptr);
     EXPECT_NE(map->flags & MAP_INIT_VALUES, 0u);
     const int32_t users_alone = shared_users(map);
     for (int32_t outer = 0; outer < 3; ++outer) {
@@ -245,9 +250,9 @@ TEST_F(DescriptorTest, NestedMapsFollowTheirOuterElements)
         EXPECT_EQ((*inner)->owner, inner);
         value_id(map_insert(*inner, u"n", 0)) = outer;
     }
-    EXPECT_EQ(shared_users(map), users_alone + 3) << "value size 4 everywhere: one pool";
+    EXPECT_EQ(shared_users(map), users_alone + 3) << "one value size everywhere: one pool";
 
-    ASSERT_NE(map_create(4, 0, inner_map, &other, 2), nullptr);
+    ASSERT_NE(map_create(sizeof(void*), 0, inner_map, &other, 2), nullptr);
     ASSERT_EQ(map_copy(map, other, 1), 1);
     auto** copied = static_cast<StringMap**>(map_find(other, u"y"));
     auto** original = static_cast<StringMap**>(map_find(map, u"y"));
@@ -300,15 +305,20 @@ void record_free_pair(void* field) { slot_calls.push_back({9, reinterpret_cast<i
 
 TEST_F(DescriptorTest, OtherContainerKindsGoThroughTheirSlots)
 {
+    struct WithDimensions {
+        void* container;
+        int32_t dims[2];
+    };
     struct Value {
         void* dimensioned;
-        int32_t pair[2];
-        struct {
-            void* container;
-            int32_t dims[2];
-        } with_dims;
+        void* pair[2];  // a pointer and a second word of its width
+        WithDimensions with_dims;
     } value{};
-    const int32_t descriptor[] = {-4, 0, 1, 2, 3, 4, -5, 4, 5, 6, 7, -7, 12, 2, 8, 9, 10, 40, 50, -1};
+    const DescriptorWord descriptor[] = {
+        -4, offsetof(Value, dimensioned), 1, 2, 3, 4,
+        -5, offsetof(Value, pair), 5, 6, 7,
+        -7, offsetof(Value, with_dims), 2, 8, 9, 10, 40, 50,
+        -1};
     const auto at = [&](const void* field) { return reinterpret_cast<intptr_t>(field); };
 
     struct_init(&value, descriptor);

@@ -46,10 +46,4 @@ private:
 // A value's leading int32, the tests' stand-in for a payload.
 inline int32_t& value_id(void* value) { return *static_cast<int32_t*>(value); }
 
-// A descriptor word naming a sub-descriptor (addresses are 32-bit).
-inline int32_t descriptor_word(const int32_t* descriptor)
-{
-    return static_cast<int32_t>(reinterpret_cast<intptr_t>(descriptor));
-}
-
 inline std::u16string text_of(const unit16* s) { return s ? std::u16string(s) : std::u16string(); }

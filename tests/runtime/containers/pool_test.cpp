@@ -34,7 +34,10 @@ char* block_address(PoolChunk* chunk, int32_t index, int32_t stride)
     return reinterpret_cast<char*>(chunk + 1) + index * stride;
 }
 
-PoolChunk* owner_of(void* payload) { return *reinterpret_cast<PoolChunk**>(static_cast<char*>(payload) - 4); }
+// The header word before a payload is one pointer wide.
+constexpr int32_t HEADER_WORD = sizeof(void*);
+
+PoolChunk* owner_of(void* payload) { return *reinterpret_cast<PoolChunk**>(static_cast<char*>(payload) - HEADER_WORD); }
 
 int32_t list_length(PoolChunk* chunk)
 {
@@ -105,13 +108,20 @@ void run_threads(int count, ThreadBody body)
 
 // ---- Layout and chunk life ----------------------------------------------------------
 
-TEST_F(PoolTest, StrideIsElementSizePlusHeaderWordRoundedUpToFour)
+TEST_F(PoolTest, StrideIsElementSizePlusHeaderWordRoundedUpToAWord)
 {
-    const int32_t cases[][2] = {{28, 32}, {25, 32}, {8, 12}, {1, 8}, {0, 4}, {4, 8}, {5, 12}};
-    for (const auto& c : cases) {
-        BlockPool* pool = pool_create(c[0], 16, 256, 2);
+    struct Case {
+        int32_t element_size;
+        unsigned stride_32_bits;
+        unsigned stride_64_bits;
+    };
+    const Case cases[] = {{28, 32, 40}, {25, 32, 40}, {8, 12, 16}, {1, 8, 16},
+                          {0, 4, 8},    {4, 8, 16},   {5, 12, 16}};
+    for (const Case& c : cases) {
+        BlockPool* pool = pool_create(c.element_size, 16, 256, 2);
         ASSERT_NE(pool, nullptr);
-        EXPECT_EQ(pool->stride, c[1]) << "element size " << c[0];
+        EXPECT_EQ(pool->stride, static_cast<int32_t>(by_width(c.stride_32_bits, c.stride_64_bits)))
+            << "element size " << c.element_size;
         pool_destroy(pool);
     }
 }
@@ -145,7 +155,7 @@ TEST_F(PoolTest, SixteenBlocksComeFromTheFirstChunkInOrderAndTheSeventeenthFromA
         payloads.push_back(pool_alloc(pool));
     PoolChunk* first = owner_of(payloads[0]);
     for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(payloads[i], block_address(first, i, 32) + 4) << "block " << i;
+        EXPECT_EQ(payloads[i], block_address(first, i, pool->stride) + HEADER_WORD) << "block " << i;
         EXPECT_EQ(owner_of(payloads[i]), first) << "block " << i;
     }
     EXPECT_EQ(first->capacity, 16);
@@ -155,7 +165,7 @@ TEST_F(PoolTest, SixteenBlocksComeFromTheFirstChunkInOrderAndTheSeventeenthFromA
     void* seventeenth = pool_alloc(pool);
     PoolChunk* second = owner_of(seventeenth);
     EXPECT_NE(second, first);
-    EXPECT_EQ(seventeenth, block_address(second, 0, 32) + 4);
+    EXPECT_EQ(seventeenth, block_address(second, 0, pool->stride) + HEADER_WORD);
     EXPECT_EQ(pool->open_chunks, second);
     EXPECT_EQ(pool->total_blocks, 32);
 
@@ -311,11 +321,11 @@ TEST_F(PoolTest, SharedPoolIsKeptUntilItsLastUserDestroysIt)
     BlockPool* first = pool_create(25, 16, 65536, POOL_SHARED);
     BlockPool* second = pool_create(28, 4, 8, POOL_SHARED);
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(second, first) << "element sizes 25 and 28 both give stride 32";
+    EXPECT_EQ(second, first) << "element sizes 25 and 28 give one stride";
     SharedPoolEntry* entry = first->shared_entry;
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->users, 2);
-    EXPECT_EQ(entry->stride, 32);
+    EXPECT_EQ(entry->stride, static_cast<int32_t>(by_width(32, 40)));
     EXPECT_EQ(entry->flags, POOL_SHARED);
     EXPECT_EQ(first->min_per_chunk, 16) << "the first creator's bounds stay";
     EXPECT_EQ(first->max_per_chunk, 65536);
@@ -353,9 +363,9 @@ TEST_F(PoolTest, SharedPoolsDifferByStrideAndByEveryFlagBit)
 
 namespace {
 
-using RunOnce = void (*)(volatile int32_t*, void (*)());
+using RunOnce = void (*)(volatile OnceWord*, void (*)());
 RunOnce run_once_under_test;
-volatile int32_t race_word;
+volatile OnceWord race_word;
 std::atomic<int> routine_runs;
 std::atomic<int> routine_finished;
 std::atomic<int> returned_early;
@@ -398,12 +408,26 @@ void expect_routine_runs_once_under_a_race(RunOnce under_test)
 TEST(RunOnce, RoutineRunsOnceAndEveryRacerWaitsForIt)
 {
 #ifdef _WIN32
-    volatile int32_t probe = 0;
+    volatile OnceWord probe = 0;
     routine_runs = 0;
     EXPECT_EQ(system_run_once(&probe, slow_routine), 1)
         << "the system's one-time initialisation is what this test races";
 #endif
     expect_routine_runs_once_under_a_race(run_once);
+}
+
+// The system writes its whole one-time object, one pointer wide at 64 bits.
+TEST(RunOnce, LeavesTheMemoryAfterItsWordAlone)
+{
+    struct Guarded {
+        alignas(8) volatile OnceWord word;
+        int32_t after;
+    } guarded{0, 0x5A5A5A5A};
+    routine_runs = 0;
+    run_once(&guarded.word, slow_routine);
+    run_once(&guarded.word, slow_routine);
+    EXPECT_EQ(routine_runs.load(), 1);
+    EXPECT_EQ(guarded.after, 0x5A5A5A5A);
 }
 
 TEST(RunOnce, OnceWordPathRunsTheRoutineOnceAndEveryRacerWaitsForIt)
@@ -659,7 +683,7 @@ private:
         for (LiveBlock& block : model.live) {
             PoolChunk* owner = owner_of(block.payload);
             ASSERT_TRUE(chunks.count(owner)) << "header word names no chunk of the pool";
-            std::ptrdiff_t offset = reinterpret_cast<char*>(block.payload) - 4 -
+            std::ptrdiff_t offset = reinterpret_cast<char*>(block.payload) - HEADER_WORD -
                                     reinterpret_cast<char*>(owner + 1);
             ASSERT_EQ(offset % model.pool->stride, 0);
             ASSERT_LT(offset / model.pool->stride, owner->fresh_used);

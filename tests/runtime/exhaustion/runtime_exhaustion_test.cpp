@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -32,13 +33,13 @@ std::u16string replace_all(std::u16string text, const std::u16string& search,
 // ---- Object list --------------------------------------------------------------
 
 struct Thing {
-    int32_t handle;
-    int32_t value;
+    intptr_t handle;
+    intptr_t value;
 };
 
 ObjectList* things;
 
-int32_t release_thing(int32_t number) { return object_release(things, number); }
+int32_t release_thing(intptr_t number) { return object_release(things, number); }
 
 // Numbered records stay with the list until the heap goes; the count of
 // blocks that the list keeps by design.
@@ -55,18 +56,18 @@ int32_t blocks_kept_by_list()
 void exercise_object_list()
 {
     things = object_list_new(sizeof(Thing), 2, release_thing);
-    std::vector<int32_t> numbered, dynamic;
-    const auto keep = [](std::vector<int32_t>& live, int32_t number, Thing* thing) {
+    std::vector<intptr_t> numbered, dynamic;
+    const auto keep = [](std::vector<intptr_t>& live, intptr_t number, Thing* thing) {
         if (!thing)
             return;
         *thing = Thing{number + 100, number};
         if (std::find(live.begin(), live.end(), number) == live.end())
             live.push_back(number);
     };
-    for (int32_t number : {0, 1, 3, 9})
+    for (intptr_t number : {0, 1, 3, 9})
         keep(numbered, number, static_cast<Thing*>(object_alloc(things, number)));
     auto* extra = static_cast<Thing*>(object_alloc(things, ANY_NUMBER));
-    keep(dynamic, static_cast<int32_t>(reinterpret_cast<intptr_t>(extra)), extra);
+    keep(dynamic, reinterpret_cast<intptr_t>(extra), extra);
     auto* again = static_cast<Thing*>(object_alloc(things, 1));
     if (again) {
         EXPECT_EQ(again->handle, 0) << "a reused number comes back released";
@@ -75,11 +76,11 @@ void exercise_object_list()
     object_release(things, 0);
     numbered.erase(std::remove(numbered.begin(), numbered.end(), 0), numbered.end());
 
-    std::vector<int32_t> live = numbered;
+    std::vector<intptr_t> live = numbered;
     std::sort(live.begin(), live.end());
     live.insert(live.end(), dynamic.begin(), dynamic.end());
-    std::vector<int32_t> seen;
-    int32_t number = 0;
+    std::vector<intptr_t> seen;
+    intptr_t number = 0;
     object_iter_start(things);
     while (auto* thing = static_cast<Thing*>(object_iter_next(things, &number))) {
         EXPECT_EQ(thing->handle, number + 100);
@@ -87,7 +88,7 @@ void exercise_object_list()
     }
     EXPECT_EQ(seen, live);
     object_list_free_all(things);
-    for (int32_t gone : live)
+    for (intptr_t gone : live)
         EXPECT_EQ(object_get(things, gone), nullptr);
 }
 
@@ -184,7 +185,8 @@ struct Entry {
     int32_t number;
 };
 // The name, and a map of int32 values under 8-bit keys, four buckets.
-const int32_t ENTRY_DESCRIPTOR[] = {0, DESCRIPTOR_MAP, 4, 4, 1, 0, 4, DESCRIPTOR_END};
+const DescriptorWord ENTRY_DESCRIPTOR[] = {
+    offsetof(Entry, name), DESCRIPTOR_MAP, offsetof(Entry, inner), 4, 1, 0, 4, DESCRIPTOR_END};
 constexpr int32_t ENTRY_KIND = 3;
 
 std::u16string key_of(int32_t i) { return u"key" + std::u16string(1, static_cast<char16_t>(u'a' + i)); }

@@ -13,28 +13,28 @@
 namespace {
 
 struct Record {
-    int32_t handle;
+    intptr_t handle;
     int32_t tag;
 };
 
 struct ModelObject {
     Record* record;
-    int32_t handle;
+    intptr_t handle;
     int32_t tag;
 };
 
 ObjectList* model_list;
 int32_t callback_calls;
 
-int32_t release_from_model_list(int32_t number)
+int32_t release_from_model_list(intptr_t number)
 {
     ++callback_calls;
     return object_release(model_list, number);
 }
 
-int32_t number_of(const void* record)
+intptr_t number_of(const void* record)
 {
-    return static_cast<int32_t>(reinterpret_cast<intptr_t>(record));
+    return reinterpret_cast<intptr_t>(record);
 }
 
 class ObjectListModel {
@@ -70,7 +70,7 @@ public:
 
     void check_walk()
     {
-        std::vector<int32_t> expected;
+        std::vector<intptr_t> expected;
         std::vector<int32_t> expected_tags;
         for (auto& [number, object] : numbered_) {
             if (object.handle) {
@@ -82,9 +82,9 @@ public:
             expected.push_back(number_of(object.record));
             expected_tags.push_back(object.tag);
         }
-        std::vector<int32_t> actual;
+        std::vector<intptr_t> actual;
         std::vector<int32_t> actual_tags;
-        int32_t number = 0;
+        intptr_t number = 0;
         object_iter_start(list_);
         while (void* record = object_iter_next(list_, &number)) {
             actual.push_back(number);
@@ -117,9 +117,12 @@ private:
         return static_cast<int32_t>(pick(range));
     }
 
+    // Half the handles use only the top bits, all of the low 32 clear at 64 bits.
     void fill(ModelObject& object)
     {
-        object.handle = pick(8) == 0 ? 0 : static_cast<int32_t>(pick(1000)) + 1;
+        const uintptr_t value = pick(1000) + 1;
+        const int shift = pick(2) ? 0 : 8 * sizeof(intptr_t) - 12;
+        object.handle = pick(8) == 0 ? 0 : static_cast<intptr_t>(value << shift);
         object.tag = static_cast<int32_t>(random_());
         object.record->handle = object.handle;
         object.record->tag = object.tag;

@@ -7,16 +7,17 @@
 
 namespace {
 
+// Laid out as the toolkit's records: a pointer-sized handle first.
 struct Record {
-    int32_t handle;  // nonzero while the object exists
-    int32_t payload[3];
+    intptr_t handle;  // nonzero while the object exists
+    intptr_t payload[3];
 };
 
 // The kind's release routine as the toolkit writes it: destroy, then release.
 ObjectList* released_list;
-std::vector<int32_t> released_numbers;
+std::vector<intptr_t> released_numbers;
 
-int32_t release_object(int32_t number)
+int32_t release_object(intptr_t number)
 {
     released_numbers.push_back(number);
     return object_release(released_list, number);
@@ -35,7 +36,7 @@ protected:
         released_list = list;
         return list;
     }
-    static Record* create(ObjectList* list, int32_t number, int32_t handle)
+    static Record* create(ObjectList* list, intptr_t number, intptr_t handle)
     {
         auto* record = static_cast<Record*>(object_alloc(list, number));
         if (record)
@@ -44,17 +45,17 @@ protected:
     }
 };
 
-int32_t number_of(const void* record)
+intptr_t number_of(const void* record)
 {
-    return static_cast<int32_t>(reinterpret_cast<intptr_t>(record));
+    return reinterpret_cast<intptr_t>(record);
 }
 
 DynamicNode* node_of_record(void* record) { return static_cast<DynamicNode*>(record) - 1; }
 
-std::vector<int32_t> walk(ObjectList* list)
+std::vector<intptr_t> walk(ObjectList* list)
 {
-    std::vector<int32_t> numbers;
-    int32_t number = 0;
+    std::vector<intptr_t> numbers;
+    intptr_t number = 0;
     object_iter_start(list);
     while (object_iter_next(list, &number))
         numbers.push_back(number);
@@ -116,14 +117,14 @@ TEST_F(ObjectListTest, ReusingANumberDestroysTheOldObjectOnceAndHandsOutTheSameR
     Record* live = create(list, 3, 0x1234);
     Record* again = static_cast<Record*>(object_alloc(list, 3));
     EXPECT_EQ(again, live);
-    EXPECT_EQ(released_numbers, std::vector<int32_t>{3});
+    EXPECT_EQ(released_numbers, std::vector<intptr_t>{3});
     EXPECT_EQ(again->handle, 0) << "the kind's release zero-fills the record";
 
     released_numbers.clear();
     object_release(list, 3);
     again = static_cast<Record*>(object_alloc(list, 3));
     EXPECT_EQ(again, live) << "a released number keeps its record";
-    EXPECT_EQ(released_numbers, std::vector<int32_t>{3})
+    EXPECT_EQ(released_numbers, std::vector<intptr_t>{3})
         << "the callback runs even when nothing is left to destroy";
 }
 
@@ -146,8 +147,20 @@ TEST_F(ObjectListTest, RecordWithZeroFirstFieldIsAbsentUnlessDynamic)
     void* dynamic = object_alloc(list, ANY_NUMBER);
     ASSERT_NE(dynamic, nullptr);
     EXPECT_EQ(object_get(list, 2), nullptr);
-    EXPECT_EQ(walk(list), std::vector<int32_t>{number_of(dynamic)})
+    EXPECT_EQ(walk(list), std::vector<intptr_t>{number_of(dynamic)})
         << "the walk skips the unfilled numbered record but hands out the dynamic one";
+}
+
+// At 64 bits a handle can have all of its low 32 bits clear.
+TEST_F(ObjectListTest, ExistenceReadsTheWholeHandle)
+{
+    const intptr_t top_bit_only = static_cast<intptr_t>(uintptr_t{1} << (8 * sizeof(intptr_t) - 1));
+    for (intptr_t handle : {intptr_t{1}, top_bit_only}) {
+        ObjectList* list = make_list(4);
+        Record* record = create(list, 2, handle);
+        EXPECT_EQ(object_get(list, 2), record) << "handle " << handle;
+        EXPECT_EQ(walk(list), std::vector<intptr_t>{2}) << "handle " << handle;
+    }
 }
 
 TEST_F(ObjectListTest, DynamicObjectsAreNumberedByAddressAndReleasedIndependently)
@@ -162,7 +175,7 @@ TEST_F(ObjectListTest, DynamicObjectsAreNumberedByAddressAndReleasedIndependentl
     EXPECT_EQ(object_get(list, number_of(second)), second);
     EXPECT_EQ(object_release(list, number_of(first)), 1);
     EXPECT_EQ(object_get(list, number_of(second)), second);
-    EXPECT_EQ(walk(list), std::vector<int32_t>{number_of(second)});
+    EXPECT_EQ(walk(list), std::vector<intptr_t>{number_of(second)});
     EXPECT_EQ(object_release(list, number_of(second)), 1);
     EXPECT_EQ(list->dynamic_head, nullptr);
 }
@@ -175,7 +188,7 @@ TEST_F(ObjectListTest, ReleasingTheOnlyMiddleOrOldestDynamicObjectKeepsTheChainW
         for (int i = 0; i < 3; ++i)
             records[i] = create(list, ANY_NUMBER, i + 1);
         object_release(list, number_of(records[victim]));
-        std::vector<int32_t> expected;
+        std::vector<intptr_t> expected;
         for (int i = 0; i < 3; ++i)
             if (i != victim)
                 expected.push_back(number_of(records[i]));
@@ -189,8 +202,9 @@ TEST_F(ObjectListTest, UnknownNumbersAreNeverReadAsAddresses)
     create(list, ANY_NUMBER, 1);
     // Looks like a live record, but was never handed out by this list.
     Record impostor = {42, {1, 2, 3}};
-    const int32_t numbers[] = {16, 1000, -2, -1, INT32_MIN, number_of(&impostor)};
-    for (int32_t number : numbers) {
+    const intptr_t numbers[] = {16, 1000, -2, -1, INT32_MIN, INTPTR_MIN, INTPTR_MAX,
+                                number_of(&impostor)};
+    for (intptr_t number : numbers) {
         EXPECT_EQ(object_get(list, number), nullptr) << "number " << number;
         EXPECT_EQ(object_release(list, number), 0) << "number " << number;
     }
@@ -208,7 +222,7 @@ TEST_F(ObjectListTest, FreeAllVisitsNumbersInOrderThenDynamicObjectsOldestFirst)
     create(list, 0, 1);
     create(list, 3, 1);
     object_list_free_all(list);
-    std::vector<int32_t> expected = {0, 3, 9, number_of(oldest), number_of(newest)};
+    std::vector<intptr_t> expected = {0, 3, 9, number_of(oldest), number_of(newest)};
     EXPECT_EQ(released_numbers, expected);
     EXPECT_TRUE(walk(list).empty());
     EXPECT_EQ(list->dynamic_head, nullptr);
@@ -216,11 +230,11 @@ TEST_F(ObjectListTest, FreeAllVisitsNumbersInOrderThenDynamicObjectsOldestFirst)
 
 // A destructor that also takes down the object created after it, as a parent
 // window takes its children.
-int32_t release_with_next_newer(int32_t number)
+int32_t release_with_next_newer(intptr_t number)
 {
     released_numbers.push_back(number);
     auto* record = static_cast<Record*>(object_get(released_list, number));
-    int32_t child = record ? record->payload[0] : 0;
+    intptr_t child = record ? record->payload[0] : 0;
     object_release(released_list, number);
     if (child)
         object_release(released_list, child);
@@ -235,7 +249,7 @@ TEST_F(ObjectListTest, FreeAllSurvivesACallbackThatReleasesTheNextDynamicObject)
     Record* last = create(list, ANY_NUMBER, 1);
     parent->payload[0] = number_of(child);
     object_list_free_all(list);
-    std::vector<int32_t> expected = {number_of(parent), number_of(last)};
+    std::vector<intptr_t> expected = {number_of(parent), number_of(last)};
     EXPECT_EQ(released_numbers, expected);
     EXPECT_EQ(list->dynamic_head, nullptr);
 }
@@ -255,7 +269,7 @@ TEST_F(ObjectListTest, WalkMayReleaseTheObjectItWasJustGiven)
     create(list, 1, 1);
     create(list, ANY_NUMBER, 1);
     create(list, ANY_NUMBER, 1);
-    int32_t number = 0;
+    intptr_t number = 0;
     int visited = 0;
     object_iter_start(list);
     while (object_iter_next(list, &number)) {
@@ -280,8 +294,10 @@ TEST_F(ObjectListTest, RefusedMemoryFailsTheCreationAndLeavesTheListAsItWas)
     EXPECT_EQ(object_alloc(list, 20), nullptr) << "growth needed, record refused";
     EXPECT_EQ(list->capacity, 8);
 
-    EXPECT_EQ(object_alloc(list, INT32_MAX - 1), nullptr) << "slot array beyond 32 bits";
-    EXPECT_EQ(list->capacity, 8);
+    for (intptr_t beyond : {intptr_t{INT32_MAX - 1}, INTPTR_MAX}) {
+        EXPECT_EQ(object_alloc(list, beyond), nullptr) << "slot array beyond 32 bits: " << beyond;
+        EXPECT_EQ(list->capacity, 8);
+    }
 
     heap_fail_next(1);
     EXPECT_EQ(object_alloc(list, ANY_NUMBER), nullptr);
@@ -304,8 +320,9 @@ TEST_F(ObjectListTest, RefusedMemoryFailsListCreation)
 TEST_F(ObjectListTest, NumberWhoseSlotArrayWouldNotFitIsRefused)
 {
     ObjectList* list = make_list(16);
-    // (number + 16) slots of 4 bytes: 0xFFFFFFFC bytes, no room for any heap's header.
-    EXPECT_EQ(object_alloc(list, 0x3FFFFFEF), nullptr);
+    // The first number whose number + 16 slots take more than 32 bits of bytes.
+    const intptr_t first_too_large = UINT32_MAX / sizeof(void*) - 16 + 1;
+    EXPECT_EQ(object_alloc(list, first_too_large), nullptr);
     EXPECT_EQ(list->capacity, 16);
     EXPECT_NE(create(list, 3, 7), nullptr) << "the list stays usable";
 }

@@ -13,7 +13,7 @@ namespace {
 // Which callback ran, and what it saw as the current event.
 struct Call {
     int tag;
-    int32_t gadget;
+    intptr_t gadget;
     int32_t type;
     bool operator==(const Call& o) const
     {
@@ -42,15 +42,17 @@ std::vector<int> tags()
     return t;
 }
 
-std::string snprintf_key(int32_t kind, int32_t window, int32_t gadget, int32_t type)
+// Window and gadget are object numbers, as wide as a pointer.
+std::string snprintf_key(int32_t kind, intptr_t window, intptr_t gadget, int32_t type)
 {
     char key[BINDING_KEY_SIZE];
-    std::snprintf(key, sizeof key, "%d:%d:%d:%d", static_cast<int>(kind), static_cast<int>(window),
-                  static_cast<int>(gadget), static_cast<int>(type));
+    std::snprintf(key, sizeof key, "%d:%lld:%lld:%d", static_cast<int>(kind),
+                  static_cast<long long>(window), static_cast<long long>(gadget),
+                  static_cast<int>(type));
     return key;
 }
 
-std::string formatted_key(int32_t kind, int32_t window, int32_t gadget, int32_t type)
+std::string formatted_key(int32_t kind, intptr_t window, intptr_t gadget, int32_t type)
 {
     char key[BINDING_KEY_SIZE];
     const int32_t length = binding_key_format(key, kind, window, gadget, type);
@@ -77,29 +79,38 @@ size_t runs_of_lone_binding(const QueuedEvent& pattern, const QueuedEvent& poste
     return calls.size();
 }
 
+// Full-range numbers mixed with short ones, where the digit counts change.
+template <typename Number>
+Number draw(std::mt19937_64& random)
+{
+    const auto shift = static_cast<int>(random() % (8 * sizeof(Number)));
+    return static_cast<Number>(static_cast<Number>(random()) >> shift);
+}
+
 }  // namespace
 
 TEST(BindingKey, MatchesSnprintfOnEdgeValues)
 {
-    const int32_t edges[] = {0,       -1,        1,        9,           10,         -9,
-                             -10,     99,        100,      13100,       65536,      999999999,
-                             1000000000, -1000000000, INT_MAX, INT_MAX - 1, INT_MIN, INT_MIN + 1};
-    for (int32_t a : edges)
-        for (int32_t b : edges) {
-            const int32_t c = static_cast<int32_t>(0u - static_cast<uint32_t>(b));
-            EXPECT_EQ(formatted_key(a, b, c, a), snprintf_key(a, b, c, a));
+    const intptr_t edges[] = {0,          -1,          1,       9,           10,      -9,
+                              -10,        99,          100,     13100,       65536,   999999999,
+                              1000000000, -1000000000, INT_MAX, INT_MAX - 1, INT_MIN, INT_MIN + 1,
+                              INTPTR_MAX, INTPTR_MIN,  INTPTR_MIN + 1};
+    for (intptr_t a : edges)
+        for (intptr_t b : edges) {
+            const auto kind = static_cast<int32_t>(a);
+            const auto gadget = static_cast<intptr_t>(0u - static_cast<uintptr_t>(b));
+            EXPECT_EQ(formatted_key(kind, b, gadget, kind), snprintf_key(kind, b, gadget, kind));
         }
-    EXPECT_EQ(formatted_key(INT_MIN, INT_MIN, INT_MIN, INT_MIN).size(), 47u) << "the longest key";
+    EXPECT_EQ(formatted_key(INT_MIN, INTPTR_MIN, INTPTR_MIN, INT_MIN).size(), by_width(47, 65))
+        << "the longest key";
 }
 
 TEST(BindingKey, MatchesSnprintfOnRandomValues)
 {
-    std::mt19937 random(20261207);
+    std::mt19937_64 random(20261207);
     for (int i = 0; i < 20000; ++i) {
-        // Mix full-range numbers with short ones, where the digit counts change.
-        const int32_t shift = static_cast<int32_t>(random() % 32);
-        const auto draw = [&] { return static_cast<int32_t>(random()) >> shift; };
-        const int32_t k = draw(), w = draw(), g = draw(), t = draw();
+        const auto k = draw<int32_t>(random), t = draw<int32_t>(random);
+        const auto w = draw<intptr_t>(random), g = draw<intptr_t>(random);
         ASSERT_EQ(formatted_key(k, w, g, t), snprintf_key(k, w, g, t));
     }
 }
@@ -282,12 +293,11 @@ TEST_F(Bindings, CallbackThatPostsLeavesTheRemainingKeysOfItsEventIntact)
 
 TEST_F(Bindings, EveryBindingIsFoundWhateverItsKeyAndBucket)
 {
-    std::mt19937 random(7);
+    std::mt19937_64 random(7);
     std::vector<QueuedEvent> bound;
     for (int i = 0; i < 3000; ++i) {
-        const int32_t shift = static_cast<int32_t>(random() % 32);
-        const auto draw = [&] { return static_cast<int32_t>(random()) >> shift; };
-        const QueuedEvent e{draw(), draw(), draw(), draw()};
+        const QueuedEvent e{draw<int32_t>(random), draw<intptr_t>(random), draw<intptr_t>(random),
+                            draw<int32_t>(random)};
         ASSERT_EQ(binding_add(e.kind, e.window, e.gadget, e.type, record<1>, 0), 1);
         bound.push_back(e);
     }

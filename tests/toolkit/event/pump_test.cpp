@@ -66,7 +66,7 @@ protected:
 
     HWND create_text(int32_t number, int32_t x)
     {
-        return reinterpret_cast<HWND>(gadget_create_text(number, x, 10, 200, 60, u"", 0));
+        return gadget_create_text(number, x, 10, 200, 60, u"", 0).handle;
     }
 
     static int32_t text_length(HWND control)

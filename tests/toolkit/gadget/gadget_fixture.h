@@ -41,7 +41,7 @@ inline std::vector<QueuedEvent> of_types(const std::vector<QueuedEvent>& events,
 }
 
 // The gadget's text, read with the caller's side of the offset protocol.
-inline std::u16string text_of(int32_t number)
+inline std::u16string text_of(intptr_t number)
 {
     uint32_t saved = string_offset();
     gadget_get_text(number, saved);
@@ -89,8 +89,8 @@ protected:
         take_gadget_events();
     }
 
-    HWND create_text(int32_t number, uint32_t flags = 0, const unit16* text = u"")
+    HWND create_text(intptr_t number, uint32_t flags = 0, const unit16* text = u"")
     {
-        return reinterpret_cast<HWND>(gadget_create_text(number, 10, 10, 200, 60, text, flags));
+        return gadget_create_text(number, 10, 10, 200, 60, text, flags).handle;
     }
 };

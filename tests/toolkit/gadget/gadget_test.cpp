@@ -69,26 +69,32 @@ TEST_F(GadgetFixture, ReusedNumberTearsTheOldGadgetDownWithItsEventsAndBrush)
         EXPECT_EQ(e.gadget, 2) << "an event of the old gadget 1 is left: " << e;
 }
 
+// The number is the whole address, in the record, the control's identifier,
+// "Zeph_ID" and every event, and it is told apart from the control's handle.
 TEST_F(GadgetFixture, AnyNumberGadgetIsNamedByItsRecordAddress)
 {
-    auto first = static_cast<int32_t>(gadget_create_text(ANY_NUMBER, 0, 0, 100, 30, u"one", 0));
-    auto second = static_cast<int32_t>(gadget_create_text(ANY_NUMBER, 0, 40, 100, 30, nullptr, 0));
-    ASSERT_NE(first, 0);
-    ASSERT_NE(second, 0);
-    EXPECT_NE(first, second);
-    EXPECT_EQ(reinterpret_cast<intptr_t>(gadget_find(first)), first);
-    HWND control = gadget_handle(first);
-    EXPECT_EQ(GetDlgCtrlID(control), first);
-    EXPECT_EQ(narrow(text_of(first)), "one");
-    gadget_set_text(second, u"two");
-    EXPECT_EQ(narrow(text_of(second)), "two");
-    gadget_focus(first);
-    EXPECT_EQ(focus_events(), (Events{{EV_GADGET, first, 0, GADGET_EVENT_FOCUS}}));
+    const CreatedWindow first = gadget_create_text(ANY_NUMBER, 0, 0, 100, 30, u"one", 0);
+    const CreatedWindow second = gadget_create_text(ANY_NUMBER, 0, 40, 100, 30, nullptr, 0);
+    ASSERT_NE(first.handle, nullptr);
+    ASSERT_NE(second.handle, nullptr);
+    EXPECT_NE(first.number, second.number);
+    EXPECT_EQ(reinterpret_cast<intptr_t>(gadget_find(first.number)), first.number);
+    EXPECT_EQ(gadget_handle(first.number), first.handle);
+    EXPECT_EQ(GetWindowLongPtrW(first.handle, GWLP_ID), first.number);
+    EXPECT_EQ(reinterpret_cast<intptr_t>(GetPropW(first.handle, L"Zeph_ID")), first.number);
+    EXPECT_EQ(narrow(text_of(first.number)), "one");
+    gadget_set_text(second.number, u"two");
+    EXPECT_EQ(narrow(text_of(second.number)), "two");
+    gadget_focus(first.number);
+    EXPECT_EQ(focus_events(), (Events{{EV_GADGET, first.number, 0, GADGET_EVENT_FOCUS}}));
+    type_chars(first.handle, u"!");
+    EXPECT_EQ(of_types(take_gadget_events(), {GADGET_EVENT_CHANGE}),
+              (Events{{EV_GADGET, first.number, 0, GADGET_EVENT_CHANGE}}));
 
-    EXPECT_EQ(gadget_free(first), 1);
-    EXPECT_FALSE(IsWindow(control));
-    EXPECT_EQ(gadget_handle(first), nullptr);
-    EXPECT_EQ(narrow(text_of(second)), "two");
+    EXPECT_EQ(gadget_free(first.number), 1);
+    EXPECT_FALSE(IsWindow(first.handle));
+    EXPECT_EQ(gadget_handle(first.number), nullptr);
+    EXPECT_EQ(narrow(text_of(second.number)), "two");
 }
 
 TEST_F(GadgetFixture, UnknownNumbersChangeNothing)
@@ -96,7 +102,8 @@ TEST_F(GadgetFixture, UnknownNumbersChangeNothing)
     HWND control = create_text(1, 0, u"kept");
     gadget_focus(1);
     take_gadget_events();
-    for (int32_t number : {7, 49, 50, 1000, -5, 0x7FFFFFFF}) {
+    for (intptr_t number : {intptr_t{7}, intptr_t{49}, intptr_t{50}, intptr_t{1000}, intptr_t{-5},
+                            intptr_t{0x7FFFFFFF}, INTPTR_MAX}) {
         SCOPED_TRACE(number);
         EXPECT_EQ(gadget_handle(number), nullptr);
         EXPECT_EQ(gadget_focus(number), 0);
@@ -127,21 +134,23 @@ TEST_F(GadgetFixture, DestroyedWindowLeavesNoGadgetRecordsOrEvents)
     EXPECT_EQ(gadget_find(2), nullptr);
     EXPECT_EQ(take_gadget_events(), Events{});
     EXPECT_EQ(gadget_list_use(nullptr), nullptr);
-    EXPECT_EQ(gadget_create_text(3, 0, 0, 10, 10, u"", 0), 0) << "no current gadget list";
+    EXPECT_EQ(gadget_create_text(3, 0, 0, 10, 10, u"", 0).handle, nullptr)
+        << "no current gadget list";
 }
 
 TEST_F(GadgetFixture, NewWindowBecomesTheCurrentListUntilItGoes)
 {
     create_text(1, 0, u"first");
     EXPECT_EQ(gadget_list_use(nullptr), window);
-    auto second = reinterpret_cast<HWND>(window_open(1, 0, 0, 300, 100, u"second", 0));
+    HWND second = window_open(1, 0, 0, 300, 100, u"second", 0).handle;
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(gadget_list_use(nullptr), second);
     EXPECT_EQ(GetParent(create_text(2)), second);
-    wchar_t property[40];
-    wsprintfW(property, L"Zeph_GadgetStack_%i", static_cast<int>(reinterpret_cast<intptr_t>(instance_handle)));
-    EXPECT_NE(GetPropW(window, property), nullptr);
-    EXPECT_NE(GetPropW(second, property), nullptr);
+    // Named after the whole instance handle, which lies above 4 GiB at 64 bits.
+    const std::wstring property =
+        L"Zeph_GadgetStack_" + std::to_wstring(reinterpret_cast<intptr_t>(instance_handle));
+    EXPECT_NE(GetPropW(window, property.c_str()), nullptr);
+    EXPECT_NE(GetPropW(second, property.c_str()), nullptr);
 
     EXPECT_EQ(gadget_list_use(window), second);
     EXPECT_EQ(GetParent(create_text(3)), window);
@@ -150,7 +159,7 @@ TEST_F(GadgetFixture, NewWindowBecomesTheCurrentListUntilItGoes)
     window_free(1);
     EXPECT_EQ(gadget_find(2), nullptr);
     EXPECT_EQ(gadget_list_use(nullptr), nullptr);
-    EXPECT_EQ(gadget_create_text(1, 0, 0, 10, 10, u"", 0), 0);
+    EXPECT_EQ(gadget_create_text(1, 0, 0, 10, 10, u"", 0).handle, nullptr);
     EXPECT_EQ(narrow(text_of(1)), "first") << "a failed creation leaves the old gadget";
 }
 

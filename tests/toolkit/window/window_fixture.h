@@ -9,7 +9,7 @@
 // The window's own accelerator table; null for a window that is not ours.
 inline HACCEL accelerators_of(HWND window) {
     intptr_t tag = reinterpret_cast<intptr_t>(GetPropW(window, L"Zeph_WindowID"));
-    auto* record = static_cast<WindowRecord*>(object_get(window_list, static_cast<int32_t>(tag - 1)));
+    auto* record = static_cast<WindowRecord*>(object_get(window_list, tag - 1));
     return tag && record ? record->accelerator_table : nullptr;
 }
 
@@ -31,7 +31,7 @@ inline std::vector<QueuedEvent> events_of_kinds(const std::vector<QueuedEvent>& 
     return kept;
 }
 
-inline WindowRecord* window_record(int32_t number) {
+inline WindowRecord* window_record(intptr_t number) {
     return static_cast<WindowRecord*>(object_get(window_list, number));
 }
 

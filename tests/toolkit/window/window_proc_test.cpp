@@ -4,11 +4,11 @@
 namespace {
 
 HWND open_main_window(uint32_t flags = WS_OVERLAPPEDWINDOW) {
-    return reinterpret_cast<HWND>(window_open(0, 100, 100, 400, 300, u"events", flags));
+    return window_open(0, 100, 100, 400, 300, u"events", flags).handle;
 }
 
 HWND make_text(int32_t number, int32_t x) {
-    return reinterpret_cast<HWND>(gadget_create_text(number, x, 10, 60, 24, nullptr, 0));
+    return gadget_create_text(number, x, 10, 60, 24, nullptr, 0).handle;
 }
 
 void bring_to_front(HWND window) {
@@ -55,7 +55,7 @@ TEST_F(WindowEvents, SwitchingBackToTheWindowReturnsTheFocusToTheFieldThatHadIt)
     SetFocus(second_field);
     take_events();
 
-    HWND other = reinterpret_cast<HWND>(window_open(1, 50, 50, 200, 100, u"other", WS_CAPTION));
+    HWND other = window_open(1, 50, 50, 200, 100, u"other", WS_CAPTION).handle;
     bring_to_front(other);
     ASSERT_NE(GetFocus(), second_field);
     bring_to_front(window);
@@ -179,7 +179,7 @@ TEST_F(WindowEvents, SizeLimitsHoldWhenTheUserResizes) {
 }
 
 TEST_F(WindowEvents, ToolWindowWithoutLimitsReportsMinimumTrackingWidthOne) {
-    HWND window = reinterpret_cast<HWND>(window_open(0, 0, 0, 100, 50, nullptr, WINDOW_TOOL | WS_THICKFRAME));
+    HWND window = window_open(0, 0, 0, 100, 50, nullptr, WINDOW_TOOL | WS_THICKFRAME).handle;
     MINMAXINFO info{};
     info.ptMinTrackSize = POINT{77, 66};
     info.ptMaxTrackSize = POINT{999, 888};

@@ -25,8 +25,7 @@ HWND reopened_window;
 LRESULT reopen_on_destroy(HWND window, UINT message, WPARAM, LPARAM)
 {
     if (message == WM_DESTROY && window == window_being_destroyed && !reopened_window) {
-        reopened_window = reinterpret_cast<HWND>(
-            window_open(0, 0, 0, 200, 100, u"second", WINDOW_INVISIBLE));
+        reopened_window = window_open(0, 0, 0, 200, 100, u"second", WINDOW_INVISIBLE).handle;
     }
     return RESULT_CALLBACK_PASS;
 }
@@ -46,7 +45,7 @@ LRESULT free_all_on_show(HWND, UINT message, WPARAM wparam, LPARAM)
 // Frees the owned window once, from inside its own deactivation, then takes a
 // block of the size of its freed record, likely the same one, and writes a
 // record naming the owner into it: whoever still reads the old record reads that.
-int32_t owned_number;
+intptr_t owned_number;
 HWND owned_window;
 HWND owner_window;
 bool freed_while_deactivating;
@@ -69,12 +68,12 @@ LRESULT free_on_deactivate(HWND window, UINT message, WPARAM wparam, LPARAM)
 
 TEST_F(WindowReentry, OwnedWindowFreedByItsOwnDeactivationIsFreedOnce)
 {
-    auto owner = reinterpret_cast<HWND>(window_open(0, 0, 0, 300, 200, u"owner", 0));
+    auto owner = window_open(0, 0, 0, 300, 200, u"owner", 0).handle;
     ASSERT_NE(owner, nullptr);
-    const intptr_t number = window_create(ANY_NUMBER, 0, 0, 100, 80, u"owned", 0, owner);
-    ASSERT_NE(number, 0);
-    owned_number = static_cast<int32_t>(number);
-    owned_window = static_cast<WindowRecord*>(object_get(window_list, owned_number))->handle;
+    const CreatedWindow owned = window_create(ANY_NUMBER, 0, 0, 100, 80, u"owned", 0, owner);
+    ASSERT_NE(owned.handle, nullptr);
+    owned_number = owned.number;
+    owned_window = owned.handle;
     SetActiveWindow(owned_window);
     ASSERT_EQ(GetActiveWindow(), owned_window);
     owner_window = owner;
@@ -96,15 +95,16 @@ TEST_F(WindowReentry, OwnedWindowFreedByItsOwnDeactivationIsFreedOnce)
 
 TEST_F(WindowReentry, WindowFreedWhileBeingShownIsReportedAsNotCreated)
 {
-    for (int32_t number : {0, ANY_NUMBER}) {
+    for (intptr_t number : {intptr_t{0}, ANY_NUMBER}) {
         SCOPED_TRACE(number);
         freed_while_showing = false;
         state()->default_message_callback = free_all_on_show;
-        const intptr_t created = window_open(number, 0, 0, 200, 100, u"shown", 0);
+        const CreatedWindow created = window_open(number, 0, 0, 200, 100, u"shown", 0);
         state()->default_message_callback = nullptr;
 
         ASSERT_TRUE(freed_while_showing) << "the callback did not run";
-        EXPECT_EQ(created, 0) << "a window that no longer exists was reported as created";
+        EXPECT_EQ(created.handle, nullptr) << "a window that no longer exists was reported as created";
+        EXPECT_EQ(created.number, 0);
         EXPECT_EQ(object_get(window_list, 0), nullptr);
         EXPECT_EQ(gadget_list_use(nullptr), nullptr) << "a destroyed window became the gadget list";
         EXPECT_TRUE(HeapValidate(main_heap, 0, nullptr));
@@ -113,7 +113,7 @@ TEST_F(WindowReentry, WindowFreedWhileBeingShownIsReportedAsNotCreated)
 
 TEST_F(WindowReentry, WindowReopenedDuringItsOwnDestructionKeepsTheNewRecord)
 {
-    auto first = reinterpret_cast<HWND>(window_open(0, 0, 0, 200, 100, u"first", WINDOW_INVISIBLE));
+    auto first = window_open(0, 0, 0, 200, 100, u"first", WINDOW_INVISIBLE).handle;
     ASSERT_NE(first, nullptr);
     window_being_destroyed = first;
     reopened_window = nullptr;

@@ -19,12 +19,13 @@ RECT outer_rect(HWND window) {
     return r;
 }
 
-HWND handle_of(intptr_t created) { return reinterpret_cast<HWND>(created); }
-
 using WindowCreation = ToolkitFixture;
 
+int closes_seen;
+void count_close() { ++closes_seen; }
+
 TEST_F(WindowCreation, MainWindowShowsExactClientAreaCentredOnScreenAndActive) {
-    HWND window = handle_of(window_open(0, 10, 20, 640, 200, u"Glyphmend 0.9d", MAIN_WINDOW_FLAGS));
+    HWND window = window_open(0, 10, 20, 640, 200, u"Glyphmend 0.9d", MAIN_WINDOW_FLAGS).handle;
     ASSERT_NE(window, nullptr);
 
     SIZE client = client_size(window);
@@ -71,7 +72,7 @@ TEST_F(WindowCreation, FlagsBecomeTheNativeStylesAndShowState) {
     };
     for (const FlagCase& c : cases) {
         SCOPED_TRACE(c.what);
-        HWND window = handle_of(window_open(3, 50, 60, 200, 100, u"flags", c.flags));
+        HWND window = window_open(3, 50, 60, 200, 100, u"flags", c.flags).handle;
         ASSERT_NE(window, nullptr);
         auto style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
         EXPECT_EQ(style & c.style_present, c.style_present) << std::hex << "style " << style;
@@ -91,8 +92,8 @@ TEST_F(WindowCreation, FlagsBecomeTheNativeStylesAndShowState) {
 
 TEST_F(WindowCreation, WindowWiderThanScreenCentredOnScreenStartsAtLeftEdge) {
     int32_t screen_width = GetSystemMetrics(SM_CXSCREEN);
-    HWND window = handle_of(window_open(0, 300, 300, screen_width + 200, 100, nullptr,
-                                        WS_POPUP | WINDOW_CENTER_SCREEN));
+    HWND window = window_open(0, 300, 300, screen_width + 200, 100, nullptr,
+                                        WS_POPUP | WINDOW_CENTER_SCREEN).handle;
     ASSERT_NE(window, nullptr);
     RECT outer = outer_rect(window);
     EXPECT_EQ(outer.left, 0);
@@ -101,29 +102,29 @@ TEST_F(WindowCreation, WindowWiderThanScreenCentredOnScreenStartsAtLeftEdge) {
 }
 
 TEST_F(WindowCreation, DefaultYIsAnOrdinaryCoordinateWhenCentring) {
-    HWND window = handle_of(window_open(0, 0, POSITION_DEFAULT, 300, 100, nullptr,
-                                        WS_POPUP | WINDOW_CENTER_SCREEN));
+    HWND window = window_open(0, 0, POSITION_DEFAULT, 300, 100, nullptr,
+                                        WS_POPUP | WINDOW_CENTER_SCREEN).handle;
     RECT outer = outer_rect(window);
     EXPECT_EQ(outer.left, (GetSystemMetrics(SM_CXSCREEN) - 300) / 2);
     EXPECT_EQ(outer.top, (GetSystemMetrics(SM_CYSCREEN) - 100) / 2);
 }
 
 TEST_F(WindowCreation, ChildCentredOnParentNeverLandsOffTheTopLeft) {
-    HWND parent = handle_of(window_open(0, 400, 300, 400, 300, nullptr, WS_POPUP));
-    HWND child = handle_of(window_create(1, 0, 0, 200, 100, nullptr, WS_POPUP | WINDOW_CENTER_PARENT, parent));
+    HWND parent = window_open(0, 400, 300, 400, 300, nullptr, WS_POPUP).handle;
+    HWND child = window_create(1, 0, 0, 200, 100, nullptr, WS_POPUP | WINDOW_CENTER_PARENT, parent).handle;
     RECT outer = outer_rect(child);
     EXPECT_EQ(outer.left, 400 + (400 - 200) / 2);
     EXPECT_EQ(outer.top, 300 + (300 - 100) / 2);
 
     SetWindowPos(parent, nullptr, -350, -280, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    child = handle_of(window_create(1, 0, 0, 200, 100, nullptr, WS_POPUP | WINDOW_CENTER_PARENT, parent));
+    child = window_create(1, 0, 0, 200, 100, nullptr, WS_POPUP | WINDOW_CENTER_PARENT, parent).handle;
     outer = outer_rect(child);
     EXPECT_EQ(outer.left, 0);
     EXPECT_EQ(outer.top, 0);
 }
 
 TEST_F(WindowCreation, ChildWindowIsCentredWhereItsFlagsSayOnTheScreen) {
-    HWND parent = handle_of(window_open(0, 100, 80, 400, 300, nullptr, WS_POPUP));
+    HWND parent = window_open(0, 100, 80, 400, 300, nullptr, WS_POPUP).handle;
     ASSERT_NE(parent, nullptr);
     const int32_t screen_width = GetSystemMetrics(SM_CXSCREEN);
     const int32_t screen_height = GetSystemMetrics(SM_CYSCREEN);
@@ -137,8 +138,8 @@ TEST_F(WindowCreation, ChildWindowIsCentredWhereItsFlagsSayOnTheScreen) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        HWND child = handle_of(window_create(1, 0, 0, 200, 100, nullptr,
-                                             WS_CHILD | WINDOW_NO_GADGET_LIST | c.centring, parent));
+        HWND child = window_create(1, 0, 0, 200, 100, nullptr,
+                                             WS_CHILD | WINDOW_NO_GADGET_LIST | c.centring, parent).handle;
         ASSERT_NE(child, nullptr);
         RECT outer = outer_rect(child);
         EXPECT_EQ(outer.left, c.expected.x);
@@ -149,41 +150,54 @@ TEST_F(WindowCreation, ChildWindowIsCentredWhereItsFlagsSayOnTheScreen) {
 TEST_F(WindowCreation, CentringOnNothingKeepsTheCreatedPlaceOnScreen) {
     ASSERT_EQ(GetActiveWindow(), nullptr);
     const int32_t flags = WS_POPUP | WINDOW_CENTER_PARENT | WINDOW_NO_ACTIVATE;
-    HWND window = handle_of(window_open(0, 120, 80, 200, 100, nullptr, flags));
+    HWND window = window_open(0, 120, 80, 200, 100, nullptr, flags).handle;
     RECT outer = outer_rect(window);
     EXPECT_EQ(outer.left, 120);
     EXPECT_EQ(outer.top, 80);
 
-    window = handle_of(window_open(0, 30000, 30000, 200, 100, nullptr, flags));
+    window = window_open(0, 30000, 30000, 200, 100, nullptr, flags).handle;
     outer = outer_rect(window);
     EXPECT_EQ(outer.left, GetSystemMetrics(SM_CXSCREEN) - 200);
     EXPECT_EQ(outer.top, GetSystemMetrics(SM_CYSCREEN) - 100);
 }
 
+// The whole address, in the property, the class name and every event and
+// binding of the window; the number is told apart from the handle.
 TEST_F(WindowCreation, AnyNumberNamesTheWindowByItsRecordAddress) {
-    intptr_t number = window_open(ANY_NUMBER, 0, 0, 100, 50, u"dynamic", WS_CAPTION);
-    WindowRecord* record = window_record(static_cast<int32_t>(number));
+    const CreatedWindow created = window_open(ANY_NUMBER, 0, 0, 100, 50, u"dynamic", WS_CAPTION);
+    const intptr_t number = created.number;
+    WindowRecord* record = window_record(number);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(reinterpret_cast<intptr_t>(record), number);
     HWND window = record->handle;
+    EXPECT_EQ(window, created.handle);
     EXPECT_EQ(reinterpret_cast<intptr_t>(GetPropW(window, L"Zeph_WindowID")), number + 1);
-    EXPECT_EQ(class_name_of(window), L"WindowClass_" + std::to_wstring(static_cast<int32_t>(number)));
+    EXPECT_EQ(class_name_of(window), L"WindowClass_" + std::to_wstring(number));
 
-    window_set_title(static_cast<int32_t>(number), u"renamed");
+    window_set_title(number, u"renamed");
     wchar_t title[32] = {};
     GetWindowTextW(window, title, 32);
     EXPECT_STREQ(title, L"renamed");
-    EXPECT_EQ(window_free(static_cast<int32_t>(number)), 1);
+    take_events();
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(events_of_kinds(take_events(), {EV_CLOSE_WINDOW}),
+              (std::vector<QueuedEvent>{{EV_CLOSE_WINDOW, number, number, 0}}));
+    ASSERT_EQ(binding_add(EV_CLOSE_WINDOW, number, -1, -1, count_close, number), 1);
+    closes_seen = 0;
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(closes_seen, 1) << "the window's binding ran";
+    EXPECT_EQ(window_free(number), 1);
     EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(bindings->element_count, 0) << "the window's binding went with it";
 }
 
 TEST_F(WindowCreation, ReopeningWindowZeroReplacesTheOldWindowAndForgetsItsEvents) {
-    HWND first = handle_of(window_open(0, 0, 0, 100, 50, u"first", 0));
+    HWND first = window_open(0, 0, 0, 100, 50, u"first", 0).handle;
     gadget_create_text(1, 0, 0, 50, 20, u"text", 0);
     take_events();
     event_post_simple(EV_MENU, 7, 0, 0);
 
-    HWND second = handle_of(window_open(0, 0, 0, 120, 60, u"second", 0));
+    HWND second = window_open(0, 0, 0, 120, 60, u"second", 0).handle;
     EXPECT_FALSE(IsWindow(first));
     EXPECT_EQ(gadget_handle(1), nullptr) << "the old window's gadget went with it";
     EXPECT_EQ(class_name_of(second), L"WindowClass_0");
@@ -193,7 +207,7 @@ TEST_F(WindowCreation, ReopeningWindowZeroReplacesTheOldWindowAndForgetsItsEvent
 }
 
 TEST_F(WindowCreation, FreedWindowLeavesNoClassEventsOrRecord) {
-    HWND window = handle_of(window_open(2, 0, 0, 100, 50, nullptr, 0));
+    HWND window = window_open(2, 0, 0, 100, 50, nullptr, 0).handle;
     event_post_simple(EV_CLOSE_WINDOW, 2, 2, 0);
     event_post_simple(EV_MENU, 9, 5, 0);
 
@@ -212,9 +226,9 @@ TEST_F(WindowCreation, FreedWindowLeavesNoClassEventsOrRecord) {
 void ignore_event() {}
 
 TEST_F(WindowCreation, ChildWindowDestroyedWithItsParentLeavesNoRecordEventsOrBindings) {
-    HWND parent = handle_of(window_open(0, 0, 0, 300, 200, nullptr, WS_POPUP));
-    HWND child = handle_of(window_create(1, 10, 10, 100, 50, nullptr,
-                                         WS_CHILD | WINDOW_NO_GADGET_LIST, parent));
+    HWND parent = window_open(0, 0, 0, 300, 200, nullptr, WS_POPUP).handle;
+    HWND child = window_create(1, 10, 10, 100, 50, nullptr,
+                                         WS_CHILD | WINDOW_NO_GADGET_LIST, parent).handle;
     ASSERT_NE(child, nullptr);
     ASSERT_EQ(binding_add(EV_MENU, 1, -1, -1, ignore_event, 1), 1);
     take_events();
@@ -229,7 +243,7 @@ TEST_F(WindowCreation, ChildWindowDestroyedWithItsParentLeavesNoRecordEventsOrBi
 }
 
 TEST_F(WindowCreation, NullTitleLeavesTheCaptionAlone) {
-    HWND window = handle_of(window_open(0, 0, 0, 100, 50, nullptr, 0));
+    HWND window = window_open(0, 0, 0, 100, 50, nullptr, 0).handle;
     wchar_t title[16] = L"x";
     GetWindowTextW(window, title, 16);
     EXPECT_STREQ(title, L"");
@@ -240,8 +254,8 @@ TEST_F(WindowCreation, NullTitleLeavesTheCaptionAlone) {
 }
 
 TEST_F(WindowCreation, ClosingAnOwnedWindowGivesActivationBackToTheOwner) {
-    HWND owner = handle_of(window_open(0, 0, 0, 200, 100, nullptr, 0));
-    HWND owned = handle_of(window_create(1, 50, 50, 100, 50, nullptr, WS_CAPTION, owner));
+    HWND owner = window_open(0, 0, 0, 200, 100, nullptr, 0).handle;
+    HWND owned = window_create(1, 50, 50, 100, 50, nullptr, WS_CAPTION, owner).handle;
     pump_messages();
     ASSERT_EQ(GetActiveWindow(), owned);
     window_free(1);
@@ -249,10 +263,9 @@ TEST_F(WindowCreation, ClosingAnOwnedWindowGivesActivationBackToTheOwner) {
 }
 
 TEST_F(WindowCreation, ShutDownDestroysEveryWindowAndItsGadgets) {
-    HWND first = handle_of(window_open(0, 0, 0, 200, 100, nullptr, 0));
+    HWND first = window_open(0, 0, 0, 200, 100, nullptr, 0).handle;
     gadget_create_text(1, 0, 0, 50, 20, nullptr, 0);
-    intptr_t dynamic = window_open(ANY_NUMBER, 0, 0, 200, 100, nullptr, 0);
-    HWND second = window_record(static_cast<int32_t>(dynamic))->handle;
+    HWND second = window_open(ANY_NUMBER, 0, 0, 200, 100, nullptr, 0).handle;
     HWND control = gadget_handle(1);
     windows_end();
     EXPECT_FALSE(IsWindow(first));
