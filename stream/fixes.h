@@ -205,6 +205,32 @@ constexpr Utf8RowIndex make_utf8_row_index()
 
 constexpr Utf8RowIndex utf8_row_index = make_utf8_row_index();
 
+// The scanned rows by the low byte of their search's last unit, in table
+// order within each, so that a UTF-16 key unit leads straight to the few
+// rows it can complete.
+struct Utf16RowIndex {
+    std::array<uint8_t, fix_count> rows_by_key;
+    std::array<KeyRows, 256> key_rows;
+};
+
+constexpr Utf16RowIndex make_utf16_row_index()
+{
+    Utf16RowIndex index{};
+    size_t placed = 0;
+    for (size_t key = 0; key < 256; ++key) {
+        index.key_rows[key].first = static_cast<uint8_t>(placed);
+        for (size_t row = 0; row < fix_count; ++row) {
+            const char16_t* search = repairs[row].search;
+            if ((search[units_in(search) - 1] & 0xFF) == key && is_scanned(row))
+                index.rows_by_key[placed++] = static_cast<uint8_t>(row);
+        }
+        index.key_rows[key].count = static_cast<uint8_t>(placed - index.key_rows[key].first);
+    }
+    return index;
+}
+
+constexpr Utf16RowIndex utf16_row_index = make_utf16_row_index();
+
 // A piece may end inside a look-alike by at most this many bytes.
 constexpr size_t longest_utf8_search()
 {

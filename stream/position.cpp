@@ -72,27 +72,32 @@ void PositionTracker::drop_waiting()
 }
 
 #if defined(__SSE2__)
-// Code points in the 16 bytes at p when they are ASCII and whole two-byte
-// characters only (most Cyrillic text), or -1. A lead at the block's end
-// has its continuation outside, so such a block is left to the byte loop.
-int two_byte_block_count(const uint8_t* p)
+struct BlockCount {
+    int bytes;        // taken from the block: 16, 15, or 0 when none
+    int code_points;  // among them
+};
+
+// The 16 bytes at p, when they are ASCII and whole two-byte characters only
+// (most Cyrillic text). A lead in the last byte has its continuation
+// outside, so then the first 15 are taken.
+BlockCount two_byte_block_count(const uint8_t* p)
 {
     __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     // As signed bytes: ASCII is >= 0, continuations lie in [-128, -65],
     // two-byte leads C2..DF in [-62, -33].
-    unsigned continuation = unsigned(_mm_movemask_epi8(_mm_cmplt_epi8(block, _mm_set1_epi8(-64))));
+    __m128i continuations = _mm_cmplt_epi8(block, _mm_set1_epi8(-64));
+    unsigned continuation = unsigned(_mm_movemask_epi8(continuations));
     __m128i above_c1 = _mm_cmpgt_epi8(block, _mm_set1_epi8(-63));
     __m128i below_e0 = _mm_cmplt_epi8(block, _mm_set1_epi8(-32));
     unsigned lead = unsigned(_mm_movemask_epi8(_mm_and_si128(above_c1, below_e0)));
     unsigned ascii = unsigned(_mm_movemask_epi8(block)) ^ 0xFFFFu;
-    if ((ascii | continuation | lead) != 0xFFFFu || continuation != ((lead << 1) & 0xFFFFu) ||
-        (lead & 0x8000u))
-        return -1;
+    if ((ascii | continuation | lead) != 0xFFFFu || continuation != ((lead << 1) & 0xFFFFu))
+        return {0, 0};
     // Every byte but a continuation starts a code point. The continuations
     // are summed in the vector: the baseline has no population count.
-    __m128i ones = _mm_and_si128(_mm_cmplt_epi8(block, _mm_set1_epi8(-64)), _mm_set1_epi8(1));
-    __m128i sums = _mm_sad_epu8(ones, _mm_setzero_si128());
-    return 16 - _mm_cvtsi128_si32(sums) - _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+    __m128i sums = _mm_sad_epu8(_mm_and_si128(continuations, _mm_set1_epi8(1)), _mm_setzero_si128());
+    int bytes = lead & 0x8000u ? 15 : 16;
+    return {bytes, bytes - _mm_cvtsi128_si32(sums) - _mm_cvtsi128_si32(_mm_srli_si128(sums, 8))};
 }
 #endif
 
@@ -101,10 +106,10 @@ void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
     while (p < end) {
 #if defined(__SSE2__)
         if (!needed_ && end - p >= 16) {
-            int count = two_byte_block_count(p);
-            if (count >= 0) {
-                take_code_points(uint64_t(count), uint64_t(count));
-                p += 16;
+            BlockCount count = two_byte_block_count(p);
+            if (count.bytes) {
+                take_code_points(uint64_t(count.code_points), uint64_t(count.code_points));
+                p += count.bytes;
                 continue;
             }
         }

@@ -191,10 +191,10 @@ template <bool big_endian>
 int utf16_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
 {
     char16_t unit = unit_at<big_endian>(key);
-    for (size_t row = 0; row < fix_count; ++row) {
+    KeyRows rows = utf16_row_index.key_rows[unit & 0xFF];
+    for (size_t i = rows.first; i < size_t{rows.first} + rows.count; ++i) {
+        size_t row = utf16_row_index.rows_by_key[i];
         const char16_t* search = repairs[row].search;
-        if (!is_scanned(row))
-            continue;
         if (!search[1]) {
             if (search[0] != unit)
                 continue;

@@ -272,6 +272,21 @@ struct Utf16 {
 
     static const uint8_t* find_capital(const uint8_t* p, const uint8_t* end)
     {
+#if defined(__SSE2__)
+        // The range test of find_hit, for U+0391..U+03A9.
+        const __m128i flip = _mm_set1_epi16(short(0x8000));
+        const __m128i capital_start = _mm_set1_epi16(0x0391);
+        const __m128i capital_bound = _mm_set1_epi16(short(0x8000 + 0x03A9 + 1 - 0x0391));
+        for (; end - p >= 16; p += 16) {
+            __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            if (big_endian)
+                units = _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8));
+            __m128i capitals = _mm_cmplt_epi16(
+                _mm_xor_si128(_mm_sub_epi16(units, capital_start), flip), capital_bound);
+            if (int mask = _mm_movemask_epi8(capitals))
+                return p + __builtin_ctz(static_cast<unsigned>(mask));
+        }
+#endif
         for (; end - p >= 2; p += 2) {
             if (unit_at(p) - 0x0391 <= 0x03A9 - 0x0391)
                 return p;

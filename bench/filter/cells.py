@@ -93,7 +93,8 @@ def measure(way, file, cli, rounds, out):
 
 def main():
     cli, rounds, files = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
-    out = os.path.join(os.path.dirname(os.path.abspath(files[0])), "out.txt")
+    # Named for this process, so that two runs side by side keep apart.
+    out = os.path.join(os.path.dirname(os.path.abspath(files[0])), "out-%d.txt" % os.getpid())
     print("| text | input -> output | cat | dd bs=64k | filter | --words | --check | peak MiB |")
     print("|---|---|---|---|---|---|---|---|")
     misses = cells = 0
@@ -116,6 +117,9 @@ def main():
                 peak = max(peak, best[mode][2])
             row.append("%.1f%s" % (peak / 1024, " !" if peak > MEMORY_GOAL_KIB else ""))
             print("| " + " | ".join(row) + " |", flush=True)
+    for leftover in (out, out + ".memory"):
+        if os.path.exists(leftover):
+            os.remove(leftover)
     print("\n%d of %d cells miss the goal (filter 1.25x, --words and --check 1.5x the faster"
           " copy's wall time, 8 MiB peak)" % (misses, cells))
 

@@ -9,6 +9,7 @@ set -u
 export LC_ALL=C.UTF-8
 run() { "$wine_run" "$arch" "$prefix" "$program" "$@"; }
 program=$1 wine_run=$2 arch=$3 prefix=$4
+scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 2
@@ -59,5 +60,21 @@ check "in place keeps the hidden attribute" 1 \
 printf 'Κот\n' > self.txt
 check "input file is output file" "glyphmend-cli: self.txt: input file is output file
 2 Κот" "$({ timeout 60 "$wine_run" "$arch" "$prefix" "$program" self.txt 2>&1 >> self.txt; echo $? "$(cat self.txt)"; } | tr -d '\r')"
+
+# Ctrl+C (Wine raises it on SIGINT) during a rewrite removes the temporary
+# file and leaves the original whole.
+mkdir interrupted
+"$scripts/make-text" 100000000 > interrupted/big.txt
+before=$(cksum < interrupted/big.txt)
+(cd interrupted && exec env --default-signal=INT "$wine_run" "$arch" "$prefix" "$program" -i big.txt 2>/dev/null) &
+pid=$! tries=0
+until ls interrupted/.glyphmend-* >/dev/null 2>&1 || [ $tries -ge 3000 ]; do
+  sleep 0.01
+  tries=$((tries + 1))
+done
+kill -INT $pid
+wait $pid
+check "Ctrl+C during -i: status, no temporary file, original whole" "130 big.txt $before" \
+  "$? $(ls -A interrupted) $(cksum < interrupted/big.txt)"
 
 finish cli_wine_test

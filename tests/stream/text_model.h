@@ -176,13 +176,14 @@ Bytes make_text(Input& in, const char* const (&fragments)[count])
     int encoding = kind < 2 ? 0 : int(kind - 1);
     Bytes text = BOMS[kind];
     for (uint32_t left = in.below(600); left > 0; --left) {
-        uint32_t pick = in.below(2 * count + 1);
+        // About one pick in nine is a run: long texts cost the model time.
+        uint32_t pick = in.below(count + 1 + count / 8);
         if (pick < count) {
             text += encoded(fragments[pick], encoding);
         } else if (pick == count) {
             text += Bytes(1, char(in.byte()));
         } else {
-            const Bytes fragment = encoded(fragments[pick - count - 1], encoding);
+            const Bytes fragment = encoded(fragments[in.below(count)], encoding);
             for (uint32_t times = in.below(64) + 1; times > 0; --times)
                 text += fragment;
         }

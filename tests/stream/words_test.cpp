@@ -104,9 +104,15 @@ TEST(WordRule, RepairsUtf16WordsInTheirOwnEncoding)
     const std::u16string damaged = u"Cлово Wi-Fi мiсто ΑΒΓ: Ηовый ΛΟΓΟΣ \u0441\u043B\u043E\u0432\u043E "
                                    u"\u043E\u043A\u043D\u03BF x \u043F\u0440\u0438\u0432e\u0442";
     const std::u16string repaired_text = u"Слово Wi-Fi місто АВГ: Новый ΛΟΓΟΣ слово окно x привет";
+    // Without the rule only the Greek capitals' word changes.
+    const std::u16string capitals_repaired =
+        u"Cлово Wi-Fi мiсто АВГ: Новый ΛΟΓΟΣ \u0441\u043B\u043E\u0432\u043E "
+        u"\u043E\u043A\u043D\u03BF x \u043F\u0440\u0438\u0432e\u0442";
     for (size_t piece : {size_t(3), RepairStream::piece_size}) {
         EXPECT_EQ(repaired(utf16le(damaged), true, piece), utf16le(repaired_text)) << piece;
         EXPECT_EQ(repaired(utf16be(damaged), true, piece), utf16be(repaired_text)) << piece;
+        EXPECT_EQ(repaired(utf16le(damaged), false, piece), utf16le(capitals_repaired)) << piece;
+        EXPECT_EQ(repaired(utf16be(damaged), false, piece), utf16be(capitals_repaired)) << piece;
     }
 }
 
