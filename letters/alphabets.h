@@ -24,5 +24,5 @@ enum : Alphabets {
 constexpr Alphabets alphabets_of(char32_t code)
 {
     return code >= 0x0400 && code - 0x0400 < sizeof cyrillic_alphabets ? cyrillic_alphabets[code - 0x0400]
-                                                                      : every_alphabet;
+                                                                      : Alphabets{every_alphabet};
 }
