@@ -51,6 +51,10 @@ constexpr size_t signs_before = 8;
 // cases of a letter side by side (^[ДдYy]); or in a shape that code takes.
 bool is_code_word(const char32_t* before, char32_t after, const std::u32string& letters);
 
+// Whether is_code_word reads more of `before` than the character nearest
+// the word, which alone is needed in most text.
+bool reads_further_back(char32_t nearest);
+
 // The Cyrillic letter a twin stands for in a word whose Cyrillic letters all
 // belong to `alphabets`, when `final_letter` says whether it ends the word;
 // or 0.
