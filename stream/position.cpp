@@ -111,27 +111,40 @@ uint64_t count_two_byte_blocks(const uint8_t* p, const uint8_t* end, size_t& tak
 }
 #endif
 
-// Counts the ASCII and whole two-byte characters from p on, 16 bytes at a
-// time while a block holds nothing else; returns where the first other
-// byte lies. Findings come every few dozen bytes in damaged text, so the
-// short stretches between them are the common case too.
+// The length of the character at p when it is ASCII, or a whole two- or
+// three-byte character below U+FFFF that needs no range check beyond its
+// continuations (the look-alikes among them); 0 for anything else.
+size_t common_character(const uint8_t* p, const uint8_t* end)
+{
+    auto continues = [&](ptrdiff_t i) { return end - p > i && (p[i] & 0xC0) == 0x80; };
+    if (*p < 0x80)
+        return 1;
+    if (*p >= 0xC2 && *p <= 0xDF)
+        return continues(1) ? 2 : 0;
+    if (*p >= 0xE1 && *p <= 0xEF && *p != 0xED)
+        return continues(1) && continues(2) ? 3 : 0;
+    return 0;
+}
+
+// Counts the common characters from p on, a block at a time where a block
+// holds only ASCII and two-byte ones; returns where the first other byte
+// lies. Findings come every few dozen bytes in damaged text, so the short
+// stretches between them matter as much as long ones.
 const uint8_t* PositionTracker::count_common_characters(const uint8_t* p, const uint8_t* end)
 {
     uint64_t count = 0;
+    for (size_t length = 1; length && p < end;) {
 #if defined(__SSE2__)
-    size_t taken;
-    count = count_two_byte_blocks(p, end, taken);
-    p += taken;
+        size_t taken;
+        count += count_two_byte_blocks(p, end, taken);
+        p += taken;
 #endif
-    while (p < end) {
-        if (*p < 0x80) {
-            ++p;
-        } else if (*p >= 0xC2 && *p <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
-            p += 2;
-        } else {
-            break;
-        }
-        ++count;
+        // Up to the next three-byte character, then back to the blocks.
+        do {
+            length = p < end ? common_character(p, end) : 0;
+            p += length;
+            count += length != 0;
+        } while (length && length < 3);
     }
     take_code_points(count, count);
     return p;
