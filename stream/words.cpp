@@ -77,6 +77,15 @@ struct Utf8 {
     // after `begin`, or 0. Only asked at a character's start.
     static size_t decode_before(const uint8_t* begin, const uint8_t* at, char32_t& code)
     {
+        // ASCII and two bytes at once: the letters of the languages read.
+        if (at > begin && at[-1] < 0x80) {
+            code = at[-1];
+            return 1;
+        }
+        if (at - begin >= 2 && (at[-1] & 0xC0) == 0x80 && at[-2] >= 0xC2 && at[-2] <= 0xDF) {
+            code = char32_t(at[-2] & 0x1F) << 6 | (at[-1] & 0x3F);
+            return 2;
+        }
         const uint8_t* p = at;
         do {
             if (p == begin)
@@ -330,15 +339,16 @@ bool is_upper(char32_t code)
            code == 0x018F || code == 0x019F;
 }
 
-// What a word's letters are, marks aside.
-struct WordLetters {
-    bool greek = false;     // a Greek letter beyond the table's capitals
-    bool cyrillic = false;  // a Cyrillic letter
-    bool capital = false;   // a Greek capital of the table
-    size_t letters = 0;
-    char32_t first = 0;
-    Alphabets alphabets = every_alphabet;  // of its Cyrillic letters
-};
+void count_letter(WordLetters& word, char32_t code)
+{
+    word.first = word.letters++ ? word.first : code;
+    word.greek = word.greek || is_greek_only(code);
+    word.capital = word.capital || is_table_capital(code);
+    if (is_cyrillic(code)) {
+        word.cyrillic = true;
+        word.alphabets &= alphabets_of(code);
+    }
+}
 
 template <class Codec>
 WordLetters read_word(const uint8_t* p, const uint8_t* end)
@@ -347,52 +357,10 @@ WordLetters read_word(const uint8_t* p, const uint8_t* end)
     char32_t code = 0;
     for (size_t size; p < end; p += size) {
         size = Codec::decode(p, end, code);
-        if (letter_kind(code) != LetterKind::letter)
-            continue;
-        word.first = word.letters++ ? word.first : code;
-        word.greek = word.greek || is_greek_only(code);
-        word.capital = word.capital || is_table_capital(code);
-        if (is_cyrillic(code)) {
-            word.cyrillic = true;
-            word.alphabets &= alphabets_of(code);
-        }
+        if (letter_kind(code) == LetterKind::letter)
+            count_letter(word, code);
     }
     return word;
-}
-
-// A word changes by its twins when it holds a Cyrillic letter (a Greek
-// capital that is to be repaired counts as one), a twin, and no other
-// letter.
-// Whether no letter follows in [p, end), marks aside.
-template <class Codec>
-bool no_letter_after(const uint8_t* p, const uint8_t* end)
-{
-    char32_t code = 0;
-    for (size_t size; p < end; p += size) {
-        size = Codec::decode(p, end, code);
-        if (letter_kind(code) == LetterKind::letter)
-            return false;
-    }
-    return true;
-}
-
-template <class Codec>
-bool word_changes(const uint8_t* p, const uint8_t* end, Alphabets alphabets)
-{
-    bool cyrillic = false, twin = false;
-    char32_t code = 0;
-    for (size_t size; p < end; p += size) {
-        size = Codec::decode(p, end, code);
-        if (letter_kind(code) != LetterKind::letter)
-            continue;
-        if (is_cyrillic(code) || is_table_capital(code))
-            cyrillic = true;
-        else if (word_twin(code, alphabets, (code | 0x20) == 's' && no_letter_after<Codec>(p + size, end)))
-            twin = true;
-        else
-            return false;
-    }
-    return cyrillic && twin;
 }
 
 // The letters of a word as code points, marks left out, into `letters`.
@@ -568,6 +536,136 @@ char32_t word_twin(char32_t code, Alphabets alphabets, bool final_letter)
     return cyrillic_twin(code, alphabets);
 }
 
+namespace {
+
+// What the word rule asks of a character, in one lookup: its kind, and
+// whether it is Cyrillic, a capital of the table, a Greek letter of its own,
+// a twin; its alphabets above.
+enum : uint16_t {
+    kind_bits = 3,
+    cyrillic_bit = 4,
+    capital_bit = 8,
+    greek_bit = 16,
+    twin_bit = 32,
+    alphabets_shift = 8,
+};
+
+bool is_twin(char32_t code)
+{
+    for (const Twin& twin : twins) {
+        if (twin.twin == code)
+            return true;
+    }
+    return false;
+}
+
+uint16_t properties_from_rules(char32_t code)
+{
+    uint16_t properties = uint16_t(letter_kind(code));
+    if (is_cyrillic(code))
+        properties |= cyrillic_bit;
+    if (is_table_capital(code))
+        properties |= capital_bit;
+    if (is_greek_only(code))
+        properties |= greek_bit;
+    if (is_twin(code))
+        properties |= twin_bit;
+    Alphabets alphabets = is_cyrillic(code) ? alphabets_of(code) : Alphabets(every_alphabet);
+    return properties | uint16_t(alphabets << alphabets_shift);
+}
+
+// Below U+0800, where Cyrillic, Greek and Latin lie, from a table made
+// from the rules once.
+std::array<uint16_t, near_kinds_end> make_near_properties()
+{
+    std::array<uint16_t, near_kinds_end> table;
+    for (char32_t code = 0; code < near_kinds_end; ++code)
+        table[code] = properties_from_rules(code);
+    return table;
+}
+
+const std::array<uint16_t, near_kinds_end> near_properties = make_near_properties();
+
+uint16_t properties_of(char32_t code)
+{
+    return code < near_kinds_end ? near_properties[code] : properties_from_rules(code);
+}
+
+// How far after the last word a hit is read on to rather than walked back
+// from: about a word, as in text where every word is damaged.
+constexpr size_t near_hit = 32;
+
+void clear(DecodedWord& word)
+{
+    word.letters.clear();
+    word.odd.clear();
+    word.foreign = false;
+}
+
+// Decodes the run of letters and marks at `start` that holds the letter at
+// `hit` into `word`, and returns where it ends, by `end`. Any character
+// before `hit` that is no letter or mark starts the word anew after it, so
+// `start` may lie before the word, which it is then moved to. Past `limit`
+// bytes the word is too long to judge, so only its end is looked for.
+template <class Codec>
+size_t decode_word(const uint8_t* text, size_t& start, size_t hit, size_t end, size_t limit,
+                   DecodedWord& word)
+{
+    clear(word);
+    uint16_t seen = 0;
+    Alphabets alphabets = every_alphabet;
+    bool after_odd = false;
+    size_t at = start;
+    char32_t code = 0;
+    for (size_t size; at < end && at - start <= limit; at += size) {
+        size = Codec::decode(text + at, text + end, code);
+        uint16_t properties = size ? properties_of(code) : 0;
+        LetterKind kind = LetterKind(properties & kind_bits);
+        if (kind == LetterKind::other) {
+            if (at > hit)
+                break;
+            size = size ? size : Codec::unit;
+            start = at + size;
+            clear(word);
+            seen = 0, alphabets = every_alphabet, after_odd = false;
+            continue;
+        }
+        if (kind == LetterKind::mark) {
+            if (after_odd)
+                word.odd.back().mark = code, word.odd.back().mark_size = uint8_t(size);
+            after_odd = false;
+            continue;
+        }
+        seen |= properties;
+        alphabets &= Alphabets(properties >> alphabets_shift);
+        after_odd = false;
+        size_t letter = word.letters.size();
+        word.letters += code;
+        if (properties & cyrillic_bit)
+            continue;
+        if (!(properties & (twin_bit | capital_bit)))
+            word.foreign = true;
+        // Field by field: a whole record built aside and copied in stalls
+        // on its own bytes.
+        DecodedWord::Odd& odd = word.odd.emplace_back();
+        odd.code = code;
+        odd.at = uint32_t(at - start);
+        odd.letter = uint32_t(letter);
+        odd.size = uint8_t(size);
+        after_odd = true;
+    }
+    WordLetters& summary = word.summary;
+    summary.greek = seen & greek_bit;
+    summary.cyrillic = seen & cyrillic_bit;
+    summary.capital = seen & capital_bit;
+    summary.letters = word.letters.size();
+    summary.first = word.letters.empty() ? 0 : word.letters[0];
+    summary.alphabets = alphabets;
+    return at < end && at - start > limit ? letters_end<Codec>(text, at, end) : at;
+}
+
+}  // namespace
+
 WordStage::WordStage(FindingSink* sink, bool twins, size_t word_limit, size_t largest_piece)
     : sink_(sink),
       twins_(twins),
@@ -707,16 +805,19 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
         size_t hit = found - text;
         if (hit >= settled)
             break;
-        size_t end = letters_end<Codec>(text, hit, settled);
-        if (end == hit) {
+        char32_t code = 0;
+        if (!Codec::decode(text + hit, text + settled, code) || !is_word_character(code)) {
             at = hit + Codec::unit;
             continue;
         }
-        size_t start = word_start<Codec>(text, from, hit);
+        // Close after the last word, reading on from it costs less than
+        // walking back from the hit.
+        size_t start = hit - at <= near_hit ? at : word_start<Codec>(text, from, hit);
+        size_t end = decode_word<Codec>(text, start, hit, settled, word_limit_, word_);
         at = end;
         if (end - start > word_limit_)
             continue;
-        const WordLetters word = read_word<Codec>(text + start, text + end);
+        const WordLetters& word = word_.summary;
         if (word.greek)
             continue;
         bool capitals = word.capital;
@@ -729,16 +830,37 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
             if (!capitals)
                 continue;
         }
-        bool twins = twins_ && word_changes<Codec>(text + start, text + end, word.alphabets) &&
-                     !is_code<Codec>(text, start, end, cut);
+        bool twins = twins_ && twins_change(word.alphabets) && !is_code<Codec>(text, start, end, cut);
         if (capitals || twins)
-            rewrite_word<Codec>(text, start, end, twins ? word.alphabets : Alphabets(0));
+            rewrite_word<Codec>(text, start, end, twins);
     }
     return settled;
 }
 
+// Whether the word judged last changes by its twins: it holds a Cyrillic
+// letter (a Greek capital that is to be repaired counts as one), a twin,
+// and no other letter. Notes the letter each twin becomes.
+bool WordStage::twins_change(Alphabets alphabets)
+{
+    if (word_.foreign)
+        return false;
+    bool cyrillic = word_.summary.cyrillic, twin = false;
+    for (DecodedWord::Odd& odd : word_.odd) {
+        if (is_table_capital(odd.code)) {
+            cyrillic = true;
+            continue;
+        }
+        bool final_letter = odd.letter + 1 == word_.letters.size();
+        odd.becomes = word_twin(odd.code, alphabets, (odd.code | 0x20) == 's' && final_letter);
+        if (!odd.becomes)
+            return false;
+        twin = true;
+    }
+    return cyrillic && twin;
+}
+
 template <class Codec>
-bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cut) const
+bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cut)
 {
     const uint8_t* floor = text - history_size_;
     char32_t before[signs_before] = {}, after = 0;
@@ -749,8 +871,7 @@ bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cu
     }
     if (end < cut)
         Codec::decode(text + end, text + cut, after);
-    letters_of<Codec>(text + start, text + end, letters_);
-    return is_code_word(before, after, letters_);
+    return is_code_word(before, after, word_.letters);
 }
 
 // A word of Greek capitals alone (ΑΒΓ) is Cyrillic unless its line says it
@@ -848,43 +969,37 @@ bool WordStage::look_ahead(const uint8_t* text, size_t end, size_t cut, bool las
     return true;
 }
 
-// Rewrites a word that changes: its Greek capitals, and with `alphabets`
-// its twins. A Cyrillic letter so made with the mark after it may make a
+// Rewrites the word judged last: its Greek capitals, and with `twins` its
+// twins. A Cyrillic letter so made with the mark after it may make a
 // search of the repairs (e + U+0308 becomes е + U+0308, which is ё): then
 // the row's letter is written, as a second run would have it, so a run over
 // repaired text changes nothing.
 template <class Codec>
-void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, Alphabets alphabets)
+void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, bool twins)
 {
     const std::string word = sink_ ? word_as_read<Codec>(text, start, end) : std::string();
     copy_out(text, start);
-    char32_t code = 0, next = 0;
-    for (size_t at = start, size; at < end; at += size) {
-        size = Codec::decode(text + at, text + end, code);
-        bool capital = is_table_capital(code);
-        bool final_letter = (code | 0x20) == 's' && no_letter_after<Codec>(text + at + size, text + end);
-        char32_t letter = capital ? repairs[single_row(char16_t(code))].replacement[0]
-                                  : alphabets ? word_twin(code, alphabets, final_letter) : 0;
-        if (!letter) {
-            std::memcpy(out_.get() + out_size_, text + at, size);
-            out_size_ += size;
+    for (const DecodedWord::Odd& odd : word_.odd) {
+        bool capital = is_table_capital(odd.code);
+        char32_t letter = capital ? repairs[single_row(char16_t(odd.code))].replacement[0]
+                                  : twins ? odd.becomes : 0;
+        if (!letter)
             continue;
-        }
-        size_t next_size = at + size < end ? Codec::decode(text + at + size, text + end, next) : 0;
-        bool mark = next_size && letter_kind(next) == LetterKind::mark;
-        int row = mark ? pair_row(capital ? code : letter, next) : -1;
-        TwinRepair repair{code, 0, letter};
+        size_t at = start + odd.at, size = odd.size;
+        int row = odd.mark ? pair_row(capital ? odd.code : letter, odd.mark) : -1;
+        TwinRepair repair{odd.code, 0, letter};
         if (row >= 0) {
-            repair = {code, next, repairs[row].replacement[0]};
-            size += next_size;
+            repair = {odd.code, odd.mark, repairs[row].replacement[0]};
+            size += odd.mark_size;
         }
         if (sink_ && capital)
-            report_capital(text, at, row >= 0 ? row : single_row(char16_t(code)));
+            report_capital(text, at, row >= 0 ? row : single_row(char16_t(odd.code)));
         else if (sink_)
             report_twin(text, at, repair, word);
+        copy_out(text, at);
         out_size_ += Codec::put(repair.letter, out_.get() + out_size_);
+        copied_ = at + size;
     }
-    copied_ = end;
     changed_ = true;
 }
 
