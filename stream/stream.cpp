@@ -134,9 +134,16 @@ bool same_bytes(const uint8_t* a, const uint8_t* b, size_t size)
 // `key`, or -1.
 int utf8_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
 {
-    KeyRows rows = utf8_row_index.key_rows[*key];
+    // A two-byte key narrows to its character's rows; a search cannot end
+    // before its key does.
+    bool pair = *key >= 0xC0 && *key <= 0xDF;
+    if (pair && end - key < 2)
+        return -1;
+    const uint8_t* by_key = pair ? utf8_pair_index.rows_by_key.data() : utf8_row_index.rows_by_key.data();
+    KeyRows rows = pair ? utf8_pair_index.key_rows[(*key & 0x1F) << 6 | (key[1] & 0x3F)]
+                        : utf8_row_index.key_rows[*key];
     for (size_t i = rows.first; i < size_t{rows.first} + rows.count; ++i) {
-        size_t row = utf8_row_index.rows_by_key[i];
+        size_t row = by_key[i];
         const Utf8Fix& fix = utf8_fixes[row];
         if (key - from < fix.key_at)
             continue;

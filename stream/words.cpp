@@ -779,10 +779,15 @@ ByteSpan WordStage::take(uint8_t* piece, size_t size, bool last)
     keep_history(text, settled);
     carry_ = text + settled;
     carried_ = length - settled;
-    if (!rewriting_)
+    if (!rewriting_) {
+        for (const Patch& patch : patches_)
+            std::memcpy(text + patch.at, patch.bytes, sizeof patch.bytes);
+        patches_.clear();
         return {text, settled};
+    }
     copy_out(text, settled);
     rewriting_ = false;
+    patches_.clear();
     return {out_.get(), out_size_};
 }
 
@@ -1037,7 +1042,6 @@ template <class Codec>
 void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, bool twins)
 {
     const std::string word = sink_ ? word_as_read<Codec>(text, start, end) : std::string();
-    copy_out(text, start);
     for (const DecodedWord::Odd& odd : word_.odd) {
         bool capital = is_table_capital(odd.code);
         char32_t letter = capital ? repairs[single_row(char16_t(odd.code))].replacement[0]
@@ -1055,8 +1059,17 @@ void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, bool
             report_capital(text, at, row >= 0 ? row : single_row(char16_t(odd.code)));
         else if (sink_)
             report_twin(text, at, repair, word);
+        uint8_t letter_bytes[4];
+        size_t letter_size = Codec::put(repair.letter, letter_bytes);
+        if (letter_size == size && size == sizeof(Patch::bytes)) {
+            Patch& patch = patches_.emplace_back();
+            patch.at = uint32_t(at);
+            std::memcpy(patch.bytes, letter_bytes, sizeof patch.bytes);
+            continue;
+        }
         copy_out(text, at);
-        out_size_ += Codec::put(repair.letter, out_.get() + out_size_);
+        std::memcpy(out_.get() + out_size_, letter_bytes, letter_size);
+        out_size_ += letter_size;
         copied_ = at + size;
     }
     changed_ = true;
@@ -1156,15 +1169,22 @@ void WordStage::keep_history(const uint8_t* text, size_t settled)
     history_size_ = size;
 }
 
-// Moves the text up to `end` into the rewritten text, behind what is there.
+// Moves the text up to `end` into the rewritten text, behind what is there,
+// with the letters that change in place.
 void WordStage::copy_out(const uint8_t* text, size_t end)
 {
     if (!rewriting_) {
         rewriting_ = true;
         copied_ = 0;
         out_size_ = 0;
+        patched_ = 0;
     }
-    std::memcpy(out_.get() + out_size_, text + copied_, end - copied_);
+    uint8_t* out = out_.get() + out_size_;
+    std::memcpy(out, text + copied_, end - copied_);
+    for (; patched_ < patches_.size() && patches_[patched_].at < end; ++patched_) {
+        const Patch& patch = patches_[patched_];
+        std::memcpy(out + (patch.at - copied_), patch.bytes, sizeof patch.bytes);
+    }
     out_size_ += end - copied_;
     copied_ = end;
 }

@@ -121,7 +121,9 @@ public:
     void move_carry(uint8_t* piece);
     // Applies the rule to the waiting bytes and the `size` bytes at `piece`;
     // `last` says no more follow. Returns the bytes that are now final,
-    // valid until the next move_carry.
+    // valid until the next move_carry: the text itself, its letters that
+    // change into ones of the same size written over, unless a letter
+    // changes size.
     ByteSpan take(uint8_t* piece, size_t size, bool last);
 
     bool changed() const { return changed_; }
@@ -202,10 +204,18 @@ private:
     size_t carried_word_ = 0;  // the carry's first bytes: letters of a word
     uint64_t handed_ = 0;       // bytes handed to take() so far
     uint64_t text_offset_ = 0;  // where the current text starts in the whole
-    // Rewritten text, used only once a piece has a word to change.
+    // A letter that changes into one of the same size, written over the
+    // text once the piece is judged, since judging reads the text as it was.
+    struct Patch {
+        uint32_t at;
+        uint8_t bytes[2];
+    };
+    std::vector<Patch> patches_;  // in text order
+    // Rewritten text, used only once a piece has a letter that changes size.
     std::unique_ptr<uint8_t[]> out_;
     size_t out_size_ = 0;
-    size_t copied_ = 0;  // the text before this is in out_
+    size_t copied_ = 0;   // the text before this is in out_
+    size_t patched_ = 0;  // the patches before this are in out_
     bool rewriting_ = false;
     // Only with a sink: positions of twins, and the letter table's findings
     // waiting until no twin can come before them.
