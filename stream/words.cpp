@@ -10,6 +10,7 @@
 #include "letters/greek_names.h"
 #include "letters/twins.h"
 #include "stream/letter_kinds_table.h"
+#include "stream/turkic.h"
 
 #include <algorithm>
 #include <array>
@@ -363,31 +364,13 @@ WordLetters read_word(const uint8_t* p, const uint8_t* end)
 // A word changes by its twins when it holds a Cyrillic letter (a Greek
 // capital that is to be repaired counts as one), a twin, and no other
 // letter.
-// Whether no letter follows in [p, end), marks aside.
-template <class Codec>
-bool no_letter_after(const uint8_t* p, const uint8_t* end)
-{
-    char32_t code = 0;
-    for (size_t size; p < end; p += size) {
-        size = Codec::decode(p, end, code);
-        if (letter_kind(code) == LetterKind::letter)
-            return false;
-    }
-    return true;
-}
-
-template <class Codec>
-bool word_changes(const uint8_t* p, const uint8_t* end, Alphabets alphabets)
+bool word_changes(const std::u32string& letters, Alphabets alphabets)
 {
     bool cyrillic = false, twin = false;
-    char32_t code = 0;
-    for (size_t size; p < end; p += size) {
-        size = Codec::decode(p, end, code);
-        if (letter_kind(code) != LetterKind::letter)
-            continue;
-        if (is_cyrillic(code) || is_table_capital(code))
+    for (size_t at = 0; at < letters.size(); ++at) {
+        if (is_cyrillic(letters[at]) || is_table_capital(letters[at]))
             cyrillic = true;
-        else if (word_twin(code, alphabets, (code | 0x20) == 's' && no_letter_after<Codec>(p + size, end)))
+        else if (word_twin(letters, at, alphabets))
             twin = true;
         else
             return false;
@@ -560,11 +543,27 @@ bool is_code_word(const char32_t* before, char32_t after, const std::u32string& 
     return before[at] == '%' || has_case_pair(letters) || has_code_shape(letters);
 }
 
-char32_t word_twin(char32_t code, Alphabets alphabets, bool final_letter)
+bool reads_by_language(char32_t code)
 {
+    for (const Twin& twin : twins) {
+        if (twin.twin == code && twin.alphabets != every_alphabet)
+            return true;
+    }
+    return false;
+}
+
+char32_t word_twin(const std::u32string& letters, size_t at, Alphabets alphabets)
+{
+    char32_t code = letters[at];
     // An s that ends a word is an English plural glued on, not Macedonian ѕ.
-    if (final_letter && (code == 's' || code == 'S'))
+    if (at + 1 == letters.size() && (code == 's' || code == 'S'))
         return 0;
+    if ((code == 'y' || code == 'Y') && alphabets == turkic) {
+        bool straight = reads_as_straight_u(letters, at);
+        if (code == 'y')
+            return straight ? U'\u04AF' : U'\u0443';
+        return straight ? U'\u04AE' : U'\u0423';
+    }
     return cyrillic_twin(code, alphabets);
 }
 
@@ -729,10 +728,14 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
             if (!capitals)
                 continue;
         }
-        bool twins = twins_ && word_changes<Codec>(text + start, text + end, word.alphabets) &&
-                     !is_code<Codec>(text, start, end, cut);
+        Alphabets alphabets = word.alphabets;
+        if (twins_) {
+            letters_of<Codec>(text + start, text + end, letters_);
+            alphabets = reading_alphabets<Codec>(text, start, alphabets);
+        }
+        bool twins = twins_ && word_changes(letters_, alphabets) && !is_code<Codec>(text, start, end, cut);
         if (capitals || twins)
-            rewrite_word<Codec>(text, start, end, twins ? word.alphabets : Alphabets(0));
+            rewrite_word<Codec>(text, start, end, twins ? alphabets : Alphabets(0));
     }
     return settled;
 }
@@ -749,8 +752,63 @@ bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cu
     }
     if (end < cut)
         Codec::decode(text + end, text + cut, after);
-    letters_of<Codec>(text + start, text + end, letters_);
     return is_code_word(before, after, letters_);
+}
+
+// The alphabets by which the word's twins are read: its own letters', and
+// of those the ones the text shortly before it points to too, when its
+// twins read differently by the language (Iнодов in Russian text stays).
+template <class Codec>
+Alphabets WordStage::reading_alphabets(const uint8_t* text, size_t start, Alphabets alphabets)
+{
+    if (std::none_of(letters_.begin(), letters_.end(), reads_by_language))
+        return alphabets;
+    Alphabets around = alphabets_before<Codec>(text, start);
+    return alphabets & around ? Alphabets(alphabets & around) : alphabets;
+}
+
+// The alphabets that hold every Cyrillic letter of the context_reach bytes
+// before `start`; the Turkic ones, which hold every Russian letter too,
+// only when a letter of theirs alone shows them. Every alphabet when there
+// is no Cyrillic letter or none fits. Each byte is read once, as later
+// words' reaches overlap: the evidence keeps where the last letters of each
+// kind were read.
+template <class Codec>
+Alphabets WordStage::alphabets_before(const uint8_t* text, size_t start)
+{
+    const uint64_t word_at = text_offset_ + start;
+    const uint64_t floor = word_at - std::min<uint64_t>(word_at, context_reach);
+    if (evidence_.read_to > word_at)
+        evidence_ = LanguageEvidence();
+    char32_t code = 0;
+    const uint8_t* end = text + start;
+    for (const uint8_t* p = end - (word_at - std::max(evidence_.read_to, floor)); p < end;) {
+        size_t size = Codec::decode(p, end, code);
+        uint64_t after = word_at - size_t(end - p) + 1;
+        p += size ? size : Codec::unit;
+        if (size && is_cyrillic(code) && letter_kind(code) == LetterKind::letter)
+            note_letter(alphabets_of(code), after);
+    }
+    evidence_.read_to = word_at;
+    Alphabets around = 0;
+    for (size_t alphabet = 0; alphabet < alphabet_count; ++alphabet) {
+        if (evidence_.outside_after[alphabet] <= floor)
+            around |= Alphabets(1 << alphabet);
+    }
+    if (evidence_.turkic_after <= floor)
+        around &= ~turkic;
+    return evidence_.cyrillic_after > floor && around ? around : Alphabets(every_alphabet);
+}
+
+void WordStage::note_letter(Alphabets alphabets, uint64_t after)
+{
+    evidence_.cyrillic_after = after;
+    if (alphabets == turkic)
+        evidence_.turkic_after = after;
+    for (size_t alphabet = 0; alphabet < alphabet_count; ++alphabet) {
+        if (!(alphabets >> alphabet & 1))
+            evidence_.outside_after[alphabet] = after;
+    }
 }
 
 // A word of Greek capitals alone (ΑΒΓ) is Cyrillic unless its line says it
@@ -859,12 +917,14 @@ void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, Alph
     const std::string word = sink_ ? word_as_read<Codec>(text, start, end) : std::string();
     copy_out(text, start);
     char32_t code = 0, next = 0;
+    size_t letter_at = 0;
     for (size_t at = start, size; at < end; at += size) {
         size = Codec::decode(text + at, text + end, code);
         bool capital = is_table_capital(code);
-        bool final_letter = (code | 0x20) == 's' && no_letter_after<Codec>(text + at + size, text + end);
+        bool twin = alphabets && letter_kind(code) == LetterKind::letter && !is_cyrillic(code) && !capital;
         char32_t letter = capital ? repairs[single_row(char16_t(code))].replacement[0]
-                                  : alphabets ? word_twin(code, alphabets, final_letter) : 0;
+                                  : twin ? word_twin(letters_, letter_at, alphabets) : 0;
+        letter_at += letter_kind(code) == LetterKind::letter;
         if (!letter) {
             std::memcpy(out_.get() + out_size_, text + at, size);
             out_size_ += size;
