@@ -183,6 +183,22 @@ void sync_folder(const NativeName& path)
     }
 }
 
+// A pipe of 1 MiB rather than the usual 64 KiB: the programs on either
+// side wake each other a sixteenth as often. Only widened, never narrowed;
+// a user over the system's quota for pipes keeps the pipe as it is.
+void widen_pipe(int file)
+{
+#ifdef F_SETPIPE_SZ
+    constexpr int wide_pipe = 1024 * 1024;
+    struct stat status;
+    if (fstat(file, &status) == 0 && S_ISFIFO(status.st_mode) &&
+        fcntl(file, F_GETPIPE_SZ) < wide_pipe)
+        fcntl(file, F_SETPIPE_SZ, wide_pipe);
+#else
+    (void)file;
+#endif
+}
+
 }  // namespace
 
 std::vector<Argument> command_line_arguments(int count, NativeChar** values)
@@ -208,7 +224,12 @@ std::string relative_to_current_folder(const std::string& shown)
 
 // A write beyond the file size limit must fail with EFBIG rather than end
 // the program, so that a rewrite can be undone.
-void prepare_io() { std::signal(SIGXFSZ, SIG_IGN); }
+void prepare_io()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+    widen_pipe(standard_input);
+    widen_pipe(standard_output);
+}
 
 int open_for_reading(const NativeName& name, std::string& error)
 {

@@ -8,25 +8,40 @@
 #include "letters/repairs.h"
 #include "stream/position.h"
 
+#include <charconv>
 #include <cstdio>
 
 // Kinds of finding: a row of the letter table, a composition of a base
 // letter and its mark, and a twin in a word.
 enum class FindingKind { row, composition, twin };
 
-struct FindingPrinter::Report {
-    const std::string& path;  // as messages show it
-    TextPosition at;
-    uint64_t column;  // in the unit asked for
+struct FindingPrinter::Letters {
     FindingKind kind;
     char32_t from[2];  // what was read: one character, or a base and its mark
     size_t from_size;
     char32_t to;
-    std::string word;  // twins only: the word as it was read
+};
+
+// A kind of repair as the run's format prints it, in up to three parts
+// that its finding handler places around what each finding adds.
+struct FindingPrinter::LettersText {
+    std::string part[3];
+    size_t from_size;
+};
+
+struct FindingPrinter::Report {
+    const std::string& path;  // as the format prints the file's name
+    TextPosition at;
+    uint64_t column;  // in the unit asked for
+    const LettersText& letters;
+    const char* word;  // twins only: the word as it was read; else null
+    size_t word_size;
 };
 
 namespace {
 
+using Letters = FindingPrinter::Letters;
+using LettersText = FindingPrinter::LettersText;
 using Report = FindingPrinter::Report;
 
 struct KindText {
@@ -55,7 +70,11 @@ constexpr KindText kind_texts[] = {
 
 const KindText& kind_text(FindingKind kind) { return kind_texts[static_cast<int>(kind)]; }
 
-void append_number(std::string& out, uint64_t number) { out += std::to_string(number); }
+void append_number(std::string& out, uint64_t number)
+{
+    char digits[24];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
+}
 
 void append_code(std::string& out, char32_t code)
 {
@@ -90,23 +109,29 @@ void append_utf8(std::string& out, char32_t code)
 // twins shows it again.
 constexpr size_t longest_shown_word = 40;
 
-std::string describe(const Report& report)
+std::string describe(const Letters& letters)
 {
     std::string text;
-    for (size_t i = 0; i < report.from_size; ++i) {
+    for (size_t i = 0; i < letters.from_size; ++i) {
         if (i)
             text += " + ";
-        append_code(text, report.from[i]);
+        append_code(text, letters.from[i]);
         text += ' ';
-        text += name_of(report.from[i]);
+        text += name_of(letters.from[i]);
     }
     text += " -> ";
-    append_code(text, report.to);
+    append_code(text, letters.to);
     text += ' ';
-    text += name_of(report.to);
-    if (report.kind == FindingKind::twin)
-        text += " in \"" + shortened(report.word.data(), report.word.size(), longest_shown_word) + '"';
+    text += name_of(letters.to);
     return text;
+}
+
+// What a twin adds to its description: the word, or "" for any other finding.
+std::string word_shown(const Report& report)
+{
+    if (!report.word)
+        return {};
+    return " in \"" + shortened(report.word, report.word_size, longest_shown_word) + '"';
 }
 
 // The length in bytes of the well-formed UTF-8 character at [p, end), or 0.
@@ -125,11 +150,11 @@ size_t utf8_character(const uint8_t* p, const uint8_t* end)
     return rule.needed + 1;
 }
 
-// A JSON string. Bytes that are not UTF-8 (a file name may hold any) become
-// U+FFFD, since JSON text is Unicode and its readers refuse anything else.
-void append_json(std::string& out, const std::string& text)
+// The inside of a JSON string. Bytes that are not UTF-8 (a file name may
+// hold any) become U+FFFD, since JSON text is Unicode and its readers
+// refuse anything else.
+void append_json_body(std::string& out, const std::string& text)
 {
-    out += '"';
     const uint8_t* p = reinterpret_cast<const uint8_t*>(text.data());
     const uint8_t* end = p + text.size();
     while (p < end) {
@@ -149,6 +174,12 @@ void append_json(std::string& out, const std::string& text)
             p += size;
         }
     }
+}
+
+void append_json(std::string& out, const std::string& text)
+{
+    out += '"';
+    append_json_body(out, text);
     out += '"';
 }
 
@@ -219,19 +250,27 @@ void append_workflow(std::string& out, const std::string& text, bool property)
 
 // ---- gnu: PATH:LINE:COLUMN: description ------------------------------------
 
+void gnu_path(std::string& out, const std::string& path) { out += quoted_name(path); }
+
+void gnu_letters(LettersText& text, const Letters& letters) { text.part[0] = describe(letters); }
+
 void gnu_finding(std::string& out, const Report& report, uint64_t)
 {
-    out += quoted_name(report.path);
+    out += report.path;
     out += ':';
     append_number(out, report.at.line);
     out += ':';
     append_number(out, report.column);
     out += ": ";
-    out += describe(report);
+    out += report.letters.part[0];
+    if (report.word)
+        out += word_shown(report);
     out += '\n';
 }
 
 // ---- json: one object per line ----------------------------------------------
+
+void json_path(std::string& out, const std::string& path) { append_json(out, path); }
 
 void append_json_letters(std::string& out, const char* key, const char32_t* codes, size_t count)
 {
@@ -257,20 +296,26 @@ void append_json_letters(std::string& out, const char* key, const char32_t* code
     out += "]}";
 }
 
+void json_letters(LettersText& text, const Letters& letters)
+{
+    std::string& out = text.part[0];
+    out += ",\"kind\":";
+    append_json(out, kind_text(letters.kind).id);
+    append_json_letters(out, "from", letters.from, letters.from_size);
+    append_json_letters(out, "to", &letters.to, 1);
+}
+
 void json_finding(std::string& out, const Report& report, uint64_t)
 {
     out += "{\"path\":";
-    append_json(out, report.path);
+    out += report.path;
     append_json_number(out, "line", report.at.line);
     append_json_number(out, "column", report.column);
     append_json_number(out, "byte_offset", report.at.byte_offset);
-    out += ",\"kind\":";
-    append_json(out, kind_text(report.kind).id);
-    append_json_letters(out, "from", report.from, report.from_size);
-    append_json_letters(out, "to", &report.to, 1);
-    if (report.kind == FindingKind::twin) {
+    out += report.letters.part[0];
+    if (report.word) {
         out += ",\"word\":";
-        append_json(out, report.word);
+        append_json(out, std::string(report.word, report.word_size));
     }
     out += "}\n";
 }
@@ -301,6 +346,43 @@ void sarif_start(std::string& out, ColumnUnit unit, const char* version)
     out += ",\"results\":[";
 }
 
+// The file's URI, as a JSON string.
+void sarif_path(std::string& out, const std::string& path)
+{
+    std::string uri;
+    append_uri(uri, path);
+    append_json(out, uri);
+}
+
+// The rule and the message up to the word, what comes between the first
+// region and the file's second URI, and the inserted text.
+void sarif_letters(LettersText& text, const Letters& letters)
+{
+    std::string& head = text.part[0];
+    head += "{\"ruleId\":";
+    append_json(head, kind_text(letters.kind).id);
+    head += ",\"ruleIndex\":";
+    append_number(head, static_cast<uint64_t>(letters.kind));
+    head += ",\"level\":\"warning\",\"message\":{\"text\":\"";
+    append_json_body(head, describe(letters));
+
+    std::string fix = "Replace with ";
+    append_code(fix, letters.to);
+    fix += ' ';
+    fix += name_of(letters.to);
+    std::string& middle = text.part[1];
+    middle += "}}],\"fixes\":[{\"description\":{\"text\":";
+    append_json(middle, fix);
+    middle += "},\"artifactChanges\":[{\"artifactLocation\":{\"uri\":";
+
+    std::string replacement;
+    append_utf8(replacement, letters.to);
+    std::string& tail = text.part[2];
+    tail += ",\"insertedContent\":{\"text\":";
+    append_json(tail, replacement);
+    tail += "}}]}]}]}";
+}
+
 // Every character a repair reads lies below U+10000, so its length is the
 // same in code points and in UTF-16 units.
 void append_sarif_region(std::string& out, const Report& report)
@@ -310,54 +392,50 @@ void append_sarif_region(std::string& out, const Report& report)
     out += ",\"startColumn\":";
     append_number(out, report.column);
     out += ",\"endColumn\":";
-    append_number(out, report.column + report.from_size);
+    append_number(out, report.column + report.letters.from_size);
     out += '}';
 }
 
 void sarif_finding(std::string& out, const Report& report, uint64_t index)
 {
-    std::string uri, replacement;
-    append_uri(uri, report.path);
-    append_utf8(replacement, report.to);
-    out += index ? ",\n{\"ruleId\":" : "\n{\"ruleId\":";
-    append_json(out, kind_text(report.kind).id);
-    out += ",\"ruleIndex\":";
-    append_number(out, static_cast<uint64_t>(report.kind));
-    out += ",\"level\":\"warning\",\"message\":{\"text\":";
-    append_json(out, describe(report));
-    out += "},\"locations\":[{\"physicalLocation\":{\"artifactLocation\":{\"uri\":";
-    append_json(out, uri);
+    out += index ? ",\n" : "\n";
+    out += report.letters.part[0];
+    if (report.word)
+        append_json_body(out, word_shown(report));
+    out += "\"},\"locations\":[{\"physicalLocation\":{\"artifactLocation\":{\"uri\":";
+    out += report.path;
     out += "},\"region\":";
     append_sarif_region(out, report);
-    std::string fix = "Replace with ";
-    append_code(fix, report.to);
-    fix += ' ';
-    fix += name_of(report.to);
-    out += "}}],\"fixes\":[{\"description\":{\"text\":";
-    append_json(out, fix);
-    out += "},\"artifactChanges\":[{\"artifactLocation\":{\"uri\":";
-    append_json(out, uri);
+    out += report.letters.part[1];
+    out += report.path;
     out += "},\"replacements\":[{\"deletedRegion\":";
     append_sarif_region(out, report);
-    out += ",\"insertedContent\":{\"text\":";
-    append_json(out, replacement);
-    out += "}}]}]}]}";
+    out += report.letters.part[2];
 }
 
 void sarif_end(std::string& out) { out += "\n]}]}\n"; }
 
 // ---- github: workflow commands ------------------------------------------------
 
+void github_path(std::string& out, const std::string& path) { append_workflow(out, path, true); }
+
+void github_letters(LettersText& text, const Letters& letters)
+{
+    append_workflow(text.part[0], describe(letters), false);
+}
+
 void github_finding(std::string& out, const Report& report, uint64_t)
 {
     out += "::warning file=";
-    append_workflow(out, report.path, true);
+    out += report.path;
     out += ",line=";
     append_number(out, report.at.line);
     out += ",col=";
     append_number(out, report.column);
     out += "::";
-    append_workflow(out, describe(report), false);
+    out += report.letters.part[0];
+    if (report.word)
+        append_workflow(out, word_shown(report), false);
     out += '\n';
 }
 
@@ -365,16 +443,22 @@ void github_finding(std::string& out, const Report& report, uint64_t)
 
 struct FormatHandlers {
     void (*start)(std::string& out, ColumnUnit unit, const char* version);  // null: nothing
+    void (*path)(std::string& out, const std::string& path);  // the file's name, once a file
+    void (*letters)(LettersText& text, const Letters& letters);  // once a kind of repair
     void (*finding)(std::string& out, const Report& report, uint64_t index);
     void (*end)(std::string& out);  // null: nothing
 };
 
 // In OutputFormat's order.
 constexpr FormatHandlers format_handlers[] = {
-    {/* start */ nullptr, /* finding */ gnu_finding, /* end */ nullptr},
-    {/* start */ nullptr, /* finding */ json_finding, /* end */ nullptr},
-    {/* start */ sarif_start, /* finding */ sarif_finding, /* end */ sarif_end},
-    {/* start */ nullptr, /* finding */ github_finding, /* end */ nullptr},
+    {/* start */ nullptr, /* path */ gnu_path, /* letters */ gnu_letters,
+     /* finding */ gnu_finding, /* end */ nullptr},
+    {/* start */ nullptr, /* path */ json_path, /* letters */ json_letters,
+     /* finding */ json_finding, /* end */ nullptr},
+    {/* start */ sarif_start, /* path */ sarif_path, /* letters */ sarif_letters,
+     /* finding */ sarif_finding, /* end */ sarif_end},
+    {/* start */ nullptr, /* path */ github_path, /* letters */ github_letters,
+     /* finding */ github_finding, /* end */ nullptr},
 };
 
 const FormatHandlers& handlers(OutputFormat format)
@@ -446,39 +530,62 @@ FindingPrinter::FindingPrinter(OutputFormat format, ColumnUnit unit, const char*
         handlers(format_).start(text_, unit_, version);
 }
 
+FindingPrinter::~FindingPrinter() = default;
+
 void FindingPrinter::start_file(const std::string& path)
 {
-    path_ = path;
+    path_text_.clear();
+    handlers(format_).path(path_text_, path);
     file_findings_ = 0;
+}
+
+const FindingPrinter::LettersText& FindingPrinter::row_text(int row)
+{
+    if (row_texts_.empty())
+        row_texts_.resize(repair_count);
+    std::unique_ptr<LettersText>& text = row_texts_[static_cast<size_t>(row)];
+    if (!text) {
+        const LetterFix& fix = repairs[static_cast<size_t>(row)];
+        bool pair = fix.search[1] != 0;
+        bool composition = repair_kind(static_cast<size_t>(row)) == RepairKind::composition;
+        Letters letters{composition ? FindingKind::composition : FindingKind::row,
+                        {fix.search[0], pair ? fix.search[1] : U'\0'},
+                        pair ? 2u : 1u,
+                        fix.replacement[0]};
+        text.reset(new LettersText{});
+        text->from_size = letters.from_size;
+        handlers(format_).letters(*text, letters);
+    }
+    return *text;
+}
+
+// Each of the three characters lies below U+200000, so together they fit
+// one key.
+const FindingPrinter::LettersText& FindingPrinter::twin_text(const TwinFinding& finding)
+{
+    uint64_t key = uint64_t{finding.twin} << 42 | uint64_t{finding.mark} << 21 | finding.letter;
+    std::unique_ptr<LettersText>& text = twin_texts_[key];
+    if (!text) {
+        Letters letters{FindingKind::twin,
+                        {finding.twin, finding.mark},
+                        finding.mark ? 2u : 1u,
+                        finding.letter};
+        text.reset(new LettersText{});
+        text->from_size = letters.from_size;
+        handlers(format_).letters(*text, letters);
+    }
+    return *text;
 }
 
 void FindingPrinter::found(const Finding& finding)
 {
-    const LetterFix& fix = repairs[finding.row];
-    bool pair = fix.search[1] != 0;
-    bool composition = repair_kind(finding.row) == RepairKind::composition;
-    Report report{path_,
-                  finding.at,
-                  column_in(finding.at, unit_),
-                  composition ? FindingKind::composition : FindingKind::row,
-                  {fix.search[0], pair ? fix.search[1] : U'\0'},
-                  pair ? 2u : 1u,
-                  fix.replacement[0],
-                  {}};
-    print(report);
+    print({path_text_, finding.at, column_in(finding.at, unit_), row_text(finding.row), nullptr, 0});
 }
 
 void FindingPrinter::found_twin(const TwinFinding& finding)
 {
-    Report report{path_,
-                  finding.at,
-                  column_in(finding.at, unit_),
-                  FindingKind::twin,
-                  {finding.twin, finding.mark},
-                  finding.mark ? 2u : 1u,
-                  finding.letter,
-                  std::string(finding.word, finding.word_size)};
-    print(report);
+    print({path_text_, finding.at, column_in(finding.at, unit_), twin_text(finding),
+           finding.word ? finding.word : "", finding.word_size});
 }
 
 void FindingPrinter::print(const Report& report)

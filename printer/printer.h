@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 enum class OutputFormat { gnu, json, sarif, github };
@@ -29,7 +31,7 @@ class FindingPrinter final : public FindingSink {
 public:
     // `version` is the program's, for formats that name the tool.
     FindingPrinter(OutputFormat format, ColumnUnit unit, const char* version);
-    ~FindingPrinter() = default;
+    ~FindingPrinter();
 
     // The file whose findings follow, named as messages show it; the name
     // may hold any bytes.
@@ -45,15 +47,23 @@ public:
     // Findings in the file since start_file.
     uint64_t file_findings() const { return file_findings_; }
 
+    struct Letters;
+    struct LettersText;
     struct Report;
 
 private:
+    const LettersText& row_text(int row);
+    const LettersText& twin_text(const TwinFinding& finding);
     void print(const Report& report);
 
     OutputFormat format_;
     ColumnUnit unit_;
-    std::string path_;
+    std::string path_text_;  // the file's name as this format prints it
     std::string text_;
+    // What each kind of repair prints, built at its first finding: a run
+    // may print millions of findings of a few dozen kinds.
+    std::vector<std::unique_ptr<LettersText>> row_texts_;  // by row
+    std::unordered_map<uint64_t, std::unique_ptr<LettersText>> twin_texts_;
     uint64_t file_findings_ = 0;
     uint64_t run_findings_ = 0;
 };

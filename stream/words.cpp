@@ -52,14 +52,13 @@ struct Utf8 {
     // The size of the valid character at p that ends by `end`, or 0.
     static size_t decode(const uint8_t* p, const uint8_t* end, char32_t& code)
     {
-        if (*p < 0x80) {
-            code = *p;
-            return 1;
-        }
-        // Two bytes, as Cyrillic letters take, decoded without the table.
-        if (*p >= 0xC2 && *p <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
-            code = char32_t(*p & 0x1F) << 6 | (p[1] & 0x3F);
-            return 2;
+        // One byte or two, as Latin and Cyrillic letters take, chosen
+        // without a branch: in a damaged word they alternate unforeseeably.
+        uint32_t lead = *p, next = end - p >= 2 ? p[1] : 0;
+        bool two = lead - 0xC2 <= 0xDF - 0xC2 && (next & 0xC0) == 0x80;
+        if (lead < 0x80 || two) {
+            code = two ? (lead & 0x1F) << 6 | (next & 0x3F) : lead;
+            return 1 + two;
         }
         LeadRule rule = utf8_lead_rule(*p);
         if (!rule.needed || size_t(end - p) <= rule.needed || p[1] < rule.low || p[1] > rule.high)
@@ -78,6 +77,15 @@ struct Utf8 {
     // after `begin`, or 0. Only asked at a character's start.
     static size_t decode_before(const uint8_t* begin, const uint8_t* at, char32_t& code)
     {
+        // ASCII and two bytes at once: the letters of the languages read.
+        if (at > begin && at[-1] < 0x80) {
+            code = at[-1];
+            return 1;
+        }
+        if (at - begin >= 2 && (at[-1] & 0xC0) == 0x80 && at[-2] >= 0xC2 && at[-2] <= 0xDF) {
+            code = char32_t(at[-2] & 0x1F) << 6 | (at[-1] & 0x3F);
+            return 2;
+        }
         const uint8_t* p = at;
         do {
             if (p == begin)
@@ -103,28 +111,42 @@ struct Utf8 {
         return 0;
     }
 
-    // The first byte in [p, end) that may start a twin: an ASCII letter, a
-    // lead of U+00C0 to U+027F (Latin letters with marks, schwa, barred o)
-    // or 0xCE (Greek), or end.
-    static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
-    {
 #if defined(STREAM_SIMD)
-        // (byte | 0x20) + 0x1F lands below 0x9A, as a signed byte, exactly
-        // for the ASCII letters.
+    // Bit i set when byte i of the 16 at p may start a twin. (byte | 0x20)
+    // + 0x1F lands below 0x9A, as a signed byte, exactly for the ASCII
+    // letters.
+    static uint64_t hit_mask(const uint8_t* p)
+    {
         const __m128i fold = _mm_set1_epi8(0x20);
         const __m128i shift = _mm_set1_epi8(0x80 - 'a');
         const __m128i bound = _mm_set1_epi8(char(0x80 + 26));
         const __m128i latin_low = _mm_set1_epi8(char(0xC3));
         const __m128i latin_span = _mm_set1_epi8(0xC9 - 0xC3);
         const __m128i greek = _mm_set1_epi8(char(0xCE));
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i letters = _mm_cmplt_epi8(_mm_add_epi8(_mm_or_si128(block, fold), shift), bound);
+        __m128i shifted = _mm_sub_epi8(block, latin_low);
+        __m128i latin = _mm_cmpeq_epi8(_mm_min_epu8(shifted, latin_span), shifted);
+        __m128i hits = _mm_or_si128(_mm_or_si128(letters, latin), _mm_cmpeq_epi8(block, greek));
+        return static_cast<unsigned>(_mm_movemask_epi8(hits));
+    }
+#endif
+
+    // The first byte in [p, end) that may start a twin: an ASCII letter, a
+    // lead of U+00C0 to U+027F (Latin letters with marks, schwa, barred o)
+    // or 0xCE (Greek), or end. Clean text is tested 64 bytes to a branch.
+    static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
+    {
+#if defined(STREAM_SIMD)
+        for (; end - p >= 64; p += 64) {
+            uint64_t mask = hit_mask(p) | hit_mask(p + 16) << 16 | hit_mask(p + 32) << 32 |
+                            hit_mask(p + 48) << 48;
+            if (mask)
+                return p + __builtin_ctzll(mask);
+        }
         for (; end - p >= 16; p += 16) {
-            __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            __m128i letters = _mm_cmplt_epi8(_mm_add_epi8(_mm_or_si128(block, fold), shift), bound);
-            __m128i shifted = _mm_sub_epi8(block, latin_low);
-            __m128i latin = _mm_cmpeq_epi8(_mm_min_epu8(shifted, latin_span), shifted);
-            __m128i hits = _mm_or_si128(_mm_or_si128(letters, latin), _mm_cmpeq_epi8(block, greek));
-            if (int mask = _mm_movemask_epi8(hits))
-                return p + __builtin_ctz(static_cast<unsigned>(mask));
+            if (uint64_t mask = hit_mask(p))
+                return p + __builtin_ctzll(mask);
         }
 #endif
         for (; p < end; ++p) {
@@ -331,15 +353,16 @@ bool is_upper(char32_t code)
            code == 0x018F || code == 0x019F;
 }
 
-// What a word's letters are, marks aside.
-struct WordLetters {
-    bool greek = false;     // a Greek letter beyond the table's capitals
-    bool cyrillic = false;  // a Cyrillic letter
-    bool capital = false;   // a Greek capital of the table
-    size_t letters = 0;
-    char32_t first = 0;
-    Alphabets alphabets = every_alphabet;  // of its Cyrillic letters
-};
+void count_letter(WordLetters& word, char32_t code)
+{
+    word.first = word.letters++ ? word.first : code;
+    word.greek = word.greek || is_greek_only(code);
+    word.capital = word.capital || is_table_capital(code);
+    if (is_cyrillic(code)) {
+        word.cyrillic = true;
+        word.alphabets &= alphabets_of(code);
+    }
+}
 
 template <class Codec>
 WordLetters read_word(const uint8_t* p, const uint8_t* end)
@@ -348,34 +371,10 @@ WordLetters read_word(const uint8_t* p, const uint8_t* end)
     char32_t code = 0;
     for (size_t size; p < end; p += size) {
         size = Codec::decode(p, end, code);
-        if (letter_kind(code) != LetterKind::letter)
-            continue;
-        word.first = word.letters++ ? word.first : code;
-        word.greek = word.greek || is_greek_only(code);
-        word.capital = word.capital || is_table_capital(code);
-        if (is_cyrillic(code)) {
-            word.cyrillic = true;
-            word.alphabets &= alphabets_of(code);
-        }
+        if (letter_kind(code) == LetterKind::letter)
+            count_letter(word, code);
     }
     return word;
-}
-
-// A word changes by its twins when it holds a Cyrillic letter (a Greek
-// capital that is to be repaired counts as one), a twin, and no other
-// letter.
-bool word_changes(const std::u32string& letters, Alphabets alphabets)
-{
-    bool cyrillic = false, twin = false;
-    for (size_t at = 0; at < letters.size(); ++at) {
-        if (is_cyrillic(letters[at]) || is_table_capital(letters[at]))
-            cyrillic = true;
-        else if (word_twin(letters, at, alphabets))
-            twin = true;
-        else
-            return false;
-    }
-    return cyrillic && twin;
 }
 
 // The letters of a word as code points, marks left out, into `letters`.
@@ -440,14 +439,29 @@ bool has_code_shape(const std::u32string& letters)
 // character class ^[ДдYy] or a list of keys (cCсС): no word has them.
 bool has_case_pair(const std::u32string& letters)
 {
-    for (size_t i = 0; i + 1 < letters.size(); ++i) {
-        if (letters[i] != letters[i + 1] && lower(letters[i]) == lower(letters[i + 1]))
+    char32_t folded = letters.empty() ? 0 : lower(letters[0]);
+    for (size_t i = 1; i < letters.size(); ++i) {
+        char32_t next = lower(letters[i]);
+        if (next == folded && letters[i] != letters[i - 1])
             return true;
+        folded = next;
     }
     return false;
 }
 
 bool is_digit(char32_t code) { return code >= '0' && code <= '9'; }
+
+// A printf directive's flags and width: %-*s, %08.3f.
+bool is_printf_flag(char32_t code)
+{
+    constexpr uint32_t flags = [] {
+        uint32_t set = 0;
+        for (char flag : std::string_view("-+#.*'0123456789"))
+            set |= uint32_t(1) << (flag - 0x20);
+        return set;
+    }();
+    return code - 0x20 < 32 && (flags >> (code - 0x20) & 1);
+}
 
 }  // namespace
 
@@ -482,13 +496,43 @@ LetterKind letter_kind(char32_t code)
     return static_cast<LetterKind>(range[-1] & 3);
 }
 
+namespace {
+
+// The twins' rows by their twin, in table order, so that a letter leads
+// straight to its readings rather than through every row.
+struct TwinIndex {
+    std::array<uint8_t, std::size(twins)> rows;
+    std::array<KeyRows, 0x400> by_twin;  // below U+0400, where every twin lies
+};
+
+constexpr TwinIndex make_twin_index()
+{
+    TwinIndex index{};
+    size_t placed = 0;
+    for (char32_t code = 0; code < index.by_twin.size(); ++code) {
+        index.by_twin[code].first = uint8_t(placed);
+        for (size_t row = 0; row < std::size(twins); ++row) {
+            if (twins[row].twin == code)
+                index.rows[placed++] = uint8_t(row);
+        }
+        index.by_twin[code].count = uint8_t(placed - index.by_twin[code].first);
+    }
+    return index;
+}
+
+constexpr TwinIndex twin_index = make_twin_index();
+
+}  // namespace
+
 char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
 {
     if (code >= 0x0400)
         return 0;
     const Twin* fitting = nullptr;
-    for (const Twin& twin : twins) {
-        if (twin.twin != code || !(twin.alphabets & alphabets) ||
+    KeyRows rows = twin_index.by_twin[code];
+    for (size_t k = rows.first; k < size_t{rows.first} + rows.count; ++k) {
+        const Twin& twin = twins[twin_index.rows[k]];
+        if (!(twin.alphabets & alphabets) ||
             (twin.only_when_clear && (twin.alphabets & alphabets) != alphabets))
             continue;
         if ((twin.alphabets & alphabets) == alphabets)
@@ -535,18 +579,21 @@ bool is_code_word(const char32_t* before, char32_t after, const std::u32string& 
         return true;
     if (before[0] == '-' && letter_kind(before[1]) != LetterKind::letter)
         return true;
-    // A printf directive's flags and width: %-*s, %08.3f.
     size_t at = 0;
-    while (at < signs_before - 1 && before[at] && before[at] < 0x80 &&
-           std::strchr("-+#.*'0123456789", int(before[at])))
+    while (at < signs_before - 1 && is_printf_flag(before[at]))
         ++at;
     return before[at] == '%' || has_case_pair(letters) || has_code_shape(letters);
 }
 
+bool reads_further_back(char32_t nearest) { return is_printf_flag(nearest); }
+
 bool reads_by_language(char32_t code)
 {
-    for (const Twin& twin : twins) {
-        if (twin.twin == code && twin.alphabets != every_alphabet)
+    if (code >= 0x0400)
+        return false;
+    KeyRows rows = twin_index.by_twin[code];
+    for (size_t k = rows.first; k < size_t{rows.first} + rows.count; ++k) {
+        if (twins[twin_index.rows[k]].alphabets != every_alphabet)
             return true;
     }
     return false;
@@ -566,6 +613,136 @@ char32_t word_twin(const std::u32string& letters, size_t at, Alphabets alphabets
     }
     return cyrillic_twin(code, alphabets);
 }
+
+namespace {
+
+// What the word rule asks of a character, in one lookup: its kind, and
+// whether it is Cyrillic, a capital of the table, a Greek letter of its own,
+// a twin; its alphabets above.
+enum : uint16_t {
+    kind_bits = 3,
+    cyrillic_bit = 4,
+    capital_bit = 8,
+    greek_bit = 16,
+    twin_bit = 32,
+    alphabets_shift = 8,
+};
+
+bool is_twin(char32_t code)
+{
+    for (const Twin& twin : twins) {
+        if (twin.twin == code)
+            return true;
+    }
+    return false;
+}
+
+uint16_t properties_from_rules(char32_t code)
+{
+    uint16_t properties = uint16_t(letter_kind(code));
+    if (is_cyrillic(code))
+        properties |= cyrillic_bit;
+    if (is_table_capital(code))
+        properties |= capital_bit;
+    if (is_greek_only(code))
+        properties |= greek_bit;
+    if (is_twin(code))
+        properties |= twin_bit;
+    Alphabets alphabets = is_cyrillic(code) ? alphabets_of(code) : Alphabets(every_alphabet);
+    return properties | uint16_t(alphabets << alphabets_shift);
+}
+
+// Below U+0800, where Cyrillic, Greek and Latin lie, from a table made
+// from the rules once.
+std::array<uint16_t, near_kinds_end> make_near_properties()
+{
+    std::array<uint16_t, near_kinds_end> table;
+    for (char32_t code = 0; code < near_kinds_end; ++code)
+        table[code] = properties_from_rules(code);
+    return table;
+}
+
+const std::array<uint16_t, near_kinds_end> near_properties = make_near_properties();
+
+uint16_t properties_of(char32_t code)
+{
+    return code < near_kinds_end ? near_properties[code] : properties_from_rules(code);
+}
+
+// How far after the last word a hit is read on to rather than walked back
+// from: about a word, as in text where every word is damaged.
+constexpr size_t near_hit = 32;
+
+void clear(DecodedWord& word)
+{
+    word.letters.clear();
+    word.odd.clear();
+    word.foreign = false;
+}
+
+// Decodes the run of letters and marks at `start` that holds the letter at
+// `hit` into `word`, and returns where it ends, by `end`. Any character
+// before `hit` that is no letter or mark starts the word anew after it, so
+// `start` may lie before the word, which it is then moved to. Past `limit`
+// bytes the word is too long to judge, so only its end is looked for.
+template <class Codec>
+size_t decode_word(const uint8_t* text, size_t& start, size_t hit, size_t end, size_t limit,
+                   DecodedWord& word)
+{
+    clear(word);
+    uint16_t seen = 0;
+    Alphabets alphabets = every_alphabet;
+    bool after_odd = false;
+    size_t at = start;
+    char32_t code = 0;
+    for (size_t size; at < end && at - start <= limit; at += size) {
+        size = Codec::decode(text + at, text + end, code);
+        uint16_t properties = size ? properties_of(code) : 0;
+        LetterKind kind = LetterKind(properties & kind_bits);
+        if (kind == LetterKind::other) {
+            if (at > hit)
+                break;
+            size = size ? size : Codec::unit;
+            start = at + size;
+            clear(word);
+            seen = 0, alphabets = every_alphabet, after_odd = false;
+            continue;
+        }
+        if (kind == LetterKind::mark) {
+            if (after_odd)
+                word.odd.back().mark = code, word.odd.back().mark_size = uint8_t(size);
+            after_odd = false;
+            continue;
+        }
+        seen |= properties;
+        alphabets &= Alphabets(properties >> alphabets_shift);
+        after_odd = false;
+        size_t letter = word.letters.size();
+        word.letters += code;
+        if (properties & cyrillic_bit)
+            continue;
+        if (!(properties & (twin_bit | capital_bit)))
+            word.foreign = true;
+        // Field by field: a whole record built aside and copied in stalls
+        // on its own bytes.
+        DecodedWord::Odd& odd = word.odd.emplace_back();
+        odd.code = code;
+        odd.at = uint32_t(at - start);
+        odd.letter = uint32_t(letter);
+        odd.size = uint8_t(size);
+        after_odd = true;
+    }
+    WordLetters& summary = word.summary;
+    summary.greek = seen & greek_bit;
+    summary.cyrillic = seen & cyrillic_bit;
+    summary.capital = seen & capital_bit;
+    summary.letters = word.letters.size();
+    summary.first = word.letters.empty() ? 0 : word.letters[0];
+    summary.alphabets = alphabets;
+    return at < end && at - start > limit ? letters_end<Codec>(text, at, end) : at;
+}
+
+}  // namespace
 
 WordStage::WordStage(FindingSink* sink, bool twins, size_t word_limit, size_t largest_piece)
     : sink_(sink),
@@ -706,16 +883,19 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
         size_t hit = found - text;
         if (hit >= settled)
             break;
-        size_t end = letters_end<Codec>(text, hit, settled);
-        if (end == hit) {
+        char32_t code = 0;
+        if (!Codec::decode(text + hit, text + settled, code) || !is_word_character(code)) {
             at = hit + Codec::unit;
             continue;
         }
-        size_t start = word_start<Codec>(text, from, hit);
+        // Close after the last word, reading on from it costs less than
+        // walking back from the hit.
+        size_t start = hit - at <= near_hit ? at : word_start<Codec>(text, from, hit);
+        size_t end = decode_word<Codec>(text, start, hit, settled, word_limit_, word_);
         at = end;
         if (end - start > word_limit_)
             continue;
-        const WordLetters word = read_word<Codec>(text + start, text + end);
+        const WordLetters& word = word_.summary;
         if (word.greek)
             continue;
         bool capitals = word.capital;
@@ -728,31 +908,49 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
             if (!capitals)
                 continue;
         }
-        Alphabets alphabets = word.alphabets;
-        if (twins_) {
-            letters_of<Codec>(text + start, text + end, letters_);
-            alphabets = reading_alphabets<Codec>(text, start, alphabets);
-        }
-        bool twins = twins_ && word_changes(letters_, alphabets) && !is_code<Codec>(text, start, end, cut);
+        bool twins = twins_ && twins_change(reading_alphabets<Codec>(text, start, word.alphabets)) &&
+                     !is_code<Codec>(text, start, end, cut);
         if (capitals || twins)
-            rewrite_word<Codec>(text, start, end, twins ? alphabets : Alphabets(0));
+            rewrite_word<Codec>(text, start, end, twins);
     }
     return settled;
 }
 
+// Whether the word judged last changes by its twins: it holds a Cyrillic
+// letter (a Greek capital that is to be repaired counts as one), a twin,
+// and no other letter. Notes the letter each twin becomes.
+bool WordStage::twins_change(Alphabets alphabets)
+{
+    if (word_.foreign)
+        return false;
+    bool cyrillic = word_.summary.cyrillic, twin = false;
+    for (DecodedWord::Odd& odd : word_.odd) {
+        if (is_table_capital(odd.code)) {
+            cyrillic = true;
+            continue;
+        }
+        odd.becomes = word_twin(word_.letters, odd.letter, alphabets);
+        if (!odd.becomes)
+            return false;
+        twin = true;
+    }
+    return cyrillic && twin;
+}
+
 template <class Codec>
-bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cut) const
+bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cut)
 {
     const uint8_t* floor = text - history_size_;
     char32_t before[signs_before] = {}, after = 0;
     const uint8_t* at = text + start;
-    for (size_t i = 0, size = 1; i < signs_before && size; ++i) {
-        size = Codec::decode_before(floor, at, before[i]);
+    size_t size = Codec::decode_before(floor, at, before[0]);
+    for (size_t i = 1; i < signs_before && size && reads_further_back(before[0]); ++i) {
         at -= size;
+        size = Codec::decode_before(floor, at, before[i]);
     }
     if (end < cut)
         Codec::decode(text + end, text + cut, after);
-    return is_code_word(before, after, letters_);
+    return is_code_word(before, after, word_.letters);
 }
 
 // The alphabets by which the word's twins are read: its own letters', and
@@ -761,7 +959,10 @@ bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cu
 template <class Codec>
 Alphabets WordStage::reading_alphabets(const uint8_t* text, size_t start, Alphabets alphabets)
 {
-    if (std::none_of(letters_.begin(), letters_.end(), reads_by_language))
+    bool may_change = !word_.foreign && (word_.summary.cyrillic || word_.summary.capital);
+    if (!may_change || std::none_of(word_.odd.begin(), word_.odd.end(), [](const DecodedWord::Odd& odd) {
+            return reads_by_language(odd.code);
+        }))
         return alphabets;
     Alphabets around = alphabets_before<Codec>(text, start);
     return alphabets & around ? Alphabets(alphabets & around) : alphabets;
@@ -906,45 +1107,37 @@ bool WordStage::look_ahead(const uint8_t* text, size_t end, size_t cut, bool las
     return true;
 }
 
-// Rewrites a word that changes: its Greek capitals, and with `alphabets`
-// its twins. A Cyrillic letter so made with the mark after it may make a
+// Rewrites the word judged last: its Greek capitals, and with `twins` its
+// twins. A Cyrillic letter so made with the mark after it may make a
 // search of the repairs (e + U+0308 becomes е + U+0308, which is ё): then
 // the row's letter is written, as a second run would have it, so a run over
 // repaired text changes nothing.
 template <class Codec>
-void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, Alphabets alphabets)
+void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, bool twins)
 {
     const std::string word = sink_ ? word_as_read<Codec>(text, start, end) : std::string();
     copy_out(text, start);
-    char32_t code = 0, next = 0;
-    size_t letter_at = 0;
-    for (size_t at = start, size; at < end; at += size) {
-        size = Codec::decode(text + at, text + end, code);
-        bool capital = is_table_capital(code);
-        bool twin = alphabets && letter_kind(code) == LetterKind::letter && !is_cyrillic(code) && !capital;
-        char32_t letter = capital ? repairs[single_row(char16_t(code))].replacement[0]
-                                  : twin ? word_twin(letters_, letter_at, alphabets) : 0;
-        letter_at += letter_kind(code) == LetterKind::letter;
-        if (!letter) {
-            std::memcpy(out_.get() + out_size_, text + at, size);
-            out_size_ += size;
+    for (const DecodedWord::Odd& odd : word_.odd) {
+        bool capital = is_table_capital(odd.code);
+        char32_t letter = capital ? repairs[single_row(char16_t(odd.code))].replacement[0]
+                                  : twins ? odd.becomes : 0;
+        if (!letter)
             continue;
-        }
-        size_t next_size = at + size < end ? Codec::decode(text + at + size, text + end, next) : 0;
-        bool mark = next_size && letter_kind(next) == LetterKind::mark;
-        int row = mark ? pair_row(capital ? code : letter, next) : -1;
-        TwinRepair repair{code, 0, letter};
+        size_t at = start + odd.at, size = odd.size;
+        int row = odd.mark ? pair_row(capital ? odd.code : letter, odd.mark) : -1;
+        TwinRepair repair{odd.code, 0, letter};
         if (row >= 0) {
-            repair = {code, next, repairs[row].replacement[0]};
-            size += next_size;
+            repair = {odd.code, odd.mark, repairs[row].replacement[0]};
+            size += odd.mark_size;
         }
         if (sink_ && capital)
-            report_capital(text, at, row >= 0 ? row : single_row(char16_t(code)));
+            report_capital(text, at, row >= 0 ? row : single_row(char16_t(odd.code)));
         else if (sink_)
             report_twin(text, at, repair, word);
+        copy_out(text, at);
         out_size_ += Codec::put(repair.letter, out_.get() + out_size_);
+        copied_ = at + size;
     }
-    copied_ = end;
     changed_ = true;
 }
 

@@ -20,6 +20,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 enum class LetterKind : uint8_t { other, letter, mark };
 
@@ -50,6 +51,10 @@ constexpr size_t signs_before = 8;
 // cases of a letter side by side (^[ДдYy]); or in a shape that code takes.
 bool is_code_word(const char32_t* before, char32_t after, const std::u32string& letters);
 
+// Whether is_code_word reads more of `before` than the character nearest
+// the word, which alone is needed in most text.
+bool reads_further_back(char32_t nearest);
+
 // The Cyrillic letter the twin `letters[at]` stands for in a word of these
 // letters (marks left out) whose Cyrillic letters all belong to
 // `alphabets`, or 0. An s that ends the word is none; y in a word of the
@@ -59,6 +64,40 @@ char32_t word_twin(const std::u32string& letters, size_t at, Alphabets alphabets
 // Whether a twin has a reading that some alphabets only hold (i, j, y…), so
 // that the language of the text around its word tells how it reads.
 bool reads_by_language(char32_t code);
+
+// What a word's letters are, marks aside.
+struct WordLetters {
+    bool greek = false;     // a Greek letter beyond the table's capitals
+    bool cyrillic = false;  // a Cyrillic letter
+    bool capital = false;   // a Greek capital of the table
+    size_t letters = 0;
+    char32_t first = 0;
+    Alphabets alphabets = every_alphabet;  // of its Cyrillic letters
+};
+
+// A word decoded once, which the rule, the code check and the rewrite all
+// read, so that a damaged word costs one decode and not one per question.
+// Its buffers are kept from word to word, so that no word allocates.
+struct DecodedWord {
+    // A letter that is not Cyrillic: a twin, a Greek capital of the table,
+    // or a foreign letter.
+    struct Odd {
+        char32_t code;
+        char32_t mark;     // the mark right after it, or 0
+        uint32_t at;       // bytes from the word's start
+        uint32_t letter;   // its place among the word's letters
+        uint8_t size;      // its bytes, and the mark's
+        uint8_t mark_size;
+        char32_t becomes;  // the Cyrillic letter a twin stands for, once judged; or 0
+    };
+
+    std::u32string letters;  // marks left out
+    std::vector<Odd> odd;
+    // A letter that is neither Cyrillic nor a twin nor a capital of the
+    // table: the word cannot change by its twins.
+    bool foreign = false;
+    WordLetters summary;
+};
 
 class WordStage {
 public:
@@ -101,8 +140,9 @@ private:
     size_t word_start(const uint8_t* text, size_t floor, size_t at) const;
     template <class Codec>
     size_t repair_words(const uint8_t* text, size_t from, size_t settled, size_t cut, bool last);
+    bool twins_change(Alphabets alphabets);
     template <class Codec>
-    bool is_code(const uint8_t* text, size_t start, size_t end, size_t cut) const;
+    bool is_code(const uint8_t* text, size_t start, size_t end, size_t cut);
     template <class Codec>
     Alphabets reading_alphabets(const uint8_t* text, size_t start, Alphabets alphabets);
     template <class Codec>
@@ -129,7 +169,7 @@ private:
     template <class Codec>
     void read_side(const uint8_t* from, const uint8_t* to, bool behind, LineSide& side) const;
     template <class Codec>
-    void rewrite_word(const uint8_t* text, size_t start, size_t end, Alphabets alphabets);
+    void rewrite_word(const uint8_t* text, size_t start, size_t end, bool twins);
     template <class Codec>
     std::string word_as_read(const uint8_t* text, size_t start, size_t end);
     struct TwinRepair {
@@ -154,8 +194,8 @@ private:
 
     FindingSink* sink_;
     bool twins_;
-    // The letters of the word judged last, kept so that no word allocates.
-    mutable std::u32string letters_;
+    // The word judged last.
+    DecodedWord word_;
     // What the text read so far says of its language: the offsets, plus
     // one, of the last Cyrillic letter, of the last one of the Turkic
     // alphabets alone, and of the last one outside each alphabet (0: none),
