@@ -10,6 +10,7 @@
 #include "letters/greek_names.h"
 #include "letters/twins.h"
 #include "stream/letter_kinds_table.h"
+#include "stream/turkic.h"
 
 #include <algorithm>
 #include <array>
@@ -586,11 +587,30 @@ bool is_code_word(const char32_t* before, char32_t after, const std::u32string& 
 
 bool reads_further_back(char32_t nearest) { return is_printf_flag(nearest); }
 
-char32_t word_twin(char32_t code, Alphabets alphabets, bool final_letter)
+bool reads_by_language(char32_t code)
 {
+    if (code >= 0x0400)
+        return false;
+    KeyRows rows = twin_index.by_twin[code];
+    for (size_t k = rows.first; k < size_t{rows.first} + rows.count; ++k) {
+        if (twins[twin_index.rows[k]].alphabets != every_alphabet)
+            return true;
+    }
+    return false;
+}
+
+char32_t word_twin(const std::u32string& letters, size_t at, Alphabets alphabets)
+{
+    char32_t code = letters[at];
     // An s that ends a word is an English plural glued on, not Macedonian ѕ.
-    if (final_letter && (code == 's' || code == 'S'))
+    if (at + 1 == letters.size() && (code == 's' || code == 'S'))
         return 0;
+    if ((code == 'y' || code == 'Y') && alphabets == turkic) {
+        bool straight = reads_as_straight_u(letters, at);
+        if (code == 'y')
+            return straight ? U'\u04AF' : U'\u0443';
+        return straight ? U'\u04AE' : U'\u0423';
+    }
     return cyrillic_twin(code, alphabets);
 }
 
@@ -893,7 +913,8 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
             if (!capitals)
                 continue;
         }
-        bool twins = twins_ && twins_change(word.alphabets) && !is_code<Codec>(text, start, end, cut);
+        bool twins = twins_ && twins_change(reading_alphabets<Codec>(text, start, word.alphabets)) &&
+                     !is_code<Codec>(text, start, end, cut);
         if (capitals || twins)
             rewrite_word<Codec>(text, start, end, twins);
     }
@@ -913,8 +934,7 @@ bool WordStage::twins_change(Alphabets alphabets)
             cyrillic = true;
             continue;
         }
-        bool final_letter = odd.letter + 1 == word_.letters.size();
-        odd.becomes = word_twin(odd.code, alphabets, (odd.code | 0x20) == 's' && final_letter);
+        odd.becomes = word_twin(word_.letters, odd.letter, alphabets);
         if (!odd.becomes)
             return false;
         twin = true;
@@ -936,6 +956,65 @@ bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cu
     if (end < cut)
         Codec::decode(text + end, text + cut, after);
     return is_code_word(before, after, word_.letters);
+}
+
+// The alphabets by which the word's twins are read: its own letters', and
+// of those the ones the text shortly before it points to too, when its
+// twins read differently by the language (Iнодов in Russian text stays).
+template <class Codec>
+Alphabets WordStage::reading_alphabets(const uint8_t* text, size_t start, Alphabets alphabets)
+{
+    bool may_change = !word_.foreign && (word_.summary.cyrillic || word_.summary.capital);
+    if (!may_change || std::none_of(word_.odd.begin(), word_.odd.end(), [](const DecodedWord::Odd& odd) {
+            return reads_by_language(odd.code);
+        }))
+        return alphabets;
+    Alphabets around = alphabets_before<Codec>(text, start);
+    return alphabets & around ? Alphabets(alphabets & around) : alphabets;
+}
+
+// The alphabets that hold every Cyrillic letter of the context_reach bytes
+// before `start`; the Turkic ones, which hold every Russian letter too,
+// only when a letter of theirs alone shows them. Every alphabet when there
+// is no Cyrillic letter or none fits. Each byte is read once, as later
+// words' reaches overlap: the evidence keeps where the last letters of each
+// kind were read.
+template <class Codec>
+Alphabets WordStage::alphabets_before(const uint8_t* text, size_t start)
+{
+    const uint64_t word_at = text_offset_ + start;
+    const uint64_t floor = word_at - std::min<uint64_t>(word_at, context_reach);
+    if (evidence_.read_to > word_at)
+        evidence_ = LanguageEvidence();
+    char32_t code = 0;
+    const uint8_t* end = text + start;
+    for (const uint8_t* p = end - (word_at - std::max(evidence_.read_to, floor)); p < end;) {
+        size_t size = Codec::decode(p, end, code);
+        uint64_t after = word_at - size_t(end - p) + 1;
+        p += size ? size : Codec::unit;
+        if (size && is_cyrillic(code) && letter_kind(code) == LetterKind::letter)
+            note_letter(alphabets_of(code), after);
+    }
+    evidence_.read_to = word_at;
+    Alphabets around = 0;
+    for (size_t alphabet = 0; alphabet < alphabet_count; ++alphabet) {
+        if (evidence_.outside_after[alphabet] <= floor)
+            around |= Alphabets(1 << alphabet);
+    }
+    if (evidence_.turkic_after <= floor)
+        around &= ~turkic;
+    return evidence_.cyrillic_after > floor && around ? around : Alphabets(every_alphabet);
+}
+
+void WordStage::note_letter(Alphabets alphabets, uint64_t after)
+{
+    evidence_.cyrillic_after = after;
+    if (alphabets == turkic)
+        evidence_.turkic_after = after;
+    for (size_t alphabet = 0; alphabet < alphabet_count; ++alphabet) {
+        if (!(alphabets >> alphabet & 1))
+            evidence_.outside_after[alphabet] = after;
+    }
 }
 
 // A word of Greek capitals alone (ΑΒΓ) is Cyrillic unless its line says it
