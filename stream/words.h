@@ -124,14 +124,17 @@ public:
     // them, right before `piece`, where the caller keeps most_carried()
     // bytes of room.
     void move_carry(uint8_t* piece);
-    // Applies the rule to the waiting bytes and the `size` bytes at `piece`;
-    // `last` says no more follow. Returns the bytes that are now final,
+    // Applies the rule to the waiting bytes and the `size` bytes at `piece`,
+    // of which the first `clean` hold no byte the stage looks for (UTF-8's
+    // is_hit_byte), as the caller's scan found; `last` says no more follow. Returns the bytes that are now final,
     // valid until the next move_carry: the text itself, its letters that
     // change into ones of the same size written over, unless a letter
     // changes size.
-    ByteSpan take(uint8_t* piece, size_t size, bool last);
+    ByteSpan take(uint8_t* piece, size_t size, size_t clean, bool last);
 
     bool changed() const { return changed_; }
+    // Whether the word rule applies, so that twins are looked for.
+    bool twins() const { return twins_; }
 
 private:
     template <class Codec>
@@ -142,6 +145,8 @@ private:
     size_t word_start(const uint8_t* text, size_t floor, size_t at) const;
     template <class Codec>
     size_t repair_words(const uint8_t* text, size_t from, size_t settled, size_t cut, bool last);
+    template <class Codec>
+    size_t next_hit(const uint8_t* text, size_t at, size_t settled) const;
     bool twins_change(Alphabets alphabets);
     template <class Codec>
     bool is_code(const uint8_t* text, size_t start, size_t end, size_t cut);
@@ -223,6 +228,7 @@ private:
     const uint8_t* carry_ = nullptr;
     size_t carried_ = 0;
     size_t carried_word_ = 0;  // the carry's first bytes: letters of a word
+    size_t clean_ = 0;         // the piece's first bytes that hold no hit
     uint64_t handed_ = 0;       // bytes handed to take() so far
     uint64_t text_offset_ = 0;  // where the current text starts in the whole
     // A letter that changes into one of the same size, written over the
