@@ -3,9 +3,7 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "stream/simd.h"
 
 LeadRule utf8_lead_rule(uint8_t byte)
 {
@@ -71,7 +69,7 @@ void PositionTracker::drop_waiting()
     waiting_ = needed_ = 0;
 }
 
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
 struct BlockCount {
     int bytes;        // taken from the block: 16, 15, or 0 when none
     int code_points;  // among them
@@ -104,7 +102,7 @@ BlockCount two_byte_block_count(const uint8_t* p)
 void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
 {
     while (p < end) {
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
         if (!needed_ && end - p >= 16) {
             BlockCount count = two_byte_block_count(p);
             if (count.bytes) {
@@ -146,7 +144,7 @@ void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
 template <bool big_endian>
 const uint8_t* plain_units_end(const uint8_t* p, const uint8_t* end)
 {
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
     const __m128i lf = _mm_set1_epi16(big_endian ? 0x0A00 : 0x000A);
     const __m128i surrogate_bits = _mm_set1_epi16(big_endian ? 0x00F8 : short(0xF800));
     const __m128i surrogate = _mm_set1_epi16(big_endian ? 0x00D8 : short(0xD800));
