@@ -152,6 +152,36 @@ async function longText(page) {
     return document.getElementById("result").value;
   }, filled);
   expectSame("a long text filled in: its result shows at once", true, repairedByCli(filled).toString() === shown2);
+  await typingInLongText(page);
+}
+
+// Keys that join, split and add lines where the marked view's blocks of
+// lines meet, and far from the first: once the keys rest, the result, the
+// summary and every mark are the CLI's.
+async function typingInLongText(page) {
+  const keys = [[200, ["Backspace", "Κ", "Enter"]], [400, ["Enter", "Enter", "ĸ"]], [1001, ["Backspace"]],
+                [19999, ["End", "Enter", "Μ"]]];
+  for (const [line, typed] of keys) {
+    await page.evaluate((line) => {
+      const source = document.getElementById("source");
+      let at = 0;
+      for (let l = 0; l < line; l++) at = source.value.indexOf("\n", at) + 1;
+      source.focus();
+      source.setSelectionRange(at, at);
+    }, line);
+    for (const key of typed) {
+      if (key.length === 1) await page.keyboard.type(key);
+      else await page.keyboard.press(key);
+    }
+  }
+  const text = await page.inputValue("#source");
+  const expected = repairedByCli(text).toString();
+  await page.waitForFunction((expected) => document.getElementById("result").value === expected, expected);
+  const checks = checkedByCli(text, false);
+  expectSame("typing in a long text: summary", expectedSummary(checks),
+             await page.textContent("#summary"));
+  expectSame("typing in a long text: marks", checks.map(({ line, column, read, to }) => ({ line, column, read, to })),
+             await shownMarks(page));
 }
 
 // Typing keeps the focus in the source, and the result follows each key,
