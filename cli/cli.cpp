@@ -275,6 +275,12 @@ long read_piece(int source, RepairStream& stream, Watch& watch, std::string& err
     return got;
 }
 
+// For the modes that decide on the first piece: the pieces after it need
+// no watching, which spares a search of every byte for NUL.
+struct Unwatched {
+    void see(const uint8_t*, size_t) {}
+};
+
 // Feeds the rest of the source through the stream, from a piece already
 // read (`got`, as read_piece returned it), handing every final span to
 // `emit` (which returns false to stop). False with the reason when the
@@ -428,8 +434,9 @@ private:
             return write_all(standard_output, bytes.data, bytes.size, write_error);
         };
         long got = read_piece(source.file(), stream, watch, error);
+        Unwatched rest;
         bool read = skips(watch) ? copy(source.file(), stream.input_area(), got, write, error)
-                                 : pump(source.file(), stream, watch, got, write, error);
+                                 : pump(source.file(), stream, rest, got, write, error);
         if (!write_error.empty())
             return output_trouble(write_error);
         if (!read)
@@ -472,7 +479,8 @@ private:
         long got = read_piece(source.file(), stream, watch, error);
         if (skips(watch))
             return skip_binary(file);
-        bool read = pump(source.file(), stream, watch, got, [&](ByteSpan) {
+        Unwatched rest;
+        bool read = pump(source.file(), stream, rest, got, [&](ByteSpan) {
             return !output_failed_ && flush_output(printer, flush_size);
         }, error);
         if (!flush_output(printer, 0))

@@ -4,6 +4,7 @@
 
 #include "letters/unicode_tables.h"
 
+#include <cstddef>
 #include <cstdint>
 
 // A set of alphabets, one bit each, in scripts/make-letter-data's order.
@@ -18,6 +19,7 @@ enum : Alphabets {
     turkic = 64,  // Kazakh, Bashkir, Tatar
     every_alphabet = 127,
 };
+constexpr size_t alphabet_count = 7;
 
 // The alphabets holding a Cyrillic letter in either case; every alphabet for
 // a code point outside the Cyrillic blocks or in none of them.

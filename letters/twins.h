@@ -18,7 +18,8 @@ struct Twin {
 };
 
 // A twin with two readings has the narrower one first: it is taken when the
-// word's letters fit only its alphabets, the wider one otherwise.
+// word's letters fit only its alphabets, the wider one otherwise. Latin y,
+// whose two readings Kazakh both has, is read there by the word's sounds.
 inline constexpr Twin twins[] = {
     {U'A', U'\u0410', every_alphabet}, {U'B', U'\u0412', every_alphabet},
     {U'C', U'\u0421', every_alphabet}, {U'E', U'\u0415', every_alphabet},

@@ -70,48 +70,92 @@ void PositionTracker::drop_waiting()
 }
 
 #if defined(STREAM_SIMD)
-struct BlockCount {
-    int bytes;        // taken from the block: 16, 15, or 0 when none
-    int code_points;  // among them
-};
-
-// The 16 bytes at p, when they are ASCII and whole two-byte characters only
-// (most Cyrillic text). A lead in the last byte has its continuation
-// outside, so then the first 15 are taken.
-BlockCount two_byte_block_count(const uint8_t* p)
+// The ASCII and whole two-byte characters (most Cyrillic text) at p, 16
+// bytes at a time while a block holds nothing else; `taken` says how many
+// bytes they fill. Each block's only tie to the one before is whether that
+// one ended in a lead, so the blocks do not wait on one another.
+uint64_t count_two_byte_blocks(const uint8_t* p, const uint8_t* end, size_t& taken)
 {
-    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    // As signed bytes: ASCII is >= 0, continuations lie in [-128, -65],
-    // two-byte leads C2..DF in [-62, -33].
-    __m128i continuations = _mm_cmplt_epi8(block, _mm_set1_epi8(-64));
-    unsigned continuation = unsigned(_mm_movemask_epi8(continuations));
-    __m128i above_c1 = _mm_cmpgt_epi8(block, _mm_set1_epi8(-63));
-    __m128i below_e0 = _mm_cmplt_epi8(block, _mm_set1_epi8(-32));
-    unsigned lead = unsigned(_mm_movemask_epi8(_mm_and_si128(above_c1, below_e0)));
-    unsigned ascii = unsigned(_mm_movemask_epi8(block)) ^ 0xFFFFu;
-    if ((ascii | continuation | lead) != 0xFFFFu || continuation != ((lead << 1) & 0xFFFFu))
-        return {0, 0};
-    // Every byte but a continuation starts a code point. The continuations
-    // are summed in the vector: the baseline has no population count.
-    __m128i sums = _mm_sad_epu8(_mm_and_si128(continuations, _mm_set1_epi8(1)), _mm_setzero_si128());
-    int bytes = lead & 0x8000u ? 15 : 16;
-    return {bytes, bytes - _mm_cvtsi128_si32(sums) - _mm_cvtsi128_si32(_mm_srli_si128(sums, 8))};
+    const __m128i continuation_top = _mm_set1_epi8(-64);
+    const __m128i lead_bottom = _mm_set1_epi8(-63);
+    const __m128i lead_top = _mm_set1_epi8(-32);
+    const __m128i one = _mm_set1_epi8(1);
+    __m128i continuation_sums = _mm_setzero_si128();
+    unsigned open_lead = 0;  // the last block ended in a lead
+    size_t bytes = 0;
+    for (; size_t(end - p) - bytes >= 16; bytes += 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + bytes));
+        // As signed bytes: ASCII is >= 0, continuations lie in [-128, -65],
+        // two-byte leads C2..DF in [-62, -33].
+        __m128i continuations = _mm_cmplt_epi8(block, continuation_top);
+        unsigned continuation = unsigned(_mm_movemask_epi8(continuations));
+        __m128i leads = _mm_and_si128(_mm_cmpgt_epi8(block, lead_bottom), _mm_cmplt_epi8(block, lead_top));
+        unsigned lead = unsigned(_mm_movemask_epi8(leads));
+        unsigned ascii = unsigned(_mm_movemask_epi8(block)) ^ 0xFFFFu;
+        if ((ascii | continuation | lead) != 0xFFFFu ||
+            continuation != (((lead << 1) | open_lead) & 0xFFFFu))
+            break;
+        open_lead = lead >> 15;
+        // The baseline has no population count; the vector sums instead.
+        continuation_sums = _mm_add_epi64(
+            continuation_sums, _mm_sad_epu8(_mm_and_si128(continuations, one), _mm_setzero_si128()));
+    }
+    // A lead whose continuation was not taken waits outside.
+    taken = bytes - open_lead;
+    // One call sees at most a piece, so each half's sum fits 32 bits.
+    uint32_t continuations = uint32_t(_mm_cvtsi128_si32(continuation_sums)) +
+                             uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(continuation_sums, 8)));
+    return taken - continuations;
 }
 #endif
+
+// The length of the character at p when it is ASCII, or a whole two- or
+// three-byte character below U+FFFF that needs no range check beyond its
+// continuations (the look-alikes among them); 0 for anything else.
+size_t common_character(const uint8_t* p, const uint8_t* end)
+{
+    auto continues = [&](ptrdiff_t i) { return end - p > i && (p[i] & 0xC0) == 0x80; };
+    if (*p < 0x80)
+        return 1;
+    if (*p >= 0xC2 && *p <= 0xDF)
+        return continues(1) ? 2 : 0;
+    if (*p >= 0xE1 && *p <= 0xEF && *p != 0xED)
+        return continues(1) && continues(2) ? 3 : 0;
+    return 0;
+}
+
+// Counts the common characters from p on, a block at a time where a block
+// holds only ASCII and two-byte ones; returns where the first other byte
+// lies. Findings come every few dozen bytes in damaged text, so the short
+// stretches between them matter as much as long ones.
+const uint8_t* PositionTracker::count_common_characters(const uint8_t* p, const uint8_t* end)
+{
+    uint64_t count = 0;
+    for (size_t length = 1; length && p < end;) {
+#if defined(STREAM_SIMD)
+        size_t taken;
+        count += count_two_byte_blocks(p, end, taken);
+        p += taken;
+#endif
+        // Up to the next three-byte character, then back to the blocks.
+        do {
+            length = p < end ? common_character(p, end) : 0;
+            p += length;
+            count += length != 0;
+        } while (length && length < 3);
+    }
+    take_code_points(count, count);
+    return p;
+}
 
 void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
 {
     while (p < end) {
-#if defined(STREAM_SIMD)
-        if (!needed_ && end - p >= 16) {
-            BlockCount count = two_byte_block_count(p);
-            if (count.bytes) {
-                take_code_points(uint64_t(count.code_points), uint64_t(count.code_points));
-                p += count.bytes;
-                continue;
-            }
+        if (!needed_) {
+            p = count_common_characters(p, end);
+            if (p == end)
+                return;
         }
-#endif
         uint8_t byte = *p;
         if (needed_) {
             if (byte >= low_ && byte <= high_) {

@@ -37,6 +37,7 @@ public:
 
 private:
     void advance_utf8(const uint8_t* bytes, const uint8_t* end);
+    const uint8_t* count_common_characters(const uint8_t* p, const uint8_t* end);
     void advance_utf16(const uint8_t* bytes, const uint8_t* end);
     void take_unit(uint32_t unit, uint64_t after);
     void drop_waiting();

@@ -17,6 +17,7 @@ inline __m128i _mm_set1_epi8(char byte) { return wasm_i8x16_splat(byte); }
 inline __m128i _mm_loadu_si128(const __m128i* p) { return wasm_v128_load(p); }
 inline __m128i _mm_add_epi8(__m128i a, __m128i b) { return wasm_i8x16_add(a, b); }
 inline __m128i _mm_sub_epi8(__m128i a, __m128i b) { return wasm_i8x16_sub(a, b); }
+inline __m128i _mm_add_epi64(__m128i a, __m128i b) { return wasm_i64x2_add(a, b); }
 inline __m128i _mm_min_epu8(__m128i a, __m128i b) { return wasm_u8x16_min(a, b); }
 inline __m128i _mm_cmpeq_epi8(__m128i a, __m128i b) { return wasm_i8x16_eq(a, b); }
 inline __m128i _mm_cmplt_epi8(__m128i a, __m128i b) { return wasm_i8x16_lt(a, b); }

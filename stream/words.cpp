@@ -10,6 +10,7 @@
 #include "letters/greek_names.h"
 #include "letters/twins.h"
 #include "stream/letter_kinds_table.h"
+#include "stream/turkic.h"
 
 #include <algorithm>
 #include <array>
@@ -51,14 +52,13 @@ struct Utf8 {
     // The size of the valid character at p that ends by `end`, or 0.
     static size_t decode(const uint8_t* p, const uint8_t* end, char32_t& code)
     {
-        if (*p < 0x80) {
-            code = *p;
-            return 1;
-        }
-        // Two bytes, as Cyrillic letters take, decoded without the table.
-        if (*p >= 0xC2 && *p <= 0xDF && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
-            code = char32_t(*p & 0x1F) << 6 | (p[1] & 0x3F);
-            return 2;
+        // One byte or two, as Latin and Cyrillic letters take, chosen
+        // without a branch: in a damaged word they alternate unforeseeably.
+        uint32_t lead = *p, next = end - p >= 2 ? p[1] : 0;
+        bool two = lead - 0xC2 <= 0xDF - 0xC2 && (next & 0xC0) == 0x80;
+        if (lead < 0x80 || two) {
+            code = two ? (lead & 0x1F) << 6 | (next & 0x3F) : lead;
+            return 1 + two;
         }
         LeadRule rule = utf8_lead_rule(*p);
         if (!rule.needed || size_t(end - p) <= rule.needed || p[1] < rule.low || p[1] > rule.high)
@@ -111,28 +111,42 @@ struct Utf8 {
         return 0;
     }
 
-    // The first byte in [p, end) that may start a twin: an ASCII letter, a
-    // lead of U+00C0 to U+027F (Latin letters with marks, schwa, barred o)
-    // or 0xCE (Greek), or end.
-    static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
-    {
 #if defined(STREAM_SIMD)
-        // (byte | 0x20) + 0x1F lands below 0x9A, as a signed byte, exactly
-        // for the ASCII letters.
+    // Bit i set when byte i of the 16 at p may start a twin. (byte | 0x20)
+    // + 0x1F lands below 0x9A, as a signed byte, exactly for the ASCII
+    // letters.
+    static uint64_t hit_mask(const uint8_t* p)
+    {
         const __m128i fold = _mm_set1_epi8(0x20);
         const __m128i shift = _mm_set1_epi8(0x80 - 'a');
         const __m128i bound = _mm_set1_epi8(char(0x80 + 26));
         const __m128i latin_low = _mm_set1_epi8(char(0xC3));
         const __m128i latin_span = _mm_set1_epi8(0xC9 - 0xC3);
         const __m128i greek = _mm_set1_epi8(char(0xCE));
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i letters = _mm_cmplt_epi8(_mm_add_epi8(_mm_or_si128(block, fold), shift), bound);
+        __m128i shifted = _mm_sub_epi8(block, latin_low);
+        __m128i latin = _mm_cmpeq_epi8(_mm_min_epu8(shifted, latin_span), shifted);
+        __m128i hits = _mm_or_si128(_mm_or_si128(letters, latin), _mm_cmpeq_epi8(block, greek));
+        return static_cast<unsigned>(_mm_movemask_epi8(hits));
+    }
+#endif
+
+    // The first byte in [p, end) that may start a twin: an ASCII letter, a
+    // lead of U+00C0 to U+027F (Latin letters with marks, schwa, barred o)
+    // or 0xCE (Greek), or end. Clean text is tested 64 bytes to a branch.
+    static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
+    {
+#if defined(STREAM_SIMD)
+        for (; end - p >= 64; p += 64) {
+            uint64_t mask = hit_mask(p) | hit_mask(p + 16) << 16 | hit_mask(p + 32) << 32 |
+                            hit_mask(p + 48) << 48;
+            if (mask)
+                return p + __builtin_ctzll(mask);
+        }
         for (; end - p >= 16; p += 16) {
-            __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            __m128i letters = _mm_cmplt_epi8(_mm_add_epi8(_mm_or_si128(block, fold), shift), bound);
-            __m128i shifted = _mm_sub_epi8(block, latin_low);
-            __m128i latin = _mm_cmpeq_epi8(_mm_min_epu8(shifted, latin_span), shifted);
-            __m128i hits = _mm_or_si128(_mm_or_si128(letters, latin), _mm_cmpeq_epi8(block, greek));
-            if (int mask = _mm_movemask_epi8(hits))
-                return p + __builtin_ctz(static_cast<unsigned>(mask));
+            if (uint64_t mask = hit_mask(p))
+                return p + __builtin_ctzll(mask);
         }
 #endif
         for (; p < end; ++p) {
@@ -425,14 +439,29 @@ bool has_code_shape(const std::u32string& letters)
 // character class ^[ДдYy] or a list of keys (cCсС): no word has them.
 bool has_case_pair(const std::u32string& letters)
 {
-    for (size_t i = 0; i + 1 < letters.size(); ++i) {
-        if (letters[i] != letters[i + 1] && lower(letters[i]) == lower(letters[i + 1]))
+    char32_t folded = letters.empty() ? 0 : lower(letters[0]);
+    for (size_t i = 1; i < letters.size(); ++i) {
+        char32_t next = lower(letters[i]);
+        if (next == folded && letters[i] != letters[i - 1])
             return true;
+        folded = next;
     }
     return false;
 }
 
 bool is_digit(char32_t code) { return code >= '0' && code <= '9'; }
+
+// A printf directive's flags and width: %-*s, %08.3f.
+bool is_printf_flag(char32_t code)
+{
+    constexpr uint32_t flags = [] {
+        uint32_t set = 0;
+        for (char flag : std::string_view("-+#.*'0123456789"))
+            set |= uint32_t(1) << (flag - 0x20);
+        return set;
+    }();
+    return code - 0x20 < 32 && (flags >> (code - 0x20) & 1);
+}
 
 }  // namespace
 
@@ -467,13 +496,43 @@ LetterKind letter_kind(char32_t code)
     return static_cast<LetterKind>(range[-1] & 3);
 }
 
+namespace {
+
+// The twins' rows by their twin, in table order, so that a letter leads
+// straight to its readings rather than through every row.
+struct TwinIndex {
+    std::array<uint8_t, std::size(twins)> rows;
+    std::array<KeyRows, 0x400> by_twin;  // below U+0400, where every twin lies
+};
+
+constexpr TwinIndex make_twin_index()
+{
+    TwinIndex index{};
+    size_t placed = 0;
+    for (char32_t code = 0; code < index.by_twin.size(); ++code) {
+        index.by_twin[code].first = uint8_t(placed);
+        for (size_t row = 0; row < std::size(twins); ++row) {
+            if (twins[row].twin == code)
+                index.rows[placed++] = uint8_t(row);
+        }
+        index.by_twin[code].count = uint8_t(placed - index.by_twin[code].first);
+    }
+    return index;
+}
+
+constexpr TwinIndex twin_index = make_twin_index();
+
+}  // namespace
+
 char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
 {
     if (code >= 0x0400)
         return 0;
     const Twin* fitting = nullptr;
-    for (const Twin& twin : twins) {
-        if (twin.twin != code || !(twin.alphabets & alphabets) ||
+    KeyRows rows = twin_index.by_twin[code];
+    for (size_t k = rows.first; k < size_t{rows.first} + rows.count; ++k) {
+        const Twin& twin = twins[twin_index.rows[k]];
+        if (!(twin.alphabets & alphabets) ||
             (twin.only_when_clear && (twin.alphabets & alphabets) != alphabets))
             continue;
         if ((twin.alphabets & alphabets) == alphabets)
@@ -520,19 +579,38 @@ bool is_code_word(const char32_t* before, char32_t after, const std::u32string& 
         return true;
     if (before[0] == '-' && letter_kind(before[1]) != LetterKind::letter)
         return true;
-    // A printf directive's flags and width: %-*s, %08.3f.
     size_t at = 0;
-    while (at < signs_before - 1 && before[at] && before[at] < 0x80 &&
-           std::strchr("-+#.*'0123456789", int(before[at])))
+    while (at < signs_before - 1 && is_printf_flag(before[at]))
         ++at;
     return before[at] == '%' || has_case_pair(letters) || has_code_shape(letters);
 }
 
-char32_t word_twin(char32_t code, Alphabets alphabets, bool final_letter)
+bool reads_further_back(char32_t nearest) { return is_printf_flag(nearest); }
+
+bool reads_by_language(char32_t code)
 {
+    if (code >= 0x0400)
+        return false;
+    KeyRows rows = twin_index.by_twin[code];
+    for (size_t k = rows.first; k < size_t{rows.first} + rows.count; ++k) {
+        if (twins[twin_index.rows[k]].alphabets != every_alphabet)
+            return true;
+    }
+    return false;
+}
+
+char32_t word_twin(const std::u32string& letters, size_t at, Alphabets alphabets)
+{
+    char32_t code = letters[at];
     // An s that ends a word is an English plural glued on, not Macedonian ѕ.
-    if (final_letter && (code == 's' || code == 'S'))
+    if (at + 1 == letters.size() && (code == 's' || code == 'S'))
         return 0;
+    if ((code == 'y' || code == 'Y') && alphabets == turkic) {
+        bool straight = reads_as_straight_u(letters, at);
+        if (code == 'y')
+            return straight ? U'\u04AF' : U'\u0443';
+        return straight ? U'\u04AE' : U'\u0423';
+    }
     return cyrillic_twin(code, alphabets);
 }
 
@@ -830,7 +908,8 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
             if (!capitals)
                 continue;
         }
-        bool twins = twins_ && twins_change(word.alphabets) && !is_code<Codec>(text, start, end, cut);
+        bool twins = twins_ && twins_change(reading_alphabets<Codec>(text, start, word.alphabets)) &&
+                     !is_code<Codec>(text, start, end, cut);
         if (capitals || twins)
             rewrite_word<Codec>(text, start, end, twins);
     }
@@ -850,8 +929,7 @@ bool WordStage::twins_change(Alphabets alphabets)
             cyrillic = true;
             continue;
         }
-        bool final_letter = odd.letter + 1 == word_.letters.size();
-        odd.becomes = word_twin(odd.code, alphabets, (odd.code | 0x20) == 's' && final_letter);
+        odd.becomes = word_twin(word_.letters, odd.letter, alphabets);
         if (!odd.becomes)
             return false;
         twin = true;
@@ -865,13 +943,73 @@ bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cu
     const uint8_t* floor = text - history_size_;
     char32_t before[signs_before] = {}, after = 0;
     const uint8_t* at = text + start;
-    for (size_t i = 0, size = 1; i < signs_before && size; ++i) {
-        size = Codec::decode_before(floor, at, before[i]);
+    size_t size = Codec::decode_before(floor, at, before[0]);
+    for (size_t i = 1; i < signs_before && size && reads_further_back(before[0]); ++i) {
         at -= size;
+        size = Codec::decode_before(floor, at, before[i]);
     }
     if (end < cut)
         Codec::decode(text + end, text + cut, after);
     return is_code_word(before, after, word_.letters);
+}
+
+// The alphabets by which the word's twins are read: its own letters', and
+// of those the ones the text shortly before it points to too, when its
+// twins read differently by the language (Iнодов in Russian text stays).
+template <class Codec>
+Alphabets WordStage::reading_alphabets(const uint8_t* text, size_t start, Alphabets alphabets)
+{
+    bool may_change = !word_.foreign && (word_.summary.cyrillic || word_.summary.capital);
+    if (!may_change || std::none_of(word_.odd.begin(), word_.odd.end(), [](const DecodedWord::Odd& odd) {
+            return reads_by_language(odd.code);
+        }))
+        return alphabets;
+    Alphabets around = alphabets_before<Codec>(text, start);
+    return alphabets & around ? Alphabets(alphabets & around) : alphabets;
+}
+
+// The alphabets that hold every Cyrillic letter of the context_reach bytes
+// before `start`; the Turkic ones, which hold every Russian letter too,
+// only when a letter of theirs alone shows them. Every alphabet when there
+// is no Cyrillic letter or none fits. Each byte is read once, as later
+// words' reaches overlap: the evidence keeps where the last letters of each
+// kind were read.
+template <class Codec>
+Alphabets WordStage::alphabets_before(const uint8_t* text, size_t start)
+{
+    const uint64_t word_at = text_offset_ + start;
+    const uint64_t floor = word_at - std::min<uint64_t>(word_at, context_reach);
+    if (evidence_.read_to > word_at)
+        evidence_ = LanguageEvidence();
+    char32_t code = 0;
+    const uint8_t* end = text + start;
+    for (const uint8_t* p = end - (word_at - std::max(evidence_.read_to, floor)); p < end;) {
+        size_t size = Codec::decode(p, end, code);
+        uint64_t after = word_at - size_t(end - p) + 1;
+        p += size ? size : Codec::unit;
+        if (size && is_cyrillic(code) && letter_kind(code) == LetterKind::letter)
+            note_letter(alphabets_of(code), after);
+    }
+    evidence_.read_to = word_at;
+    Alphabets around = 0;
+    for (size_t alphabet = 0; alphabet < alphabet_count; ++alphabet) {
+        if (evidence_.outside_after[alphabet] <= floor)
+            around |= Alphabets(1 << alphabet);
+    }
+    if (evidence_.turkic_after <= floor)
+        around &= ~turkic;
+    return evidence_.cyrillic_after > floor && around ? around : Alphabets(every_alphabet);
+}
+
+void WordStage::note_letter(Alphabets alphabets, uint64_t after)
+{
+    evidence_.cyrillic_after = after;
+    if (alphabets == turkic)
+        evidence_.turkic_after = after;
+    for (size_t alphabet = 0; alphabet < alphabet_count; ++alphabet) {
+        if (!(alphabets >> alphabet & 1))
+            evidence_.outside_after[alphabet] = after;
+    }
 }
 
 // A word of Greek capitals alone (ΑΒΓ) is Cyrillic unless its line says it

@@ -51,10 +51,19 @@ constexpr size_t signs_before = 8;
 // cases of a letter side by side (^[ДдYy]); or in a shape that code takes.
 bool is_code_word(const char32_t* before, char32_t after, const std::u32string& letters);
 
-// The Cyrillic letter a twin stands for in a word whose Cyrillic letters all
-// belong to `alphabets`, when `final_letter` says whether it ends the word;
-// or 0.
-char32_t word_twin(char32_t code, Alphabets alphabets, bool final_letter);
+// Whether is_code_word reads more of `before` than the character nearest
+// the word, which alone is needed in most text.
+bool reads_further_back(char32_t nearest);
+
+// The Cyrillic letter the twin `letters[at]` stands for in a word of these
+// letters (marks left out) whose Cyrillic letters all belong to
+// `alphabets`, or 0. An s that ends the word is none; y in a word of the
+// Turkic alphabets alone reads as у or ү by the word's sounds.
+char32_t word_twin(const std::u32string& letters, size_t at, Alphabets alphabets);
+
+// Whether a twin has a reading that some alphabets only hold (i, j, y…), so
+// that the language of the text around its word tells how it reads.
+bool reads_by_language(char32_t code);
 
 // What a word's letters are, marks aside.
 struct WordLetters {
@@ -134,6 +143,11 @@ private:
     bool twins_change(Alphabets alphabets);
     template <class Codec>
     bool is_code(const uint8_t* text, size_t start, size_t end, size_t cut);
+    template <class Codec>
+    Alphabets reading_alphabets(const uint8_t* text, size_t start, Alphabets alphabets);
+    template <class Codec>
+    Alphabets alphabets_before(const uint8_t* text, size_t start);
+    void note_letter(Alphabets alphabets, uint64_t after);
 
     enum class Verdict { repair, keep, wait };
     // One side of a word in its line, as far as the stage looks.
@@ -182,6 +196,17 @@ private:
     bool twins_;
     // The word judged last.
     DecodedWord word_;
+    // What the text read so far says of its language: the offsets, plus
+    // one, of the last Cyrillic letter, of the last one of the Turkic
+    // alphabets alone, and of the last one outside each alphabet (0: none),
+    // up to where it was read.
+    struct LanguageEvidence {
+        uint64_t cyrillic_after = 0;
+        uint64_t turkic_after = 0;
+        uint64_t outside_after[alphabet_count] = {};
+        uint64_t read_to = 0;
+    };
+    LanguageEvidence evidence_;
     size_t word_limit_;
     // The last bytes handed on, at most context_reach: the look back of a
     // word of Greek capitals reaches into them.

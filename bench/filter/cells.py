@@ -9,7 +9,9 @@ each counts. A cell gives a mode's wall time as a ratio to the faster copy
 (marked ! above its goal) and, after the slash, the same ratio of the
 program's own processor time, which other work on a shared machine
 disturbs far less. The last column is the modes' highest peak memory
-(marked ! above 8 MiB).
+(marked ! above 8 MiB). After the table: each mode's range of ratios for
+each text, and the load average at the start and the end, since the
+machine may be shared.
 """
 import os
 import subprocess
@@ -91,13 +93,30 @@ def measure(way, file, cli, rounds, out):
     return best
 
 
+def load():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
+def print_ranges(ratios):
+    """Each mode's lowest and highest ratio, wall and processor time, by text."""
+    print("\n| mode | text | wall ratio | processor-time ratio |")
+    print("|---|---|---|---|")
+    for (mode, text), pairs in sorted(ratios.items(), key=lambda item: list(GOALS).index(item[0][0])):
+        walls, cpus = [p[0] for p in pairs], [p[1] for p in pairs]
+        print("| %s | %s | %.2f-%.2fx | %.2f-%.2fx |"
+              % (mode, text, min(walls), max(walls), min(cpus), max(cpus)))
+
+
 def main():
     cli, rounds, files = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+    print("load average at the start: %s" % load())
     # Named for this process, so that two runs side by side keep apart.
     out = os.path.join(os.path.dirname(os.path.abspath(files[0])), "out-%d.txt" % os.getpid())
     print("| text | input -> output | cat | dd bs=64k | filter | --words | --check | peak MiB |")
     print("|---|---|---|---|---|---|---|---|")
     misses = cells = 0
+    ratios = {}
     for file in files:
         encoding, density, _ = os.path.basename(file)[:-len(".txt")].rsplit("-", 2)
         for way in WAYS:
@@ -112,16 +131,18 @@ def main():
                 missed = ratio > goal or best[mode][2] > MEMORY_GOAL_KIB
                 misses += missed
                 cells += 1
-                row.append("%.2fx%s / %.2fx" % (ratio, " !" if ratio > goal else "",
-                                                best[mode][1] / cpu_floor))
+                cpu_ratio = best[mode][1] / cpu_floor
+                row.append("%.2fx%s / %.2fx" % (ratio, " !" if ratio > goal else "", cpu_ratio))
+                ratios.setdefault((mode, row[0]), []).append((ratio, cpu_ratio))
                 peak = max(peak, best[mode][2])
             row.append("%.1f%s" % (peak / 1024, " !" if peak > MEMORY_GOAL_KIB else ""))
             print("| " + " | ".join(row) + " |", flush=True)
     for leftover in (out, out + ".memory"):
         if os.path.exists(leftover):
             os.remove(leftover)
+    print_ranges(ratios)
     print("\n%d of %d cells miss the goal (filter 1.25x, --words and --check 1.5x the faster"
-          " copy's wall time, 8 MiB peak)" % (misses, cells))
+          " copy's wall time, 8 MiB peak); load average at the end: %s" % (misses, cells, load()))
 
 
 main()

@@ -12,6 +12,7 @@
 #include "tests/stream/greek_model.h"
 #include "tests/stream/text_model.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -88,30 +89,41 @@ size_t encoded_size(const Piece& piece, int encoding)
 
 bool is_cyrillic(char32_t code) { return code >= 0x400 && code <= 0x52F; }
 
-bool is_final_letter(const std::vector<Piece>& pieces, size_t i, size_t end)
-{
-    for (size_t k = i + 1; k < end; ++k) {
-        if (letter_kind(char32_t(pieces[k].code)) == LetterKind::letter)
-            return false;
-    }
-    return true;
-}
-
-bool word_changes(const std::vector<Piece>& pieces, size_t start, size_t end, Alphabets alphabets)
+bool word_changes(const std::u32string& letters, Alphabets alphabets)
 {
     bool cyrillic = false, twin = false;
-    for (size_t i = start; i < end; ++i) {
-        char32_t code = char32_t(pieces[i].code);
-        if (letter_kind(code) != LetterKind::letter)
-            continue;
-        if (is_cyrillic(code) || greek_model::is_capital(int32_t(code)))
+    for (size_t i = 0; i < letters.size(); ++i) {
+        if (is_cyrillic(letters[i]) || greek_model::is_capital(int32_t(letters[i])))
             cyrillic = true;
-        else if (word_twin(code, alphabets, is_final_letter(pieces, i, end)))
+        else if (word_twin(letters, i, alphabets))
             twin = true;
         else
             return false;
     }
     return cyrillic && twin;
+}
+
+// The alphabets that hold every Cyrillic letter lying wholly within the
+// reach before chars[start] (`at` gives the byte offsets), the Turkic ones
+// only with a letter of theirs alone; every alphabet when there is no
+// Cyrillic letter or none fits.
+Alphabets alphabets_before(const std::vector<greek_model::Char>& chars, const std::vector<size_t>& at,
+                           size_t start)
+{
+    size_t floor = at[start] > WordStage::context_reach ? at[start] - WordStage::context_reach : 0;
+    bool cyrillic = false, turkic_letter = false;
+    Alphabets around = every_alphabet;
+    for (size_t i = start; i > 0 && at[i - 1] >= floor; --i) {
+        char32_t code = char32_t(chars[i - 1].code);
+        if (chars[i - 1].code < 0 || !is_cyrillic(code) || letter_kind(code) != LetterKind::letter)
+            continue;
+        cyrillic = true;
+        turkic_letter = turkic_letter || alphabets_of(code) == turkic;
+        around &= alphabets_of(code);
+    }
+    if (!turkic_letter)
+        around &= ~turkic;
+    return cyrillic && around ? around : Alphabets(every_alphabet);
 }
 
 // The row of a Greek capital, with the mark after it when they make one.
@@ -143,6 +155,9 @@ void apply_words(std::vector<Piece>& pieces, int encoding, size_t limit, bool tw
     for (const Piece& piece : pieces)
         chars.push_back({piece.code, encoded_size(piece, encoding)});
     const std::vector<bool> kept = greek_model::kept_capitals(chars, limit);
+    std::vector<size_t> at(chars.size() + 1, 0);
+    for (size_t i = 0; i < chars.size(); ++i)
+        at[i + 1] = at[i] + chars[i].size;
     std::vector<bool> dropped(pieces.size(), false);
     for (size_t start = 0; start < pieces.size();) {
         size_t end = start, bytes = 0;
@@ -166,20 +181,27 @@ void apply_words(std::vector<Piece>& pieces, int encoding, size_t limit, bool tw
         for (size_t i = 0; i < signs_before && i < start && pieces[start - 1 - i].code >= 0; ++i)
             before[i] = char32_t(pieces[start - 1 - i].code);
         int32_t after = end < pieces.size() ? code_or_zero(pieces, end) : 0;
-        bool by_twins = twins && word_changes(pieces, start, end, alphabets) &&
+        // Twins that read by the language read as the text before points.
+        if (std::any_of(letters.begin(), letters.end(), reads_by_language)) {
+            Alphabets around = alphabets & alphabets_before(chars, at, start);
+            alphabets = around ? around : alphabets;
+        }
+        bool by_twins = twins && word_changes(letters, alphabets) &&
                         !is_code_word(before, char32_t(after), letters);
-        for (size_t i = start; i < end; ++i) {
+        for (size_t i = start, letter = 0; i < end; ++i) {
+            bool is_letter = letter_kind(char32_t(pieces[i].code)) == LetterKind::letter;
+            letter += is_letter;
             if (greek_model::is_capital(pieces[i].code)) {
                 int row = capital_row(pieces, i, end);
                 pieces[i].code = repairs[row].replacement[0];
                 pieces[i].row = row;
                 if (repairs[row].search[1])
                     pieces[i].last = pieces[i + 1].last, dropped[++i] = true;
-            } else if (char32_t letter = by_twins ? word_twin(char32_t(pieces[i].code), alphabets,
-                                                              is_final_letter(pieces, i, end))
-                                                  : 0) {
+            } else if (char32_t twin = by_twins && is_letter && !is_cyrillic(char32_t(pieces[i].code))
+                                           ? word_twin(letters, letter - 1, alphabets)
+                                           : 0) {
                 pieces[i].twin = pieces[i].code;
-                pieces[i].code = int32_t(letter);
+                pieces[i].code = int32_t(twin);
                 pieces[i].word_first = pieces[start].first;
                 pieces[i].word_last = pieces[end - 1].last;
             }

@@ -1,6 +1,7 @@
 // The word rule on the cases that pin it, and on text built from a Russian
 // dictionary: damaged words come back exactly, undamaged mixed text stays.
 #include "stream/stream.h"
+#include "stream/words.h"
 
 #include <gtest/gtest.h>
 
@@ -67,9 +68,15 @@ const WordCase word_cases[] = {
      "HTTPЗапрос COMОбъект МетодHTTP xmlПарсер ПРЕФИКСaa XXв. XIXв. Xвв. IСвободно cCсС %-*sФа"},
     {"кое-чтo [Cсылка] MOм BУЗа CCCР -- Cлово", "кое-что [Ссылка] МОм ВУЗа СССР -- Слово"},
     // Twins of the other Cyrillic languages, where the word's letters allow them.
-    {"мiсто Iван Замiсть їжaк праŭда", "місто Іван Замість їжак праўда"},
-    {"jош Jован sвезђа sвезда ѓsx шаhар əке ɵнер қыy мyз Yзел", "још Јован sвезђа sвезда ѓѕх шаһар әке өнер қыү муз Узел"},
-    {"объjект sъезд шаhыч Прикладиs Додајеs", "объjект sъезд шаһыч Прикладиs Додајеs"},
+    {"мiсто Iван Замiсть їжaк", "місто Іван Замість їжак"},
+    {"праŭда", "праўда"},
+    {"jош Jован sвезђа sвезда ѓsx шаhар əке ɵнер мyз Yзел", "још Јован sвезђа sвезда ѓѕх шаһар әке өнер муз Узел"},
+    // y is ү or у in Kazakh by the word's sounds, once its letters or the
+    // text before show Kazakh; twins Russian lacks stay in Russian text.
+    {"Yлкен қыy; Бұл кyн тyс сақтаy қyат кеңейтyлер дәстyрлі стyдент",
+     "Улкен қыу; Бұл күн түс сақтау қуат кеңейтулер дәстүрлі студент"},
+    {"Это ток цепи Iмакс, и мало Iнодов", "Это ток цепи Iмакс, и мало Iнодов"},
+    {"объjект sъезд Прикладиs Додајеs", "объjект sъезд Прикладиs Додајеs"},
     // Greek stays Greek, in both modes; Greek capitals in Cyrillic text do not.
     {"греч. ΛΟΓΟΣ, город ΑΘΗΝΑ λόγος", "греч. ΛΟΓΟΣ, город ΑΘΗΝΑ λόγος", "греч. ΛΟΓΟΣ, город ΑΘΗΝΑ λόγος"},
     {"ΑΒΓ: Ηовый\nкот ΤΟ\nΑ\n", "АВГ: Новый\nкот ТО\nА\n", "АВГ: Новый\nкот ТО\nА\n"},
@@ -87,6 +94,18 @@ TEST(WordRule, RepairsTheCasesOfTheRuleWholeAndCutIntoBytes)
         }
         EXPECT_EQ(repaired(c.input, false, RepairStream::piece_size), c.without ? c.without : c.input)
             << c.input << " without the rule";
+    }
+}
+
+// The text before a word tells its language as far as the reach: a
+// letter wholly within it counts, one a byte further does not.
+TEST(WordRule, ReadsYByTheLettersWithinTheReachBeforeItsWord)
+{
+    for (size_t gap : {WordStage::context_reach - 2, WordStage::context_reach - 1}) {
+        const std::string before = "\u04D9" + std::string(gap, ' ');
+        const std::string expected = before + (gap + 2 == WordStage::context_reach ? "к\u04AFн" : "кун");
+        for (size_t piece : {size_t(1), RepairStream::piece_size})
+            EXPECT_EQ(repaired(before + "кyн", true, piece), expected) << gap << " in pieces of " << piece;
     }
 }
 
