@@ -257,13 +257,13 @@ void gnu_letters(LettersText& text, const Letters& letters) { text.part[0] = des
 // ":LINE:COLUMN: " is built on the stack and appended once.
 void gnu_finding(std::string& out, const Report& report, uint64_t)
 {
-    char place[48];
-    char* end = place + sizeof place;
+    constexpr int most_digits = 20;  // of a 64-bit number
+    char place[2 * most_digits + 4];
     char* p = place;
     *p++ = ':';
-    p = std::to_chars(p, end, report.at.line).ptr;
+    p = std::to_chars(p, p + most_digits, report.at.line).ptr;
     *p++ = ':';
-    p = std::to_chars(p, end, report.column).ptr;
+    p = std::to_chars(p, p + most_digits, report.column).ptr;
     *p++ = ':';
     *p++ = ' ';
     out += report.path;
