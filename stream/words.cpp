@@ -577,7 +577,9 @@ bool is_code_word(const char32_t* before, char32_t after, const std::u32string& 
     }
     if (is_digit(before[0]) || is_digit(after) || after == '(' || after == '_' || after == '=')
         return true;
-    if (before[0] == '-' && letter_kind(before[1]) != LetterKind::letter)
+    // An option's dash follows a blank or a sign; after a letter or a digit
+    // it joins a word (кое-что, 64-битной).
+    if (before[0] == '-' && letter_kind(before[1]) != LetterKind::letter && !is_digit(before[1]))
         return true;
     size_t at = 0;
     while (at < signs_before - 1 && is_printf_flag(before[at]))
