@@ -353,6 +353,14 @@ bool is_upper(char32_t code)
            code == 0x018F || code == 0x019F;
 }
 
+// A small letter of ASCII or Cyrillic.
+bool is_small(char32_t code)
+{
+    if (code < 0x80)
+        return code >= 'a' && code <= 'z';
+    return code >= 0x0430 && code <= 0x052F && !is_upper(code) && letter_kind(code) == LetterKind::letter;
+}
+
 void count_letter(WordLetters& word, char32_t code)
 {
     word.first = word.letters++ ? word.first : code;
@@ -399,10 +407,16 @@ bool is_twin_letter(char32_t code) { return !is_cyrillic(code) && !is_table_capi
 // numeral before a century's abbreviation (XXв, XIXв, Xвв).
 bool has_code_shape(const std::u32string& letters)
 {
-    size_t n = letters.size(), first = n, last = 0;
+    size_t n = letters.size(), first = n, last = 0, small = 0;
     for (size_t i = 0; i < n; ++i) {
         if (is_twin_letter(letters[i]))
             first = std::min(first, i), last = i + 1;
+        // Damage keeps a letter's case, and no word has a capital after
+        // small letters (but units: кВт, мкА): a Latin one after three joins
+        // camel case (ПозицияX, БройA).
+        if (small >= 3 && is_twin_letter(letters[i]) && is_upper(letters[i]))
+            return true;
+        small = is_small(letters[i]) ? small + 1 : 0;
     }
     size_t roman = 0;
     while (roman < n && (letters[roman] == 'I' || letters[roman] == 'V' || letters[roman] == 'X'))
