@@ -433,7 +433,11 @@ bool has_code_shape(const std::u32string& letters)
     // short units (MГц, MВт).
     bool title_after = first == 0 && last + 3 <= n && is_upper(letters[last]) &&
                        !is_upper(letters[last + 1]) && is_upper(letters[0]);
-    bool one_block = first < last && (last - first >= 2 || title_after) &&
+    // A small letter before capitals is an option's letter glued to a
+    // placeholder (pБРВ): damage keeps a capital word's case.
+    bool small_before_capitals = first == 0 && last == 1 && n >= 2 && !is_upper(letters[0]) &&
+                                 is_upper(letters[1]);
+    bool one_block = first < last && (last - first >= 2 || title_after || small_before_capitals) &&
                      (first == 0 || last == n) && !(first == 0 && last == n);
     for (size_t i = first; one_block && i < last; ++i)
         one_block = is_twin_letter(letters[i]);
