@@ -3,9 +3,7 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "stream/simd.h"
 
 LeadRule utf8_lead_rule(uint8_t byte)
 {
@@ -71,7 +69,7 @@ void PositionTracker::drop_waiting()
     waiting_ = needed_ = 0;
 }
 
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
 // The ASCII and whole two-byte characters (most Cyrillic text) at p, 16
 // bytes at a time while a block holds nothing else; `taken` says how many
 // bytes they fill. Each block's only tie to the one before is whether that
@@ -134,7 +132,7 @@ const uint8_t* PositionTracker::count_common_characters(const uint8_t* p, const 
 {
     uint64_t count = 0;
     for (size_t length = 1; length && p < end;) {
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
         size_t taken;
         count += count_two_byte_blocks(p, end, taken);
         p += taken;
@@ -190,7 +188,7 @@ void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
 template <bool big_endian>
 const uint8_t* plain_units_end(const uint8_t* p, const uint8_t* end)
 {
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
     const __m128i lf = _mm_set1_epi16(big_endian ? 0x0A00 : 0x000A);
     const __m128i surrogate_bits = _mm_set1_epi16(big_endian ? 0x00F8 : short(0xF800));
     const __m128i surrogate = _mm_set1_epi16(big_endian ? 0x00D8 : short(0xD800));

@@ -17,9 +17,34 @@ inline __m128i _mm_set1_epi8(char byte) { return wasm_i8x16_splat(byte); }
 inline __m128i _mm_loadu_si128(const __m128i* p) { return wasm_v128_load(p); }
 inline __m128i _mm_add_epi8(__m128i a, __m128i b) { return wasm_i8x16_add(a, b); }
 inline __m128i _mm_sub_epi8(__m128i a, __m128i b) { return wasm_i8x16_sub(a, b); }
+inline __m128i _mm_add_epi64(__m128i a, __m128i b) { return wasm_i64x2_add(a, b); }
 inline __m128i _mm_min_epu8(__m128i a, __m128i b) { return wasm_u8x16_min(a, b); }
 inline __m128i _mm_cmpeq_epi8(__m128i a, __m128i b) { return wasm_i8x16_eq(a, b); }
 inline __m128i _mm_cmplt_epi8(__m128i a, __m128i b) { return wasm_i8x16_lt(a, b); }
 inline __m128i _mm_or_si128(__m128i a, __m128i b) { return wasm_v128_or(a, b); }
 inline int _mm_movemask_epi8(__m128i a) { return static_cast<int>(wasm_i8x16_bitmask(a)); }
+inline __m128i _mm_setzero_si128() { return wasm_i64x2_const(0, 0); }
+inline __m128i _mm_and_si128(__m128i a, __m128i b) { return wasm_v128_and(a, b); }
+inline __m128i _mm_xor_si128(__m128i a, __m128i b) { return wasm_v128_xor(a, b); }
+inline __m128i _mm_cmpgt_epi8(__m128i a, __m128i b) { return wasm_i8x16_gt(a, b); }
+inline __m128i _mm_set1_epi16(short unit) { return wasm_i16x8_splat(unit); }
+inline __m128i _mm_sub_epi16(__m128i a, __m128i b) { return wasm_i16x8_sub(a, b); }
+inline __m128i _mm_cmpeq_epi16(__m128i a, __m128i b) { return wasm_i16x8_eq(a, b); }
+inline __m128i _mm_cmplt_epi16(__m128i a, __m128i b) { return wasm_i16x8_lt(a, b); }
+// The scans shift by fewer than 16 bits, where both agree.
+inline __m128i _mm_slli_epi16(__m128i a, int bits) { return wasm_i16x8_shl(a, bits); }
+inline __m128i _mm_srli_epi16(__m128i a, int bits) { return wasm_u16x8_shr(a, bits); }
+inline int _mm_cvtsi128_si32(__m128i a) { return wasm_i32x4_extract_lane(a, 0); }
+// Each 8-byte half's sum of absolute differences, in its low 16 bits.
+inline __m128i _mm_sad_epu8(__m128i a, __m128i b)
+{
+    __m128i differences = wasm_v128_or(wasm_u8x16_sub_sat(a, b), wasm_u8x16_sub_sat(b, a));
+    __m128i quarters = wasm_u32x4_extadd_pairwise_u16x8(wasm_u16x8_extadd_pairwise_u8x16(differences));
+    __m128i halves = wasm_i32x4_add(quarters, wasm_i32x4_shuffle(quarters, quarters, 1, 0, 3, 2));
+    return wasm_v128_and(halves, wasm_i32x4_const(-1, 0, -1, 0));
+}
+// A whole-register byte shift, by a constant as on x86: zeros come in.
+#define _mm_srli_si128(a, n)                                                                              \
+    wasm_i8x16_shuffle((a), wasm_i64x2_const(0, 0), (n), (n) + 1, (n) + 2, (n) + 3, (n) + 4, (n) + 5, (n) + 6, \
+                       (n) + 7, (n) + 8, (n) + 9, (n) + 10, (n) + 11, (n) + 12, (n) + 13, (n) + 14, (n) + 15)
 #endif

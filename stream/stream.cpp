@@ -73,7 +73,7 @@ const uint8_t* find_key_byte(const uint8_t* p, const uint8_t* end)
     return end;
 }
 
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
 struct HighVectors {
     __m128i highs[utf16_key_high_list.count];
 };
@@ -107,7 +107,7 @@ unsigned utf16_key_mask(const uint8_t* p)
 template <bool big_endian>
 const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end)
 {
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
     for (; end - p >= 32; p += 32) {
         unsigned mask = utf16_key_mask<big_endian>(p) | utf16_key_mask<big_endian>(p + 16) << 16;
         if (mask)

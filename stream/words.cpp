@@ -237,7 +237,7 @@ struct Utf16 {
     // end. The vector tests the same units as the loop after it.
     static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
     {
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
         // Each 16-bit lane holds a unit; a range test subtracts the range's
         // start and compares with its size as unsigned numbers, which SSE2
         // does as signed ones with the top bit flipped.
@@ -295,7 +295,7 @@ struct Utf16 {
 
     static const uint8_t* find_capital(const uint8_t* p, const uint8_t* end)
     {
-#if defined(__SSE2__)
+#if defined(STREAM_SIMD)
         // The range test of find_hit, for U+0391..U+03A9.
         const __m128i flip = _mm_set1_epi16(short(0x8000));
         const __m128i capital_start = _mm_set1_epi16(0x0391);

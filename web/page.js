@@ -57,8 +57,8 @@ function takeRepair(size, withWords) {
   const numbers = new Uint32Array(memory, engine.records(), engine.record_count() * recordSize);
   const records = [];
   for (let at = 0; at < numbers.length; at += recordSize) {
-    const [line, column, from, mark, to, kind] = numbers.subarray(at, at + recordSize);
-    records.push({ line, column, from, mark, to, kind });
+    records.push({ line: numbers[at], column: numbers[at + 1], from: numbers[at + 2],
+                   mark: numbers[at + 3], to: numbers[at + 4], kind: numbers[at + 5] });
   }
   return { bytes, records, changed: engine.changed() !== 0 };
 }
@@ -130,7 +130,8 @@ function changedLines(text) {
 }
 
 // Repairs the lines of the source that changed since the last repair, or
-// all of them. Returns how many characters changed.
+// all of them, and marks them in the marked view. Returns how many
+// characters changed.
 function repairSource({ whole = false } = {}) {
   const text = source.value;
   if (whole) {
@@ -159,46 +160,64 @@ function repairSource({ whole = false } = {}) {
 
   summary.textContent = summarise(shownRepairs);
   markTitle(repair.changed);
+  if (whole || !blocks.length) remarkAll();
+  else remark(linesBefore + 1, linesBefore + linesWere + 1, moved);
   return differing;
 }
 
-// Shows the repair: the result at once when `now` or when the text is
-// small, the marks at once when it is small. The browser lays a pane out
-// whole each time its text is set, which for a large text takes long
-// enough to hold up typing, so the rest waits until the keys rest.
+// Shows the result: at once when `now` or when the text is small. The
+// browser lays the pane out whole each time its text is set (also through
+// setRangeText), which for a large text takes long enough to hold up
+// typing, so then the result waits until the keys rest.
 const largeText = 100000;
 let restTimer = 0;
 function show(now) {
   clearTimeout(restTimer);
-  const small = shownSource.length <= largeText;
-  if (now || small) showResult();
-  if (small) {
-    showMarks();
-  } else {
-    restTimer = setTimeout(() => {
-      showResult();
-      showMarks();
-    }, 300);
-  }
+  if (now || shownSource.length <= largeText) showResult();
+  else restTimer = setTimeout(showResult, 300);
 }
 
-// Setting the same text again would drop the user's selection.
+// The result pane's text as last set: reading a large pane back costs as
+// much as building its text again. Setting the same text would drop the
+// user's selection.
+let resultText = "";
 function showResult() {
-  if (result.value !== shownResult) result.value = shownResult;
+  if (resultText === shownResult) return;
+  resultText = shownResult;
+  result.value = shownResult;
 }
 
-// The result with each repair in a <mark>, in blocks of lines that the
-// browser lays out only when they scroll into view.
+// The marked view: the result with each repair in a <mark>, in blocks of
+// at most `blockLines` lines that the browser lays out only when they
+// scroll into view. `blocks` holds each block's element and how many lines
+// of the shown source it holds, in order, so that a change rebuilds only
+// the blocks that held it.
 const blockLines = 200;
-function showMarks() {
+let blocks = [];
+
+// The index of the first shown repair on `line` or after it.
+function firstRepairFrom(line) {
+  let low = 0, high = shownRepairs.length;
+  while (low < high) {
+    const middle = (low + high) >> 1;
+    if (shownRepairs[middle].line < line) low = middle + 1;
+    else high = middle;
+  }
+  return low;
+}
+
+// New blocks for the lines `first` to `last` of the shown source, from 1.
+function markBlocks(first, last) {
   const text = shownSource, repairs = shownRepairs;
-  const view = document.createDocumentFragment();
-  let next = 0;
-  for (let start = 0, firstLine = 1; ; firstLine += blockLines) {
-    const end = afterLines(text, start, blockLines);
-    const block = document.createElement("div");
+  const made = [];
+  let next = firstRepairFrom(first);
+  let start = afterLines(text, 0, first - 1);
+  for (let firstLine = first; firstLine <= last; firstLine += blockLines) {
+    const lines = Math.min(blockLines, last - firstLine + 1);
+    const end = afterLines(text, start, lines);
+    const element = document.createElement("div");
     let shown = start, lineStart = start, line = firstLine;
-    for (; next < repairs.length && repairs[next].line < firstLine + blockLines; next++) {
+    for (; next < repairs.length && repairs[next].line < firstLine + lines; next++) {
       const repair = repairs[next];
       lineStart = afterLines(text, lineStart, repair.line - line);
       line = repair.line;
@@ -206,15 +225,34 @@ function showMarks() {
       const mark = document.createElement("mark");
       mark.textContent = String.fromCodePoint(repair.to);
       mark.title = describe(repair);
-      block.append(text.slice(shown, at), mark);
+      element.append(text.slice(shown, at), mark);
       shown = at + (repair.mark ? 2 : 1);
     }
-    block.append(text.slice(shown, end));
-    view.append(block);
-    if (end >= text.length) break;
+    element.append(text.slice(shown, end));
+    made.push({ element, lines });
     start = end;
   }
-  marked.replaceChildren(view);
+  return made;
+}
+
+function remarkAll() {
+  blocks = markBlocks(1, lineEnds(shownSource, 0, shownSource.length) + 1);
+  marked.replaceChildren(...blocks.map((block) => block.element));
+}
+
+// Rebuilds the blocks that held the lines `from` to `to` before a change
+// that added `moved` lines among them.
+function remark(from, to, moved) {
+  let first = 0, firstLine = 1;
+  while (first < blocks.length - 1 && firstLine + blocks[first].lines <= from) {
+    firstLine += blocks[first++].lines;
+  }
+  let last = first, lastLine = firstLine + blocks[first].lines - 1;
+  while (lastLine < to && last < blocks.length - 1) lastLine += blocks[++last].lines;
+  const made = markBlocks(firstLine, lastLine + moved);
+  blocks[first].element.replaceWith(...made.map((block) => block.element));
+  for (const { element } of blocks.slice(first + 1, last + 1)) element.remove();
+  blocks.splice(first, last - first + 1, ...made);
 }
 
 // Once a repair changed anything the title says so, and stays so.
@@ -235,19 +273,23 @@ source.addEventListener("input", (event) => {
   const changed = repairSource();
   const handOver = handsOver(event);
   show(handOver || changed > typed);
-  if (handOver) {
-    result.focus();
-    result.select();
-  }
+  if (handOver) selectResult();
 });
 words.addEventListener("change", () => {
   repairSource({ whole: true });
   show(true);
 });
 
-document.getElementById("copy").addEventListener("click", async () => {
-  result.focus();
+// The result focused and selected whole. Selected first, so the browser
+// moves the selection once: each move hands the whole text to the
+// platform's input methods.
+function selectResult() {
   result.select();
+  if (document.activeElement !== result) result.focus();
+}
+
+document.getElementById("copy").addEventListener("click", async () => {
+  selectResult();
   try {
     await navigator.clipboard.writeText(result.value);
   } catch {
