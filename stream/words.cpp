@@ -1016,10 +1016,11 @@ Alphabets WordStage::alphabets_before(const uint8_t* text, size_t start)
             note_letter(Alphabets(properties >> alphabets_shift), after);
     }
     evidence_.read_to = word_at;
-    Alphabets around = 0;
-    for (size_t alphabet = 0; alphabet < alphabet_count; ++alphabet) {
-        if (evidence_.outside_after[alphabet] <= floor)
-            around |= Alphabets(1 << alphabet);
+    Alphabets around = every_alphabet;
+    for (size_t k = 0; k < evidence_.set_count; ++k) {
+        Alphabets set = evidence_.sets[k];
+        if (evidence_.after_by_alphabets[set] > floor)
+            around &= set;
     }
     if (evidence_.turkic_after <= floor)
         around &= ~turkic;
@@ -1031,14 +1032,13 @@ void WordStage::note_letter(Alphabets alphabets, uint64_t after)
     evidence_.cyrillic_after = after;
     if (alphabets == turkic)
         evidence_.turkic_after = after;
-    // Most letters are in every alphabet and leave nothing outside; the
-    // others, without a branch per alphabet, which letters pick at random.
+    // A letter in every alphabet leaves none out.
     if (alphabets == every_alphabet)
         return;
-    for (size_t alphabet = 0; alphabet < alphabet_count; ++alphabet) {
-        uint64_t& outside = evidence_.outside_after[alphabet];
-        outside = alphabets >> alphabet & 1 ? outside : after;
-    }
+    uint64_t& last = evidence_.after_by_alphabets[alphabets];
+    if (!last)
+        evidence_.sets[evidence_.set_count++] = alphabets;
+    last = after;
 }
 
 // A word of Greek capitals alone (ΑΒΓ) is Cyrillic unless its line says it
