@@ -334,6 +334,14 @@ bool is_upper(char32_t code)
            code == 0x018F || code == 0x019F;
 }
 
+// A small letter of ASCII or Cyrillic.
+bool is_small(char32_t code)
+{
+    if (code < 0x80)
+        return code >= 'a' && code <= 'z';
+    return code >= 0x0430 && code <= 0x052F && !is_upper(code) && letter_kind(code) == LetterKind::letter;
+}
+
 void count_letter(WordLetters& word, char32_t code)
 {
     word.first = word.letters++ ? word.first : code;
@@ -380,10 +388,16 @@ bool is_twin_letter(char32_t code) { return !is_cyrillic(code) && !is_table_capi
 // numeral before a century's abbreviation (XXв, XIXв, Xвв).
 bool has_code_shape(const std::u32string& letters)
 {
-    size_t n = letters.size(), first = n, last = 0;
+    size_t n = letters.size(), first = n, last = 0, small = 0;
     for (size_t i = 0; i < n; ++i) {
         if (is_twin_letter(letters[i]))
             first = std::min(first, i), last = i + 1;
+        // Damage keeps a letter's case, and no word has a capital after
+        // small letters (but units: кВт, мкА): a Latin one after three joins
+        // camel case (ПозицияX, БройA).
+        if (small >= 3 && is_twin_letter(letters[i]) && is_upper(letters[i]))
+            return true;
+        small = is_small(letters[i]) ? small + 1 : 0;
     }
     size_t roman = 0;
     while (roman < n && (letters[roman] == 'I' || letters[roman] == 'V' || letters[roman] == 'X'))
@@ -400,7 +414,11 @@ bool has_code_shape(const std::u32string& letters)
     // short units (MГц, MВт).
     bool title_after = first == 0 && last + 3 <= n && is_upper(letters[last]) &&
                        !is_upper(letters[last + 1]) && is_upper(letters[0]);
-    bool one_block = first < last && (last - first >= 2 || title_after) &&
+    // A small letter before capitals is an option's letter glued to a
+    // placeholder (pБРВ): damage keeps a capital word's case.
+    bool small_before_capitals = first == 0 && last == 1 && n >= 2 && !is_upper(letters[0]) &&
+                                 is_upper(letters[1]);
+    bool one_block = first < last && (last - first >= 2 || title_after || small_before_capitals) &&
                      (first == 0 || last == n) && !(first == 0 && last == n);
     for (size_t i = first; one_block && i < last; ++i)
         one_block = is_twin_letter(letters[i]);
@@ -558,7 +576,9 @@ bool is_code_word(const char32_t* before, char32_t after, const std::u32string& 
     }
     if (is_digit(before[0]) || is_digit(after) || after == '(' || after == '_' || after == '=')
         return true;
-    if (before[0] == '-' && letter_kind(before[1]) != LetterKind::letter)
+    // An option's dash follows a blank or a sign; after a letter or a digit
+    // it joins a word (кое-что, 64-битной).
+    if (before[0] == '-' && letter_kind(before[1]) != LetterKind::letter && !is_digit(before[1]))
         return true;
     size_t at = 0;
     while (at < signs_before - 1 && is_printf_flag(before[at]))
