@@ -183,17 +183,20 @@ public:
     std::vector<Finding> findings;
 };
 
+// Pieces of up to `largest` bytes, or with `whole` full pieces of the real
+// size, the last one marked as such, as the command line feeds a file.
 Bytes stream_through(const Bytes& text, std::mt19937& cuts, size_t largest, FindingSink* sink,
-                     bool& changed)
+                     bool& changed, bool whole = false)
 {
     RepairStream stream(sink);
     Bytes out;
     size_t at = 0;
     while (at < text.size()) {
-        size_t size = std::min<size_t>(1 + cuts() % largest, text.size() - at);
+        size_t size = std::min<size_t>(whole ? RepairStream::piece_size : 1 + cuts() % largest,
+                                       text.size() - at);
         std::memcpy(stream.input_area(), text.data() + at, size);
         at += size;
-        bool last = at == text.size() && cuts() % 2;
+        bool last = at == text.size() && (whole || cuts() % 2);
         ByteSpan final = stream.repair(size, last);
         out.append(reinterpret_cast<const char*>(final.data), final.size);
         if (last)
@@ -205,10 +208,11 @@ Bytes stream_through(const Bytes& text, std::mt19937& cuts, size_t largest, Find
     return out;
 }
 
-// Pieces of text that make look-alikes, near misses and broken bytes likely.
+// Pieces of text that make look-alikes, near misses and broken bytes likely;
+// the first is what make_text glues to its clean prose.
 const char* const FRAGMENTS[] = {
-    "\xD0\xB8", "\xCC\x86", "\xD0\xB5", "\xCC\x88", "\xD0\x98", "\xD0\x95", "\xD0\xB9",
-    "\xCE\x91", "\xCE\x92", "\xCE\x93", "\xCE\x95", "\xCE\x97", "\xCE\x9A", "\xCE\x9B",
+    "\xCE\x91", "\xD0\xB8", "\xCC\x86", "\xD0\xB5", "\xCC\x88", "\xD0\x98", "\xD0\x95",
+    "\xD0\xB9", "\xCE\x92", "\xCE\x93", "\xCE\x95", "\xCE\x97", "\xCE\x9A", "\xCE\x9B",
     "\xCE\x9C", "\xCE\x9F", "\xCE\xA0", "\xCE\xA1", "\xCE\xA4", "\xCE\xA7", "\xCE\x94",
     "\xCE\xBF", "\xC4\xB8", "\xE1\xB4\x8F", "\xCA\x99", "\xD0\xBA", "\xF0\x9F\x98\x80",
     "\t", " ", "\xCE\xA3", "\xCE\xBB", "\xD0\xB0\xD0\xBB\xD1\x8C\xD1\x84\xD0\xB0",
@@ -242,10 +246,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const Text tokens = tokenize(text);
     const std::vector<bool> kept = kept_capitals(tokens);
     const Bytes expected = expected_output(text, tokens, kept);
-    Collector collector;
+    const std::vector<Finding> findings = expected_findings(tokens, kept);
+    Collector collector, whole_collector;
     bool changed = false;
     if (stream_through(text, cuts, largest, &collector, changed) != expected ||
-        changed != (expected != text) || !same_findings(collector.findings, expected_findings(tokens, kept)))
+        changed != (expected != text) || !same_findings(collector.findings, findings))
+        std::abort();
+    // Fed as the command line feeds it, the text lies in one piece of the
+    // real size, where the scan tells the word stage how far it is clean.
+    if (stream_through(text, cuts, largest, &whole_collector, changed, true) != expected ||
+        !same_findings(whole_collector.findings, findings))
         std::abort();
     if (stream_through(expected, cuts, largest, nullptr, changed) != expected || changed)
         std::abort();  // a second run changed something

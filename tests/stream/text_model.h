@@ -165,16 +165,31 @@ inline Bytes encoded(const char* fragment, int encoding)
     return out;
 }
 
-// A fuzzer-chosen text: a BOM or none, then up to 600 of the fragments (in
-// the BOM's encoding), single bytes of any value, or runs of one fragment
+// A fuzzer-chosen text: a BOM or none, sometimes clean prose, then up to
+// 600 of the fragments (in the BOM's encoding), single bytes of any value, or runs of one fragment
 // repeated up to 64 times: the long stretches a vector scan takes whole.
 template <class Input, size_t count>
 Bytes make_text(Input& in, const char* const (&fragments)[count])
 {
     static const char* const BOMS[] = {"", "\xEF\xBB\xBF", "\xFF\xFE", "\xFE\xFF"};
-    uint32_t kind = in.below(4);
+    // Russian words that hold no byte the scans stop at; a look-alike
+    // right after them belongs to their last word.
+    static const char* const CLEAN_PROSE = " \xD1\x81\xD1\x8A\xD0\xB5\xD1\x88\xD1\x8C \xD0\xB6\xD0\xB5 "
+                                           "\xD0\xB5\xD1\x89\xD1\x91 \xD1\x8D\xD1\x82\xD0\xB8\xD1\x85 "
+                                           "\xD0\xB1\xD1\x83\xD0\xBB\xD0\xBE\xD0\xBA";
+    // One byte picks the encoding and, in half the texts, clean prose of up
+    // to 2.5 KB with a fragment glued to its last word: the vector scans take
+    // the prose whole, and in a large piece the word stage is told to skip it.
+    uint32_t choice = in.byte();
+    uint32_t kind = choice % 4;
     int encoding = kind < 2 ? 0 : int(kind - 1);
     Bytes text = BOMS[kind];
+    if (choice / 4 % 2) {
+        const Bytes prose = encoded(CLEAN_PROSE, encoding);
+        for (uint32_t times = choice / 8 % 8 * 8 + 1; times > 0; --times)
+            text += prose;
+        text += encoded(fragments[in.below(count)], encoding);
+    }
     for (uint32_t left = in.below(600); left > 0; --left) {
         // About one pick in nine is a run: long texts cost the model time.
         uint32_t pick = in.below(count + 1 + count / 8);

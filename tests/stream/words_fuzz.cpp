@@ -283,18 +283,21 @@ public:
     std::vector<Found> findings;
 };
 
+// Pieces of up to `largest` bytes, or with `whole` full pieces of the real
+// size, the last one marked as such, as the command line feeds a file.
 Bytes stream_through(const Bytes& text, std::mt19937& cuts, size_t largest, size_t limit,
-                     bool twins, FindingSink* sink, bool& changed)
+                     bool twins, FindingSink* sink, bool& changed, bool whole = false)
 {
     RepairStream stream(sink, twins, limit);
     Bytes out;
     size_t at = 0;
     bool last = false;
     while (!last) {
-        size_t size = std::min<size_t>(cuts() % (largest + 1), text.size() - at);
+        size_t size = std::min<size_t>(whole ? RepairStream::piece_size : cuts() % (largest + 1),
+                                       text.size() - at);
         std::memcpy(stream.input_area(), text.data() + at, size);
         at += size;
-        last = at == text.size() && (size == 0 || cuts() % 2);
+        last = at == text.size() && (whole || size == 0 || cuts() % 2);
         ByteSpan final = stream.repair(size, last);
         out.append(reinterpret_cast<const char*>(final.data), final.size);
     }
@@ -302,10 +305,11 @@ Bytes stream_through(const Bytes& text, std::mt19937& cuts, size_t largest, size
     return out;
 }
 
-// Letters, twins, other scripts, marks, separators and broken bytes.
+// Letters, twins, other scripts, marks, separators and broken bytes; the
+// first is what make_text glues to its clean prose.
 const char* const FRAGMENTS[] = {
-    "\xD0\xBB", "\xD0\xBE", "\xD0\xA8", "\xD1\x8B", "\xD0\xB8", "\xD0\xB5", "\xD0\x98",
-    "C", "O", "P", "X", "a", "e", "o", "p", "y", "\xCE\xBF", "e\xCC\x88", "i", "W", "h",
+    "a", "\xD0\xBB", "\xD0\xBE", "\xD0\xA8", "\xD1\x8B", "\xD0\xB8", "\xD0\xB5", "\xD0\x98",
+    "C", "O", "P", "X", "e", "o", "p", "y", "\xCE\xBF", "e\xCC\x88", "i", "W", "h",
     "3", "-", " ", "'", "\n", "\r", "\xCC\x81", "\xCC\x86", "\xCC\x88", "\xD2\x83", "\xD2\x82",
     "\xCE\x91", "\xCE\x9F", "\xE1\xB4\x8F", "\xCE\xB1", "\xCE\x87", "\xF0\x90\x90\x80",
     "\xF0\x9F\x98\x80", "\xCE", "\xD0", "\xC0\x80", "\xED\xA0\x80", "\x00",
@@ -323,16 +327,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const size_t LARGEST[] = {1, 2, 3, 5, 17, RepairStream::piece_size};
     static const size_t LIMITS[] = {2, 5, 12, 40, RepairStream::longest_word};
     std::mt19937 cuts(in.below(65536));
-    size_t largest = LARGEST[in.below(6)];
-    size_t limit = LIMITS[in.below(5)];
-    bool twins = in.below(2);
+    // One byte picks the cuts, the word limit and the rule, so that even the
+    // short inputs a fixed-seed run tries leave bytes for the text.
+    uint32_t choice = in.byte();
+    size_t largest = LARGEST[choice % 6];
+    size_t limit = LIMITS[choice / 6 % 5];
+    bool twins = choice / 30 % 2 == 0;
     const Bytes text = make_text(in, FRAGMENTS);
 
     const Expected e = expected(text, limit, twins);
-    Collector collector;
+    Collector collector, whole_collector;
     bool changed = false;
     if (stream_through(text, cuts, largest, limit, twins, &collector, changed) != e.output ||
         changed != (e.output != text) || !(collector.findings == e.findings))
+        std::abort();
+    // Fed as the command line feeds it, the text lies in one piece of the
+    // real size, where the scan tells the word stage how far it is clean.
+    if (stream_through(text, cuts, largest, limit, twins, &whole_collector, changed, true) != e.output ||
+        !(whole_collector.findings == e.findings))
         std::abort();
     if (stream_through(e.output, cuts, largest, limit, twins, nullptr, changed) != e.output || changed)
         std::abort();  // a second run changed something
