@@ -254,14 +254,20 @@ void gnu_path(std::string& out, const std::string& path) { out += quoted_name(pa
 
 void gnu_letters(LettersText& text, const Letters& letters) { text.part[0] = describe(letters); }
 
+// ":LINE:COLUMN: " is built on the stack and appended once.
 void gnu_finding(std::string& out, const Report& report, uint64_t)
 {
+    constexpr int most_digits = 20;  // of a 64-bit number
+    char place[2 * most_digits + 4];
+    char* p = place;
+    *p++ = ':';
+    p = std::to_chars(p, p + most_digits, report.at.line).ptr;
+    *p++ = ':';
+    p = std::to_chars(p, p + most_digits, report.column).ptr;
+    *p++ = ':';
+    *p++ = ' ';
     out += report.path;
-    out += ':';
-    append_number(out, report.at.line);
-    out += ':';
-    append_number(out, report.column);
-    out += ": ";
+    out.append(place, p);
     out += report.letters.part[0];
     if (report.word)
         out += word_shown(report);

@@ -54,9 +54,46 @@ constexpr int single_row(char16_t unit)
     return -1;
 }
 
+// The range the second units of the two-unit searches lie in: the marks.
+struct UnitRange {
+    char16_t low, high;
+};
+
+constexpr UnitRange make_pair_ends()
+{
+    UnitRange range{0xFFFF, 0};
+    for (const LetterFix& fix : repairs) {
+        if (fix.search[1]) {
+            range.low = fix.search[1] < range.low ? fix.search[1] : range.low;
+            range.high = fix.search[1] > range.high ? fix.search[1] : range.high;
+        }
+    }
+    return range;
+}
+
+constexpr UnitRange pair_ends = make_pair_ends();
+
+// The row of each Greek capital of the table, by its distance from U+0391,
+// which the word stage looks up for every capital it repairs.
+constexpr std::array<int8_t, 0x03A9 - 0x0391 + 1> make_capital_rows()
+{
+    std::array<int8_t, 0x03A9 - 0x0391 + 1> rows{};
+    for (size_t k = 0; k < rows.size(); ++k)
+        rows[k] = static_cast<int8_t>(single_row(static_cast<char16_t>(0x0391 + k)));
+    return rows;
+}
+
+constexpr std::array<int8_t, 0x03A9 - 0x0391 + 1> capital_rows = make_capital_rows();
+
+// The row of a Greek capital of the table.
+constexpr int capital_row(char32_t capital) { return capital_rows[capital - 0x0391]; }
+
 // The two-unit row whose search is `first` and then `second`, or -1.
+// Most units end no pair, which is told before the rows are searched.
 constexpr int pair_row(char32_t first, char32_t second)
 {
+    if (second - pair_ends.low > char32_t(pair_ends.high - pair_ends.low))
+        return -1;
     for (size_t row = 0; row < fix_count; ++row) {
         const char16_t* search = repairs[row].search;
         if (search[1] && search[0] == first && search[1] == second)
@@ -204,6 +241,34 @@ constexpr Utf8RowIndex make_utf8_row_index()
 }
 
 constexpr Utf8RowIndex utf8_row_index = make_utf8_row_index();
+
+// The rows whose key is a two-byte character, by that character (U+0080 to
+// U+07FF), in the order of utf8_row_index: the combining marks key dozens
+// of compositions, of which one character leads to a few.
+struct Utf8PairIndex {
+    std::array<uint8_t, fix_count> rows_by_key;
+    std::array<KeyRows, 0x800> key_rows;
+};
+
+constexpr Utf8PairIndex make_utf8_pair_index()
+{
+    Utf8PairIndex index{};
+    size_t placed = 0;
+    for (size_t code = 0x80; code < 0x800; ++code) {
+        index.key_rows[code].first = static_cast<uint8_t>(placed);
+        uint8_t lead = static_cast<uint8_t>(0xC0 | code >> 6), second = static_cast<uint8_t>(0x80 | (code & 0x3F));
+        KeyRows rows = utf8_row_index.key_rows[lead];
+        for (size_t i = rows.first; i < size_t{rows.first} + rows.count; ++i) {
+            const Utf8Fix& fix = utf8_fixes[utf8_row_index.rows_by_key[i]];
+            if (fix.search[fix.key_at + 1] == second)
+                index.rows_by_key[placed++] = utf8_row_index.rows_by_key[i];
+        }
+        index.key_rows[code].count = static_cast<uint8_t>(placed - index.key_rows[code].first);
+    }
+    return index;
+}
+
+constexpr Utf8PairIndex utf8_pair_index = make_utf8_pair_index();
 
 // The scanned rows by the low byte of their search's last unit, in table
 // order within each, so that a UTF-16 key unit leads straight to the few

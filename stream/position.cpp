@@ -209,6 +209,38 @@ const uint8_t* plain_units_end(const uint8_t* p, const uint8_t* end)
     return p;
 }
 
+// Skips to the unit after the last LF unit of the whole units from p on,
+// counting the lines, as the UTF-8 side does: an LF ends any character
+// before it, so nothing before the last one needs decoding. Its byte 0A is
+// found by the library's search, then checked to be a whole unit. A short
+// stretch (between findings in damaged text) is counted faster as it is.
+const uint8_t* PositionTracker::after_last_utf16_line_end(const uint8_t* p, const uint8_t* end,
+                                                          bool big_endian, const uint8_t* bytes)
+{
+    constexpr ptrdiff_t long_stretch = 1024;
+    if (end - p < long_stretch)
+        return p;
+    const uint8_t* after = p;
+    uint64_t lines = 0;
+    for (const uint8_t* from = p; const void* found = std::memchr(from, '\n', size_t(end - from));) {
+        const uint8_t* hit = static_cast<const uint8_t*>(found);
+        from = hit + 1;
+        size_t at = size_t(hit - p);
+        const uint8_t* unit = p + (at & ~size_t{1});
+        bool low_byte = (at & 1) == (big_endian ? 1u : 0u);
+        if (low_byte && end - unit >= 2 && unit[big_endian ? 0 : 1] == 0) {
+            ++lines;
+            after = unit + 2;
+        }
+    }
+    if (lines) {
+        waiting_ = 0;
+        line_ += lines - 1;
+        start_line(offset_ + uint64_t(after - bytes));
+    }
+    return after;
+}
+
 // Units that are neither LF nor surrogates are counted a vector at a time;
 // only those and a unit cut between pieces go one by one.
 void PositionTracker::advance_utf16(const uint8_t* bytes, const uint8_t* end)
@@ -221,6 +253,7 @@ void PositionTracker::advance_utf16(const uint8_t* bytes, const uint8_t* end)
         take_unit(big_endian ? uint32_t{half_} << 8 | p[-1] : uint32_t{half_} | uint32_t{p[-1]} << 8,
                   offset_ + (p - bytes));
     }
+    p = after_last_utf16_line_end(p, end, big_endian, bytes);
     while (end - p >= 2) {
         if (!waiting_) {
             const uint8_t* plain = big_endian ? plain_units_end<true>(p, end)

@@ -39,6 +39,8 @@ private:
     void advance_utf8(const uint8_t* bytes, const uint8_t* end);
     const uint8_t* count_common_characters(const uint8_t* p, const uint8_t* end);
     void advance_utf16(const uint8_t* bytes, const uint8_t* end);
+    const uint8_t* after_last_utf16_line_end(const uint8_t* p, const uint8_t* end, bool big_endian,
+                                             const uint8_t* bytes);
     void take_unit(uint32_t unit, uint64_t after);
     void drop_waiting();
     void take_code_points(uint64_t count, uint64_t utf16_units);

@@ -8,8 +8,11 @@
 
 #include "stream/fixes.h"
 #include "stream/position.h"
+#include "stream/utf8_hits.h"
 #include "stream/words.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "stream/simd.h"
@@ -19,55 +22,88 @@ namespace {
 constexpr size_t hold_limit = longest_utf8_search() - 1;
 constexpr uint8_t utf8_bom[] = {0xEF, 0xBB, 0xBF};
 
+// What the UTF-8 scan stops at besides the key bytes: until it meets the
+// first, the bytes the word stage looks for, so that the stage need not
+// search the clean text before it again.
+enum class Watch { keys, capitals, twins };
+
 #if defined(STREAM_SIMD)
-struct KeyVectors {
-    __m128i low;
-    __m128i span;
+// The scan's vector test: the bytes in one or two ranges, or among a few
+// others. Watching widens the key bytes' range over the watched leads and
+// adds the ASCII letters' range; the few other bytes that brings in are
+// told apart one by one, and are rare in Cyrillic text.
+struct ScanVectors {
+    __m128i low, span;
+    bool ascii;
+    __m128i ascii_low, ascii_span;
     __m128i others[utf8_key_filter.others.count];
 };
 
-KeyVectors make_key_vectors()
+ScanVectors make_scan_vectors(Watch watch)
 {
-    KeyVectors keys;
-    keys.low = _mm_set1_epi8(static_cast<char>(utf8_key_filter.low));
-    keys.span = _mm_set1_epi8(static_cast<char>(utf8_key_filter.span));
+    uint8_t low = utf8_key_filter.low, high = uint8_t(utf8_key_filter.low + utf8_key_filter.span);
+    if (watch != Watch::keys) {
+        low = std::min<uint8_t>(low, watch == Watch::twins ? 0xC3 : 0xCE);
+        high = std::max<uint8_t>(high, 0xCE);
+    }
+    ScanVectors scan;
+    scan.low = _mm_set1_epi8(static_cast<char>(low));
+    scan.span = _mm_set1_epi8(static_cast<char>(high - low));
+    scan.ascii = watch == Watch::twins;
+    scan.ascii_low = _mm_set1_epi8('A');
+    scan.ascii_span = _mm_set1_epi8('z' - 'A');
     for (size_t k = 0; k < utf8_key_filter.others.count; ++k)
-        keys.others[k] = _mm_set1_epi8(static_cast<char>(utf8_key_filter.others.bytes[k]));
-    return keys;
+        scan.others[k] = _mm_set1_epi8(static_cast<char>(utf8_key_filter.others.bytes[k]));
+    return scan;
 }
 
-const KeyVectors key_vectors = make_key_vectors();
+const ScanVectors scan_vectors[] = {make_scan_vectors(Watch::keys), make_scan_vectors(Watch::capitals),
+                                    make_scan_vectors(Watch::twins)};
 
-// Bit i set when byte i of the 16 at p may be a key byte.
-int key_mask(const uint8_t* p)
+__m128i in_range(__m128i block, __m128i low, __m128i span)
+{
+    __m128i shifted = _mm_sub_epi8(block, low);
+    return _mm_cmpeq_epi8(_mm_min_epu8(shifted, span), shifted);
+}
+
+// Bit i set when byte i of the 16 at p may be a key byte, or one watched
+// for.
+unsigned key_mask(const uint8_t* p, const ScanVectors& scan)
 {
     __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i shifted = _mm_sub_epi8(block, key_vectors.low);
-    __m128i hits = _mm_cmpeq_epi8(_mm_min_epu8(shifted, key_vectors.span), shifted);
-    for (const __m128i& other : key_vectors.others)
+    __m128i hits = in_range(block, scan.low, scan.span);
+    if (scan.ascii)
+        hits = _mm_or_si128(hits, in_range(block, scan.ascii_low, scan.ascii_span));
+    for (const __m128i& other : scan.others)
         hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, other));
-    return _mm_movemask_epi8(hits);
+    return static_cast<unsigned>(_mm_movemask_epi8(hits));
 }
 #endif
 
-// The first position in [p, end) whose byte may be a key byte, or end. In
+bool is_watched(uint8_t byte, Watch watch)
+{
+    return watch != Watch::keys && is_hit_byte(byte, watch == Watch::twins);
+}
+
+// The first position in [p, end) whose byte may be a key byte or is
+// watched for, or end (the vector test may stop a little early). In
 // Cyrillic text such bytes are rare, so this runs at the speed of memory.
-const uint8_t* find_key_byte(const uint8_t* p, const uint8_t* end)
+const uint8_t* find_key_byte(const uint8_t* p, const uint8_t* end, Watch watch)
 {
 #if defined(STREAM_SIMD)
+    const ScanVectors& scan = scan_vectors[size_t(watch)];
     for (; end - p >= 32; p += 32) {
-        unsigned mask = static_cast<unsigned>(key_mask(p)) |
-                        static_cast<unsigned>(key_mask(p + 16)) << 16;
+        unsigned mask = key_mask(p, scan) | key_mask(p + 16, scan) << 16;
         if (mask)
             return p + __builtin_ctz(mask);
     }
     for (; end - p >= 16; p += 16) {
-        if (int mask = key_mask(p))
-            return p + __builtin_ctz(static_cast<unsigned>(mask));
+        if (unsigned mask = key_mask(p, scan))
+            return p + __builtin_ctz(mask);
     }
 #endif
     for (; p < end; ++p) {
-        if (utf8_row_index.key_rows[*p].count)
+        if (utf8_row_index.key_rows[*p].count || is_watched(*p, watch))
             return p;
     }
     return end;
@@ -134,9 +170,16 @@ bool same_bytes(const uint8_t* a, const uint8_t* b, size_t size)
 // `key`, or -1.
 int utf8_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
 {
-    KeyRows rows = utf8_row_index.key_rows[*key];
+    // A two-byte key narrows to its character's rows; a search cannot end
+    // before its key does.
+    bool pair = *key >= 0xC0 && *key <= 0xDF;
+    if (pair && end - key < 2)
+        return -1;
+    const uint8_t* by_key = pair ? utf8_pair_index.rows_by_key.data() : utf8_row_index.rows_by_key.data();
+    KeyRows rows = pair ? utf8_pair_index.key_rows[(*key & 0x1F) << 6 | (key[1] & 0x3F)]
+                        : utf8_row_index.key_rows[*key];
     for (size_t i = rows.first; i < size_t{rows.first} + rows.count; ++i) {
-        size_t row = utf8_row_index.rows_by_key[i];
+        size_t row = by_key[i];
         const Utf8Fix& fix = utf8_fixes[row];
         if (key - from < fix.key_at)
             continue;
@@ -242,6 +285,7 @@ ByteSpan RepairStream::repair(size_t size, bool last)
         return {text(), 0};
     }
     size_t scanned;
+    clean_ = 0;
     switch (encoding_) {
     case TextEncoding::utf8:
         scanned = repair_utf8(end, last);
@@ -256,7 +300,7 @@ ByteSpan RepairStream::repair(size_t size, bool last)
     take_rest(scanned);
     held_ = end - scanned;
     held_from_ = held_ ? scanned : 0;
-    return words_->take(text(), written_, last);
+    return words_->take(text(), written_, std::min(clean_, written_), last);
 }
 
 // Reads the encoding from the first bytes once three are in (or the text is
@@ -287,12 +331,18 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
 {
     const uint8_t* base = text();
     size_t stop = last ? end : end - utf8_tail_to_hold(base + read_, base + end);
+    Watch watch = words_->twins() ? Watch::twins : Watch::capitals;
+    clean_ = SIZE_MAX;
     for (size_t at = read_; at < stop;) {
-        const uint8_t* key = find_key_byte(base + at, base + stop);
+        const uint8_t* key = find_key_byte(base + at, base + stop, watch);
         if (key == base + stop)
             break;
-        int row = utf8_fix_at(base + read_, key, base + stop);
+        int row = utf8_row_index.key_rows[*key].count ? utf8_fix_at(base + read_, key, base + stop) : -1;
         if (row < 0) {
+            if (is_watched(*key, watch)) {
+                clean_ = written_ + (key - base - read_);
+                watch = Watch::keys;
+            }
             at = key - base + 1;
             continue;
         }

@@ -135,6 +135,7 @@ private:
     size_t held_from_ = 0;  // where they still lie, until input_area moves them
     size_t read_ = 0;       // scan cursor within the current piece
     size_t written_ = 0;    // end of the final bytes within the current piece
+    size_t clean_ = 0;      // the final bytes before this hold none the word stage looks for
     bool encoding_known_ = false;
     bool changed_ = false;
     TextEncoding encoding_ = TextEncoding::utf8;

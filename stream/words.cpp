@@ -10,6 +10,7 @@
 #include "letters/greek_names.h"
 #include "letters/twins.h"
 #include "stream/letter_kinds_table.h"
+#include "stream/utf8_hits.h"
 #include "stream/turkic.h"
 
 #include <algorithm>
@@ -111,46 +112,26 @@ struct Utf8 {
         return 0;
     }
 
-#if defined(STREAM_SIMD)
-    // Bit i set when byte i of the 16 at p may start a twin. (byte | 0x20)
-    // + 0x1F lands below 0x9A, as a signed byte, exactly for the ASCII
-    // letters.
-    static uint64_t hit_mask(const uint8_t* p)
-    {
-        const __m128i fold = _mm_set1_epi8(0x20);
-        const __m128i shift = _mm_set1_epi8(0x80 - 'a');
-        const __m128i bound = _mm_set1_epi8(char(0x80 + 26));
-        const __m128i latin_low = _mm_set1_epi8(char(0xC3));
-        const __m128i latin_span = _mm_set1_epi8(0xC9 - 0xC3);
-        const __m128i greek = _mm_set1_epi8(char(0xCE));
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i letters = _mm_cmplt_epi8(_mm_add_epi8(_mm_or_si128(block, fold), shift), bound);
-        __m128i shifted = _mm_sub_epi8(block, latin_low);
-        __m128i latin = _mm_cmpeq_epi8(_mm_min_epu8(shifted, latin_span), shifted);
-        __m128i hits = _mm_or_si128(_mm_or_si128(letters, latin), _mm_cmpeq_epi8(block, greek));
-        return static_cast<unsigned>(_mm_movemask_epi8(hits));
-    }
-#endif
-
-    // The first byte in [p, end) that may start a twin: an ASCII letter, a
-    // lead of U+00C0 to U+027F (Latin letters with marks, schwa, barred o)
-    // or 0xCE (Greek), or end. Clean text is tested 64 bytes to a branch.
+    // The first byte in [p, end) that may start a twin (is_hit_byte), or
+    // end. Clean text is tested 64 bytes to a branch.
     static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
     {
 #if defined(STREAM_SIMD)
+        auto mask = [](const uint8_t* at) -> uint64_t {
+            return hit_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), true);
+        };
         for (; end - p >= 64; p += 64) {
-            uint64_t mask = hit_mask(p) | hit_mask(p + 16) << 16 | hit_mask(p + 32) << 32 |
-                            hit_mask(p + 48) << 48;
-            if (mask)
-                return p + __builtin_ctzll(mask);
+            uint64_t hits = mask(p) | mask(p + 16) << 16 | mask(p + 32) << 32 | mask(p + 48) << 48;
+            if (hits)
+                return p + __builtin_ctzll(hits);
         }
         for (; end - p >= 16; p += 16) {
-            if (uint64_t mask = hit_mask(p))
-                return p + __builtin_ctzll(mask);
+            if (uint64_t hits = mask(p))
+                return p + __builtin_ctzll(hits);
         }
 #endif
         for (; p < end; ++p) {
-            if (is_ascii_letter(*p) || (*p >= 0xC3 && *p <= 0xC9) || *p == 0xCE)
+            if (is_hit_byte(*p, true))
                 return p;
         }
         return end;
@@ -353,6 +334,14 @@ bool is_upper(char32_t code)
            code == 0x018F || code == 0x019F;
 }
 
+// A small letter of ASCII or Cyrillic.
+bool is_small(char32_t code)
+{
+    if (code < 0x80)
+        return code >= 'a' && code <= 'z';
+    return code >= 0x0430 && code <= 0x052F && !is_upper(code) && letter_kind(code) == LetterKind::letter;
+}
+
 void count_letter(WordLetters& word, char32_t code)
 {
     word.first = word.letters++ ? word.first : code;
@@ -399,10 +388,16 @@ bool is_twin_letter(char32_t code) { return !is_cyrillic(code) && !is_table_capi
 // numeral before a century's abbreviation (XXв, XIXв, Xвв).
 bool has_code_shape(const std::u32string& letters)
 {
-    size_t n = letters.size(), first = n, last = 0;
+    size_t n = letters.size(), first = n, last = 0, small = 0;
     for (size_t i = 0; i < n; ++i) {
         if (is_twin_letter(letters[i]))
             first = std::min(first, i), last = i + 1;
+        // Damage keeps a letter's case, and no word has a capital after
+        // small letters (but units: кВт, мкА): a Latin one after three joins
+        // camel case (ПозицияX, БройA).
+        if (small >= 3 && is_twin_letter(letters[i]) && is_upper(letters[i]))
+            return true;
+        small = is_small(letters[i]) ? small + 1 : 0;
     }
     size_t roman = 0;
     while (roman < n && (letters[roman] == 'I' || letters[roman] == 'V' || letters[roman] == 'X'))
@@ -419,7 +414,11 @@ bool has_code_shape(const std::u32string& letters)
     // short units (MГц, MВт).
     bool title_after = first == 0 && last + 3 <= n && is_upper(letters[last]) &&
                        !is_upper(letters[last + 1]) && is_upper(letters[0]);
-    bool one_block = first < last && (last - first >= 2 || title_after) &&
+    // A small letter before capitals is an option's letter glued to a
+    // placeholder (pБРВ): damage keeps a capital word's case.
+    bool small_before_capitals = first == 0 && last == 1 && n >= 2 && !is_upper(letters[0]) &&
+                                 is_upper(letters[1]);
+    bool one_block = first < last && (last - first >= 2 || title_after || small_before_capitals) &&
                      (first == 0 || last == n) && !(first == 0 && last == n);
     for (size_t i = first; one_block && i < last; ++i)
         one_block = is_twin_letter(letters[i]);
@@ -577,7 +576,9 @@ bool is_code_word(const char32_t* before, char32_t after, const std::u32string& 
     }
     if (is_digit(before[0]) || is_digit(after) || after == '(' || after == '_' || after == '=')
         return true;
-    if (before[0] == '-' && letter_kind(before[1]) != LetterKind::letter)
+    // An option's dash follows a blank or a sign; after a letter or a digit
+    // it joins a word (кое-что, 64-битной).
+    if (before[0] == '-' && letter_kind(before[1]) != LetterKind::letter && !is_digit(before[1]))
         return true;
     size_t at = 0;
     while (at < signs_before - 1 && is_printf_flag(before[at]))
@@ -774,8 +775,9 @@ void WordStage::move_carry(uint8_t* piece)
     std::memcpy(piece - carried_ - history_size_, history_.get(), history_size_);
 }
 
-ByteSpan WordStage::take(uint8_t* piece, size_t size, bool last)
+ByteSpan WordStage::take(uint8_t* piece, size_t size, size_t clean, bool last)
 {
+    clean_ = clean;
     uint8_t* text = piece - carried_;
     size_t length = carried_ + size;
     text_offset_ = handed_ - carried_;
@@ -799,10 +801,15 @@ ByteSpan WordStage::take(uint8_t* piece, size_t size, bool last)
     keep_history(text, settled);
     carry_ = text + settled;
     carried_ = length - settled;
-    if (!rewriting_)
+    if (!rewriting_) {
+        for (const Patch& patch : patches_)
+            std::memcpy(text + patch.at, patch.bytes, sizeof patch.bytes);
+        patches_.clear();
         return {text, settled};
+    }
     copy_out(text, settled);
     rewriting_ = false;
+    patches_.clear();
     return {out_.get(), out_size_};
 }
 
@@ -878,9 +885,7 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
                                bool last)
 {
     for (size_t at = from; at < settled;) {
-        const uint8_t* found = twins_ ? Codec::find_hit(text + at, text + settled)
-                                      : Codec::find_capital(text + at, text + settled);
-        size_t hit = found - text;
+        size_t hit = next_hit<Codec>(text, at, settled);
         if (hit >= settled)
             break;
         char32_t code = 0;
@@ -914,6 +919,25 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
             rewrite_word<Codec>(text, start, end, twins);
     }
     return settled;
+}
+
+// The first byte in [at, settled) that may start a hit, or settled; the
+// piece's clean start, after the carry, is not searched again.
+template <class Codec>
+size_t WordStage::next_hit(const uint8_t* text, size_t at, size_t settled) const
+{
+    auto find = [&](size_t from, size_t to) {
+        const uint8_t* found = twins_ ? Codec::find_hit(text + from, text + to)
+                                      : Codec::find_capital(text + from, text + to);
+        return size_t(found - text);
+    };
+    size_t clean_start = std::min(carried_, settled), clean_end = std::min(carried_ + clean_, settled);
+    if (at < clean_start) {
+        size_t hit = find(at, clean_start);
+        if (hit < clean_start)
+            return hit;
+    }
+    return find(std::max(at, clean_end), settled);
 }
 
 // Whether the word judged last changes by its twins: it holds a Cyrillic
@@ -987,14 +1011,16 @@ Alphabets WordStage::alphabets_before(const uint8_t* text, size_t start)
         size_t size = Codec::decode(p, end, code);
         uint64_t after = word_at - size_t(end - p) + 1;
         p += size ? size : Codec::unit;
-        if (size && is_cyrillic(code) && letter_kind(code) == LetterKind::letter)
-            note_letter(alphabets_of(code), after);
+        uint16_t properties = size ? properties_of(code) : 0;
+        if ((properties & cyrillic_bit) && LetterKind(properties & kind_bits) == LetterKind::letter)
+            note_letter(Alphabets(properties >> alphabets_shift), after);
     }
     evidence_.read_to = word_at;
-    Alphabets around = 0;
-    for (size_t alphabet = 0; alphabet < alphabet_count; ++alphabet) {
-        if (evidence_.outside_after[alphabet] <= floor)
-            around |= Alphabets(1 << alphabet);
+    Alphabets around = every_alphabet;
+    for (size_t k = 0; k < evidence_.set_count; ++k) {
+        Alphabets set = evidence_.sets[k];
+        if (evidence_.after_by_alphabets[set] > floor)
+            around &= set;
     }
     if (evidence_.turkic_after <= floor)
         around &= ~turkic;
@@ -1006,10 +1032,13 @@ void WordStage::note_letter(Alphabets alphabets, uint64_t after)
     evidence_.cyrillic_after = after;
     if (alphabets == turkic)
         evidence_.turkic_after = after;
-    for (size_t alphabet = 0; alphabet < alphabet_count; ++alphabet) {
-        if (!(alphabets >> alphabet & 1))
-            evidence_.outside_after[alphabet] = after;
-    }
+    // A letter in every alphabet leaves none out.
+    if (alphabets == every_alphabet)
+        return;
+    uint64_t& last = evidence_.after_by_alphabets[alphabets];
+    if (!last)
+        evidence_.sets[evidence_.set_count++] = alphabets;
+    last = after;
 }
 
 // A word of Greek capitals alone (ΑΒΓ) is Cyrillic unless its line says it
@@ -1116,10 +1145,9 @@ template <class Codec>
 void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, bool twins)
 {
     const std::string word = sink_ ? word_as_read<Codec>(text, start, end) : std::string();
-    copy_out(text, start);
     for (const DecodedWord::Odd& odd : word_.odd) {
         bool capital = is_table_capital(odd.code);
-        char32_t letter = capital ? repairs[single_row(char16_t(odd.code))].replacement[0]
+        char32_t letter = capital ? repairs[capital_row(odd.code)].replacement[0]
                                   : twins ? odd.becomes : 0;
         if (!letter)
             continue;
@@ -1131,11 +1159,20 @@ void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, bool
             size += odd.mark_size;
         }
         if (sink_ && capital)
-            report_capital(text, at, row >= 0 ? row : single_row(char16_t(odd.code)));
+            report_capital(text, at, row >= 0 ? row : capital_row(odd.code));
         else if (sink_)
             report_twin(text, at, repair, word);
+        uint8_t letter_bytes[4];
+        size_t letter_size = Codec::put(repair.letter, letter_bytes);
+        if (letter_size == size && size == sizeof(Patch::bytes)) {
+            Patch& patch = patches_.emplace_back();
+            patch.at = uint32_t(at);
+            std::memcpy(patch.bytes, letter_bytes, sizeof patch.bytes);
+            continue;
+        }
         copy_out(text, at);
-        out_size_ += Codec::put(repair.letter, out_.get() + out_size_);
+        std::memcpy(out_.get() + out_size_, letter_bytes, letter_size);
+        out_size_ += letter_size;
         copied_ = at + size;
     }
     changed_ = true;
@@ -1235,15 +1272,22 @@ void WordStage::keep_history(const uint8_t* text, size_t settled)
     history_size_ = size;
 }
 
-// Moves the text up to `end` into the rewritten text, behind what is there.
+// Moves the text up to `end` into the rewritten text, behind what is there,
+// with the letters that change in place.
 void WordStage::copy_out(const uint8_t* text, size_t end)
 {
     if (!rewriting_) {
         rewriting_ = true;
         copied_ = 0;
         out_size_ = 0;
+        patched_ = 0;
     }
-    std::memcpy(out_.get() + out_size_, text + copied_, end - copied_);
+    uint8_t* out = out_.get() + out_size_;
+    std::memcpy(out, text + copied_, end - copied_);
+    for (; patched_ < patches_.size() && patches_[patched_].at < end; ++patched_) {
+        const Patch& patch = patches_[patched_];
+        std::memcpy(out + (patch.at - copied_), patch.bytes, sizeof patch.bytes);
+    }
     out_size_ += end - copied_;
     copied_ = end;
 }

@@ -124,12 +124,17 @@ public:
     // them, right before `piece`, where the caller keeps most_carried()
     // bytes of room.
     void move_carry(uint8_t* piece);
-    // Applies the rule to the waiting bytes and the `size` bytes at `piece`;
-    // `last` says no more follow. Returns the bytes that are now final,
-    // valid until the next move_carry.
-    ByteSpan take(uint8_t* piece, size_t size, bool last);
+    // Applies the rule to the waiting bytes and the `size` bytes at `piece`,
+    // of which the first `clean` hold no byte the stage looks for (UTF-8's
+    // is_hit_byte), as the caller's scan found; `last` says no more follow. Returns the bytes that are now final,
+    // valid until the next move_carry: the text itself, its letters that
+    // change into ones of the same size written over, unless a letter
+    // changes size.
+    ByteSpan take(uint8_t* piece, size_t size, size_t clean, bool last);
 
     bool changed() const { return changed_; }
+    // Whether the word rule applies, so that twins are looked for.
+    bool twins() const { return twins_; }
 
 private:
     template <class Codec>
@@ -140,6 +145,8 @@ private:
     size_t word_start(const uint8_t* text, size_t floor, size_t at) const;
     template <class Codec>
     size_t repair_words(const uint8_t* text, size_t from, size_t settled, size_t cut, bool last);
+    template <class Codec>
+    size_t next_hit(const uint8_t* text, size_t at, size_t settled) const;
     bool twins_change(Alphabets alphabets);
     template <class Codec>
     bool is_code(const uint8_t* text, size_t start, size_t end, size_t cut);
@@ -198,12 +205,16 @@ private:
     DecodedWord word_;
     // What the text read so far says of its language: the offsets, plus
     // one, of the last Cyrillic letter, of the last one of the Turkic
-    // alphabets alone, and of the last one outside each alphabet (0: none),
-    // up to where it was read.
+    // alphabets alone, and of the last one of each set of alphabets that
+    // not every alphabet holds (0: none), up to where it was read. A letter
+    // costs one note; the sets, few in any text, are gone through only when
+    // a word asks.
     struct LanguageEvidence {
         uint64_t cyrillic_after = 0;
         uint64_t turkic_after = 0;
-        uint64_t outside_after[alphabet_count] = {};
+        uint64_t after_by_alphabets[every_alphabet] = {};
+        Alphabets sets[every_alphabet] = {};  // the sets noted, in the order met
+        size_t set_count = 0;
         uint64_t read_to = 0;
     };
     LanguageEvidence evidence_;
@@ -221,12 +232,21 @@ private:
     const uint8_t* carry_ = nullptr;
     size_t carried_ = 0;
     size_t carried_word_ = 0;  // the carry's first bytes: letters of a word
+    size_t clean_ = 0;         // the piece's first bytes that hold no hit
     uint64_t handed_ = 0;       // bytes handed to take() so far
     uint64_t text_offset_ = 0;  // where the current text starts in the whole
-    // Rewritten text, used only once a piece has a word to change.
+    // A letter that changes into one of the same size, written over the
+    // text once the piece is judged, since judging reads the text as it was.
+    struct Patch {
+        uint32_t at;
+        uint8_t bytes[2];
+    };
+    std::vector<Patch> patches_;  // in text order
+    // Rewritten text, used only once a piece has a letter that changes size.
     std::unique_ptr<uint8_t[]> out_;
     size_t out_size_ = 0;
-    size_t copied_ = 0;  // the text before this is in out_
+    size_t copied_ = 0;   // the text before this is in out_
+    size_t patched_ = 0;  // the patches before this are in out_
     bool rewriting_ = false;
     // Only with a sink: positions of twins, and the letter table's findings
     // waiting until no twin can come before them.

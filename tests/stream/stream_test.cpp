@@ -140,6 +140,11 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
          utf16be(u"\u0431\u0431\u0431\u0431\u0431\u0431\u0431\u0431\u0431\n\u0431\u0431"
                  u"\u0431\u0431\u0431\u0431\u0431\u0431\U0001F600\u0431\u0391"),
          "2:11 "},
+        // A long stretch skips to its last LF; units with a byte 0A are none.
+        {"utf-16le: units with a byte 0A in a long stretch",
+         utf16le(std::u16string(600, u'\u0431') + u"\u040A\u0A0A\n\u040A\u0A0A\u0391"), "2:3 "},
+        {"utf-16be: units with a byte 0A in a long stretch",
+         utf16be(std::u16string(600, u'\u0431') + u"\u040A\u0A0A\n\u040A\u0A0A\u0391"), "2:3 "},
     };
     for (const Case& c : cases) {
         for (size_t piece : {size_t{1}, RepairStream::piece_size}) {

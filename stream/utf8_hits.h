@@ -1,0 +1,35 @@
+// The bytes of UTF-8 text at which the word stage looks: the lead of a
+// Greek capital, and with the word rule the bytes that may start a twin.
+// Both the stage's own search and the scan of the repairs test them, so the
+// scan can tell the stage how much clean text it need not search again.
+#pragma once
+
+#include "stream/simd.h"
+
+#include <cstdint>
+
+// Whether a byte may start what the word stage looks for: 0xCE (Greek),
+// and with `twins` an ASCII letter or a lead of U+00C0 to U+027F (Latin
+// letters with marks, schwa, barred o).
+inline bool is_hit_byte(uint8_t byte, bool twins)
+{
+    bool twin = uint8_t((byte | 0x20) - 'a') < 26 || (byte >= 0xC3 && byte <= 0xC9);
+    return byte == 0xCE || (twins && twin);
+}
+
+#if defined(STREAM_SIMD)
+// Bit i set when byte i of the block passes is_hit_byte. (byte | 0x20) +
+// 0x1F lands below 0x9A, as a signed byte, exactly for the ASCII letters.
+inline unsigned hit_mask(__m128i block, bool twins)
+{
+    __m128i hits = _mm_cmpeq_epi8(block, _mm_set1_epi8(char(0xCE)));
+    if (twins) {
+        __m128i folded = _mm_add_epi8(_mm_or_si128(block, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x80 - 'a'));
+        __m128i letters = _mm_cmplt_epi8(folded, _mm_set1_epi8(char(0x80 + 26)));
+        __m128i shifted = _mm_sub_epi8(block, _mm_set1_epi8(char(0xC3)));
+        __m128i latin = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(0xC9 - 0xC3)), shifted);
+        hits = _mm_or_si128(hits, _mm_or_si128(letters, latin));
+    }
+    return static_cast<unsigned>(_mm_movemask_epi8(hits));
+}
+#endif
