@@ -1175,7 +1175,7 @@ void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, bool
     const std::string word = sink_ ? word_as_read<Codec>(text, start, end) : std::string();
     for (const DecodedWord::Odd& odd : word_.odd) {
         bool capital = is_table_capital(odd.code);
-        char32_t letter = capital ? repairs[single_row(char16_t(odd.code))].replacement[0]
+        char32_t letter = capital ? repairs[capital_row(odd.code)].replacement[0]
                                   : twins ? odd.becomes : 0;
         if (!letter)
             continue;
@@ -1187,7 +1187,7 @@ void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, bool
             size += odd.mark_size;
         }
         if (sink_ && capital)
-            report_capital(text, at, row >= 0 ? row : single_row(char16_t(odd.code)));
+            report_capital(text, at, row >= 0 ? row : capital_row(odd.code));
         else if (sink_)
             report_twin(text, at, repair, word);
         uint8_t letter_bytes[4];
