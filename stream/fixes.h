@@ -73,6 +73,21 @@ constexpr UnitRange make_pair_ends()
 
 constexpr UnitRange pair_ends = make_pair_ends();
 
+// The row of each Greek capital of the table, by its distance from U+0391,
+// which the word stage looks up for every capital it repairs.
+constexpr std::array<int8_t, 0x03A9 - 0x0391 + 1> make_capital_rows()
+{
+    std::array<int8_t, 0x03A9 - 0x0391 + 1> rows{};
+    for (size_t k = 0; k < rows.size(); ++k)
+        rows[k] = static_cast<int8_t>(single_row(static_cast<char16_t>(0x0391 + k)));
+    return rows;
+}
+
+constexpr std::array<int8_t, 0x03A9 - 0x0391 + 1> capital_rows = make_capital_rows();
+
+// The row of a Greek capital of the table.
+constexpr int capital_row(char32_t capital) { return capital_rows[capital - 0x0391]; }
+
 // The two-unit row whose search is `first` and then `second`, or -1.
 // Most units end no pair, which is told before the rows are searched.
 constexpr int pair_row(char32_t first, char32_t second)

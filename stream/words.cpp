@@ -161,6 +161,13 @@ struct Utf8 {
         return found ? static_cast<const uint8_t*>(found) : end;
     }
 
+    // Whether [p, end) may hold a Cyrillic letter past U+047F, where the
+    // Turkic alphabets' own letters lie: those lead with 0xD2 or 0xD3.
+    static bool may_hold_turkic(const uint8_t* p, const uint8_t* end)
+    {
+        return std::memchr(p, 0xD2, size_t(end - p)) || std::memchr(p, 0xD3, size_t(end - p));
+    }
+
     // Cyrillic letters take two bytes.
     static size_t put(char32_t code, uint8_t* out)
     {
@@ -298,6 +305,15 @@ struct Utf16 {
         return end;
     }
 
+    static bool may_hold_turkic(const uint8_t* p, const uint8_t* end)
+    {
+        for (; end - p >= 2; p += 2) {
+            if (unit_at(p) - 0x0480 <= 0x04FF - 0x0480)
+                return true;
+        }
+        return false;
+    }
+
     static size_t put(char32_t code, uint8_t* out)
     {
         out[big_endian ? 0 : 1] = static_cast<uint8_t>(code >> 8);
@@ -332,6 +348,14 @@ bool is_upper(char32_t code)
         return code % 2 == (code >= 0x04C1 && code <= 0x04CE ? 1 : 0);
     return is_table_capital(code) || (code >= 0xC0 && code <= 0xDE && code != 0xD7) ||
            code == 0x018F || code == 0x019F;
+}
+
+// A small letter of ASCII or Cyrillic.
+bool is_small(char32_t code)
+{
+    if (code < 0x80)
+        return code >= 'a' && code <= 'z';
+    return code >= 0x0430 && code <= 0x052F && !is_upper(code) && letter_kind(code) == LetterKind::letter;
 }
 
 void count_letter(WordLetters& word, char32_t code)
@@ -380,10 +404,16 @@ bool is_twin_letter(char32_t code) { return !is_cyrillic(code) && !is_table_capi
 // numeral before a century's abbreviation (XXв, XIXв, Xвв).
 bool has_code_shape(const std::u32string& letters)
 {
-    size_t n = letters.size(), first = n, last = 0;
+    size_t n = letters.size(), first = n, last = 0, small = 0;
     for (size_t i = 0; i < n; ++i) {
         if (is_twin_letter(letters[i]))
             first = std::min(first, i), last = i + 1;
+        // Damage keeps a letter's case, and no word has a capital after
+        // small letters (but units: кВт, мкА): a Latin one after three joins
+        // camel case (ПозицияX, БройA).
+        if (small >= 3 && is_twin_letter(letters[i]) && is_upper(letters[i]))
+            return true;
+        small = is_small(letters[i]) ? small + 1 : 0;
     }
     size_t roman = 0;
     while (roman < n && (letters[roman] == 'I' || letters[roman] == 'V' || letters[roman] == 'X'))
@@ -400,7 +430,11 @@ bool has_code_shape(const std::u32string& letters)
     // short units (MГц, MВт).
     bool title_after = first == 0 && last + 3 <= n && is_upper(letters[last]) &&
                        !is_upper(letters[last + 1]) && is_upper(letters[0]);
-    bool one_block = first < last && (last - first >= 2 || title_after) &&
+    // A small letter before capitals is an option's letter glued to a
+    // placeholder (pБРВ): damage keeps a capital word's case.
+    bool small_before_capitals = first == 0 && last == 1 && n >= 2 && !is_upper(letters[0]) &&
+                                 is_upper(letters[1]);
+    bool one_block = first < last && (last - first >= 2 || title_after || small_before_capitals) &&
                      (first == 0 || last == n) && !(first == 0 && last == n);
     for (size_t i = first; one_block && i < last; ++i)
         one_block = is_twin_letter(letters[i]);
@@ -558,7 +592,9 @@ bool is_code_word(const char32_t* before, char32_t after, const std::u32string& 
     }
     if (is_digit(before[0]) || is_digit(after) || after == '(' || after == '_' || after == '=')
         return true;
-    if (before[0] == '-' && letter_kind(before[1]) != LetterKind::letter)
+    // An option's dash follows a blank or a sign; after a letter or a digit
+    // it joins a word (кое-что, 64-битной).
+    if (before[0] == '-' && letter_kind(before[1]) != LetterKind::letter && !is_digit(before[1]))
         return true;
     size_t at = 0;
     while (at < signs_before - 1 && is_printf_flag(before[at]))
@@ -964,10 +1000,22 @@ template <class Codec>
 Alphabets WordStage::reading_alphabets(const uint8_t* text, size_t start, Alphabets alphabets)
 {
     bool may_change = !word_.foreign && (word_.summary.cyrillic || word_.summary.capital);
-    if (!may_change || std::none_of(word_.odd.begin(), word_.odd.end(), [](const DecodedWord::Odd& odd) {
-            return reads_by_language(odd.code);
-        }))
+    bool by_language = false, y_alone = true;
+    for (const DecodedWord::Odd& odd : word_.odd) {
+        bool language = reads_by_language(odd.code);
+        by_language = by_language || language;
+        y_alone = y_alone && (!language || (odd.code | 0x20) == 'y');
+    }
+    if (!may_change || !by_language)
         return alphabets;
+    // A y alone asks only whether the text is Turkic: that needs a letter
+    // of theirs alone before the word, which most text lacks whole.
+    if (y_alone && (!(alphabets & turkic) || alphabets == turkic))
+        return alphabets;
+    const uint64_t word_at = text_offset_ + start;
+    const uint8_t* floor = text + start - std::min<uint64_t>(word_at, context_reach);
+    if (y_alone && !Codec::may_hold_turkic(floor, text + start))
+        return Alphabets(alphabets & ~turkic);
     Alphabets around = alphabets_before<Codec>(text, start);
     return alphabets & around ? Alphabets(alphabets & around) : alphabets;
 }
@@ -996,10 +1044,11 @@ Alphabets WordStage::alphabets_before(const uint8_t* text, size_t start)
             note_letter(Alphabets(properties >> alphabets_shift), after);
     }
     evidence_.read_to = word_at;
-    Alphabets around = 0;
-    for (size_t alphabet = 0; alphabet < alphabet_count; ++alphabet) {
-        if (evidence_.outside_after[alphabet] <= floor)
-            around |= Alphabets(1 << alphabet);
+    Alphabets around = every_alphabet;
+    for (size_t k = 0; k < evidence_.set_count; ++k) {
+        Alphabets set = evidence_.sets[k];
+        if (evidence_.after_by_alphabets[set] > floor)
+            around &= set;
     }
     if (evidence_.turkic_after <= floor)
         around &= ~turkic;
@@ -1011,14 +1060,13 @@ void WordStage::note_letter(Alphabets alphabets, uint64_t after)
     evidence_.cyrillic_after = after;
     if (alphabets == turkic)
         evidence_.turkic_after = after;
-    // Most letters are in every alphabet and leave nothing outside; the
-    // others, without a branch per alphabet, which letters pick at random.
+    // A letter in every alphabet leaves none out.
     if (alphabets == every_alphabet)
         return;
-    for (size_t alphabet = 0; alphabet < alphabet_count; ++alphabet) {
-        uint64_t& outside = evidence_.outside_after[alphabet];
-        outside = alphabets >> alphabet & 1 ? outside : after;
-    }
+    uint64_t& last = evidence_.after_by_alphabets[alphabets];
+    if (!last)
+        evidence_.sets[evidence_.set_count++] = alphabets;
+    last = after;
 }
 
 // A word of Greek capitals alone (ΑΒΓ) is Cyrillic unless its line says it
@@ -1127,7 +1175,7 @@ void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, bool
     const std::string word = sink_ ? word_as_read<Codec>(text, start, end) : std::string();
     for (const DecodedWord::Odd& odd : word_.odd) {
         bool capital = is_table_capital(odd.code);
-        char32_t letter = capital ? repairs[single_row(char16_t(odd.code))].replacement[0]
+        char32_t letter = capital ? repairs[capital_row(odd.code)].replacement[0]
                                   : twins ? odd.becomes : 0;
         if (!letter)
             continue;
@@ -1139,7 +1187,7 @@ void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, bool
             size += odd.mark_size;
         }
         if (sink_ && capital)
-            report_capital(text, at, row >= 0 ? row : single_row(char16_t(odd.code)));
+            report_capital(text, at, row >= 0 ? row : capital_row(odd.code));
         else if (sink_)
             report_twin(text, at, repair, word);
         uint8_t letter_bytes[4];

@@ -205,12 +205,16 @@ private:
     DecodedWord word_;
     // What the text read so far says of its language: the offsets, plus
     // one, of the last Cyrillic letter, of the last one of the Turkic
-    // alphabets alone, and of the last one outside each alphabet (0: none),
-    // up to where it was read.
+    // alphabets alone, and of the last one of each set of alphabets that
+    // not every alphabet holds (0: none), up to where it was read. A letter
+    // costs one note; the sets, few in any text, are gone through only when
+    // a word asks.
     struct LanguageEvidence {
         uint64_t cyrillic_after = 0;
         uint64_t turkic_after = 0;
-        uint64_t outside_after[alphabet_count] = {};
+        uint64_t after_by_alphabets[every_alphabet] = {};
+        Alphabets sets[every_alphabet] = {};  // the sets noted, in the order met
+        size_t set_count = 0;
         uint64_t read_to = 0;
     };
     LanguageEvidence evidence_;
