@@ -183,10 +183,11 @@ function show(now) {
   else restTimer = setTimeout(showResult, Math.max(shortestRest, 1.5 * usualGap));
 }
 
-// The result pane's text as last set: reading a large pane back costs as
-// much as building its text again. Setting the same text would drop the
-// user's selection.
-let resultText = "";
+// The result pane's text as last set, null before the first (the browser
+// may have restored an old one): reading a large pane back costs as much as
+// building its text again. Setting the same text would drop the user's
+// selection.
+let resultText = null;
 function showResult() {
   if (resultText === shownResult) return;
   resultText = shownResult;
