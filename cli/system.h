@@ -31,7 +31,8 @@ std::vector<Argument> command_line_arguments(int count, NativeChar** values);
 std::string relative_to_current_folder(const std::string& shown);
 
 // Standard input and output carry bytes unchanged (no line-end or code-page
-// translation), and a write that the system refuses fails as a write.
+// translation), and a write that the system refuses fails as a write. A pipe
+// on either is widened where the system allows, for fewer wake-ups.
 void prepare_io();
 
 constexpr int standard_input = 0;

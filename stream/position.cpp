@@ -69,6 +69,8 @@ void PositionTracker::drop_waiting()
     waiting_ = needed_ = 0;
 }
 
+namespace {
+
 #if defined(STREAM_SIMD)
 // The ASCII and whole two-byte characters (most Cyrillic text) at p, 16
 // bytes at a time while a block holds nothing else; `taken` says how many
@@ -123,6 +125,8 @@ size_t common_character(const uint8_t* p, const uint8_t* end)
         return continues(1) && continues(2) ? 3 : 0;
     return 0;
 }
+
+}  // namespace
 
 // Counts the common characters from p on, a block at a time where a block
 // holds only ASCII and two-byte ones; returns where the first other byte

@@ -161,6 +161,13 @@ struct Utf8 {
         return found ? static_cast<const uint8_t*>(found) : end;
     }
 
+    // Whether [p, end) may hold a Cyrillic letter past U+047F, where the
+    // Turkic alphabets' own letters lie: those lead with 0xD2 or 0xD3.
+    static bool may_hold_turkic(const uint8_t* p, const uint8_t* end)
+    {
+        return std::memchr(p, 0xD2, size_t(end - p)) || std::memchr(p, 0xD3, size_t(end - p));
+    }
+
     // Cyrillic letters take two bytes.
     static size_t put(char32_t code, uint8_t* out)
     {
@@ -296,6 +303,15 @@ struct Utf16 {
                 return p;
         }
         return end;
+    }
+
+    static bool may_hold_turkic(const uint8_t* p, const uint8_t* end)
+    {
+        for (; end - p >= 2; p += 2) {
+            if (unit_at(p) - 0x0480 <= 0x04FF - 0x0480)
+                return true;
+        }
+        return false;
     }
 
     static size_t put(char32_t code, uint8_t* out)
@@ -984,10 +1000,22 @@ template <class Codec>
 Alphabets WordStage::reading_alphabets(const uint8_t* text, size_t start, Alphabets alphabets)
 {
     bool may_change = !word_.foreign && (word_.summary.cyrillic || word_.summary.capital);
-    if (!may_change || std::none_of(word_.odd.begin(), word_.odd.end(), [](const DecodedWord::Odd& odd) {
-            return reads_by_language(odd.code);
-        }))
+    bool by_language = false, y_alone = true;
+    for (const DecodedWord::Odd& odd : word_.odd) {
+        bool language = reads_by_language(odd.code);
+        by_language = by_language || language;
+        y_alone = y_alone && (!language || (odd.code | 0x20) == 'y');
+    }
+    if (!may_change || !by_language)
         return alphabets;
+    // A y alone asks only whether the text is Turkic: that needs a letter
+    // of theirs alone before the word, which most text lacks whole.
+    if (y_alone && (!(alphabets & turkic) || alphabets == turkic))
+        return alphabets;
+    const uint64_t word_at = text_offset_ + start;
+    const uint8_t* floor = text + start - std::min<uint64_t>(word_at, context_reach);
+    if (y_alone && !Codec::may_hold_turkic(floor, text + start))
+        return Alphabets(alphabets & ~turkic);
     Alphabets around = alphabets_before<Codec>(text, start);
     return alphabets & around ? Alphabets(alphabets & around) : alphabets;
 }

@@ -167,20 +167,27 @@ function repairSource({ whole = false } = {}) {
 
 // Shows the result: at once when `now` or when the text is small. The
 // browser lays the pane out whole each time its text is set (also through
-// setRangeText), which for a large text takes long enough to hold up
-// typing, so then the result waits until the keys rest.
+// setRangeText), which for a large text takes long enough to hold up a key
+// pressed meanwhile. So then the result waits until the keys rest longer
+// than the typist's usual gap between keys, and at least `shortestRest`.
 const largeText = 100000;
-let restTimer = 0;
+const shortestRest = 300, typingGap = 1000;
+let restTimer = 0, lastKey = 0, usualGap = 0;
 function show(now) {
   clearTimeout(restTimer);
+  const time = performance.now();
+  const gap = time - lastKey;
+  lastKey = time;
+  if (gap < typingGap) usualGap = usualGap ? (usualGap + gap) / 2 : gap;
   if (now || shownSource.length <= largeText) showResult();
-  else restTimer = setTimeout(showResult, 300);
+  else restTimer = setTimeout(showResult, Math.max(shortestRest, 1.5 * usualGap));
 }
 
-// The result pane's text as last set: reading a large pane back costs as
-// much as building its text again. Setting the same text would drop the
-// user's selection.
-let resultText = "";
+// The result pane's text as last set, null before the first (the browser
+// may have restored an old one): reading a large pane back costs as much as
+// building its text again. Setting the same text would drop the user's
+// selection.
+let resultText = null;
 function showResult() {
   if (resultText === shownResult) return;
   resultText = shownResult;
@@ -188,10 +195,11 @@ function showResult() {
 }
 
 // The marked view: the result with each repair in a <mark>, in blocks of
-// at most `blockLines` lines that the browser lays out only when they
-// scroll into view. `blocks` holds each block's element and how many lines
-// of the shown source it holds, in order, so that a change rebuilds only
-// the blocks that held it.
+// at most `blockLines` lines. `blocks` holds each block's element and how
+// many lines of the shown source it holds, in order, so that a change
+// rebuilds only the blocks that held it. The blocks are laid out whether
+// seen or not: with the browser's lazy layout of unseen blocks, every frame
+// cost hundreds of milliseconds while a large result was selected.
 const blockLines = 200;
 let blocks = [];
 
