@@ -361,10 +361,16 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
     size_t stop = read_ + (end - read_) / 2 * 2;
     if (!last && stop > read_ && starts_pair(unit_at<big_endian>(base + stop - 2)))
         stop -= 2;
+    // Greek capitals share their high byte with the marks and the Greek rows,
+    // so the scan stops at each: before its first stop the plain word stage
+    // has nothing to find.
+    clean_ = words_->twins() ? 0 : SIZE_MAX;
     for (size_t at = read_; at < stop; at += 2) {
         at = find_key_unit<big_endian>(base + at, base + stop) - base;
         if (at == stop)
             break;
+        if (clean_ == SIZE_MAX)
+            clean_ = written_ + (at - read_);
         int row = utf16_fix_at<big_endian>(base + read_, base + at, base + stop);
         if (row < 0)
             continue;
