@@ -7,7 +7,6 @@
 #include "stream/stream.h"
 
 #include "stream/fixes.h"
-#include "stream/position.h"
 #include "stream/utf8_hits.h"
 #include "stream/words.h"
 
@@ -396,8 +395,6 @@ bool RepairStream::settle_encoding(size_t size, bool last)
         bom = sizeof utf8_bom;
     }
     encoding_known_ = true;
-    if (sink_)
-        tracker_.reset(new PositionTracker(encoding_, bom));
     words_->start(encoding_, bom);
     read_ = written_ = bom;
     return true;
@@ -467,19 +464,16 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
 }
 
 // Moves the bytes between the last look-alike and this one behind the
-// repaired text, then writes the replacement for [start, end). The finding
-// is counted before either write reaches its bytes; with the word rule it
-// waits in the word stage until no twin can come before it.
+// repaired text, then writes the replacement for [start, end). A finding
+// goes to the word stage with where its repair starts in the repaired text;
+// the stage, which counts lines and columns over that text anyway, tells
+// where it was read and passes it on once no twin can come before it.
 void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* replacement,
                             size_t replacement_size)
 {
     uint8_t* base = text();
-    if (tracker_) {
-        tracker_->advance(base + read_, start - read_);
-        Finding finding{tracker_->next_position(), row};
-        words_->row_found(finding, written_ + (start - read_));
-        tracker_->advance(base + start, end - start);
-    }
+    if (sink_)
+        words_->row_found(row, written_ + (start - read_));
     if (written_ != read_)
         std::memmove(base + written_, base + read_, start - read_);
     written_ += start - read_;
@@ -492,8 +486,6 @@ void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* re
 void RepairStream::take_rest(size_t end)
 {
     uint8_t* base = text();
-    if (tracker_)
-        tracker_->advance(base + read_, end - read_);
     if (written_ != read_)
         std::memmove(base + written_, base + read_, end - read_);
     written_ += end - read_;
