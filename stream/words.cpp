@@ -402,7 +402,7 @@ bool is_twin_letter(char32_t code) { return !is_cyrillic(code) && !is_table_capi
 // Cyrillic part where camel case joins two words (HTTPЗапрос, МетодHTTP)
 // or where a suffix of the other case begins (ПРЕФИКСaa), or a Roman
 // numeral before a century's abbreviation (XXв, XIXв, Xвв).
-bool has_code_shape(const std::u32string& letters)
+bool has_code_shape(std::u32string_view letters)
 {
     size_t n = letters.size(), first = n, last = 0, small = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -419,7 +419,7 @@ bool has_code_shape(const std::u32string& letters)
     while (roman < n && (letters[roman] == 'I' || letters[roman] == 'V' || letters[roman] == 'X'))
         ++roman;
     if (roman) {
-        const std::u32string_view rest = std::u32string_view(letters).substr(roman);
+        const std::u32string_view rest = letters.substr(roman);
         for (const char32_t* abbreviation : {U"\u0432", U"\u0432\u0432", U"\u0441\u0442"}) {
             if (rest == abbreviation)
                 return true;
@@ -452,7 +452,7 @@ bool has_code_shape(const std::u32string& letters)
 
 // Two neighbouring letters that are one letter in both cases, as in a
 // character class ^[ДдYy] or a list of keys (cCсС): no word has them.
-bool has_case_pair(const std::u32string& letters)
+bool has_case_pair(std::u32string_view letters)
 {
     char32_t folded = letters.empty() ? 0 : lower(letters[0]);
     for (size_t i = 1; i < letters.size(); ++i) {
@@ -537,9 +537,8 @@ constexpr TwinIndex make_twin_index()
 
 constexpr TwinIndex twin_index = make_twin_index();
 
-}  // namespace
-
-char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
+// cyrillic_twin, by going through the twin's rows.
+constexpr char32_t twin_by_rows(char32_t code, Alphabets alphabets)
 {
     if (code >= 0x0400)
         return 0;
@@ -555,6 +554,31 @@ char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
         fitting = fitting ? fitting : &twin;
     }
     return fitting ? fitting->letter : 0;
+}
+
+// The readings of U+0040..U+007F, where the commonest twins lie, for every
+// set of alphabets: a twin of a damaged word costs one lookup.
+using AsciiTwins = std::array<std::array<char16_t, 0x40>, every_alphabet + 1>;
+
+constexpr AsciiTwins make_ascii_twins()
+{
+    AsciiTwins table{};
+    for (size_t alphabets = 0; alphabets < table.size(); ++alphabets) {
+        for (char32_t code = 0x40; code < 0x80; ++code)
+            table[alphabets][code - 0x40] = char16_t(twin_by_rows(code, Alphabets(alphabets)));
+    }
+    return table;
+}
+
+constexpr AsciiTwins ascii_twins = make_ascii_twins();
+
+}  // namespace
+
+char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
+{
+    if (code - 0x40 < 0x40 && alphabets <= every_alphabet)
+        return ascii_twins[alphabets][code - 0x40];
+    return twin_by_rows(code, alphabets);
 }
 
 bool is_greek_only(char32_t code)
@@ -584,7 +608,10 @@ bool is_name_of(char32_t capital, const std::u32string& word)
     return false;
 }
 
-bool is_code_word(const char32_t* before, char32_t after, const std::u32string& letters)
+namespace {
+
+// The part of is_code_word that reads the signs around the word only.
+bool is_glued_to_code(const char32_t* before, char32_t after)
 {
     for (char32_t sign : {U'%', U'\\', U'$', U'@', U'&'}) {
         if (before[0] == sign)
@@ -599,7 +626,14 @@ bool is_code_word(const char32_t* before, char32_t after, const std::u32string& 
     size_t at = 0;
     while (at < signs_before - 1 && is_printf_flag(before[at]))
         ++at;
-    return before[at] == '%' || has_case_pair(letters) || has_code_shape(letters);
+    return before[at] == '%';
+}
+
+}  // namespace
+
+bool is_code_word(const char32_t* before, char32_t after, const std::u32string& letters)
+{
+    return is_glued_to_code(before, after) || has_case_pair(letters) || has_code_shape(letters);
 }
 
 bool reads_further_back(char32_t nearest) { return is_printf_flag(nearest); }
@@ -616,7 +650,7 @@ bool reads_by_language(char32_t code)
     return false;
 }
 
-char32_t word_twin(const std::u32string& letters, size_t at, Alphabets alphabets)
+char32_t word_twin(std::u32string_view letters, size_t at, Alphabets alphabets)
 {
     char32_t code = letters[at];
     // An s that ends a word is an English plural glued on, not Macedonian ѕ.
@@ -635,15 +669,24 @@ namespace {
 
 // What the word rule asks of a character, in one lookup: its kind, and
 // whether it is Cyrillic, a capital of the table, a Greek letter of its own,
-// a twin; its alphabets above.
+// a twin, a capital letter, a twin that reads by language, one of those
+// other than y; its alphabets in the bits from alphabets_shift.
 enum : uint16_t {
     kind_bits = 3,
     cyrillic_bit = 4,
     capital_bit = 8,
     greek_bit = 16,
     twin_bit = 32,
+    upper_bit = 64,
+    by_language_bit = 128,
     alphabets_shift = 8,
+    beyond_y_bit = 0x8000,
 };
+
+Alphabets alphabets_in(uint16_t properties)
+{
+    return Alphabets(properties >> alphabets_shift & every_alphabet);
+}
 
 bool is_twin(char32_t code)
 {
@@ -665,6 +708,10 @@ uint16_t properties_from_rules(char32_t code)
         properties |= greek_bit;
     if (is_twin(code))
         properties |= twin_bit;
+    if (is_upper(code))
+        properties |= upper_bit;
+    if (reads_by_language(code))
+        properties |= (code | 0x20) == 'y' ? by_language_bit : by_language_bit | beyond_y_bit;
     Alphabets alphabets = is_cyrillic(code) ? alphabets_of(code) : Alphabets(every_alphabet);
     return properties | uint16_t(alphabets << alphabets_shift);
 }
@@ -692,7 +739,6 @@ constexpr size_t near_hit = 32;
 
 void clear(DecodedWord& word)
 {
-    word.letters.clear();
     word.odd.clear();
     word.foreign = false;
 }
@@ -710,6 +756,9 @@ size_t decode_word(const uint8_t* text, size_t& start, size_t hit, size_t end, s
     uint16_t seen = 0;
     Alphabets alphabets = every_alphabet;
     bool after_odd = false;
+    // Letters come only while at - start <= limit: at most limit + 1.
+    char32_t* letters = word.letter_room.get();
+    size_t count = 0;
     size_t at = start;
     char32_t code = 0;
     for (size_t size; at < end && at - start <= limit; at += size) {
@@ -722,7 +771,7 @@ size_t decode_word(const uint8_t* text, size_t& start, size_t hit, size_t end, s
             size = size ? size : Codec::unit;
             start = at + size;
             clear(word);
-            seen = 0, alphabets = every_alphabet, after_odd = false;
+            seen = 0, alphabets = every_alphabet, after_odd = false, count = 0;
             continue;
         }
         if (kind == LetterKind::mark) {
@@ -732,10 +781,10 @@ size_t decode_word(const uint8_t* text, size_t& start, size_t hit, size_t end, s
             continue;
         }
         seen |= properties;
-        alphabets &= Alphabets(properties >> alphabets_shift);
+        alphabets &= alphabets_in(properties);
         after_odd = false;
-        size_t letter = word.letters.size();
-        word.letters += code;
+        size_t letter = count;
+        letters[count++] = code;
         if (properties & cyrillic_bit)
             continue;
         if (!(properties & (twin_bit | capital_bit)))
@@ -753,9 +802,13 @@ size_t decode_word(const uint8_t* text, size_t& start, size_t hit, size_t end, s
     summary.greek = seen & greek_bit;
     summary.cyrillic = seen & cyrillic_bit;
     summary.capital = seen & capital_bit;
-    summary.letters = word.letters.size();
-    summary.first = word.letters.empty() ? 0 : word.letters[0];
+    word.letter_count = count;
+    summary.letters = count;
+    summary.first = count ? letters[0] : 0;
     summary.alphabets = alphabets;
+    word.upper = seen & upper_bit;
+    word.by_language = seen & by_language_bit;
+    word.by_language_beyond_y = seen & beyond_y_bit;
     return at < end && at - start > limit ? letters_end<Codec>(text, at, end) : at;
 }
 
@@ -768,6 +821,7 @@ WordStage::WordStage(FindingSink* sink, bool twins, size_t word_limit, size_t la
       history_(new uint8_t[context_reach]),
       out_(new uint8_t[2 * (most_carried(word_limit) + largest_piece)])
 {
+    word_.letter_room.reset(new char32_t[word_limit + 1]);
 }
 
 void WordStage::start(TextEncoding encoding, size_t bom)
@@ -969,7 +1023,7 @@ bool WordStage::twins_change(Alphabets alphabets)
             cyrillic = true;
             continue;
         }
-        odd.becomes = word_twin(word_.letters, odd.letter, alphabets);
+        odd.becomes = word_twin(word_.letters(), odd.letter, alphabets);
         if (!odd.becomes)
             return false;
         twin = true;
@@ -990,7 +1044,10 @@ bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cu
     }
     if (end < cut)
         Codec::decode(text + end, text + cut, after);
-    return is_code_word(before, after, word_.letters);
+    // A case pair and every code shape need a capital letter, which most
+    // words lack.
+    return is_glued_to_code(before, after) ||
+           (word_.upper && (has_case_pair(word_.letters()) || has_code_shape(word_.letters())));
 }
 
 // The alphabets by which the word's twins are read: its own letters', and
@@ -1000,13 +1057,8 @@ template <class Codec>
 Alphabets WordStage::reading_alphabets(const uint8_t* text, size_t start, Alphabets alphabets)
 {
     bool may_change = !word_.foreign && (word_.summary.cyrillic || word_.summary.capital);
-    bool by_language = false, y_alone = true;
-    for (const DecodedWord::Odd& odd : word_.odd) {
-        bool language = reads_by_language(odd.code);
-        by_language = by_language || language;
-        y_alone = y_alone && (!language || (odd.code | 0x20) == 'y');
-    }
-    if (!may_change || !by_language)
+    bool y_alone = !word_.by_language_beyond_y;
+    if (!may_change || !word_.by_language)
         return alphabets;
     // A y alone asks only whether the text is Turkic: that needs a letter
     // of theirs alone before the word, which most text lacks whole.
@@ -1041,7 +1093,7 @@ Alphabets WordStage::alphabets_before(const uint8_t* text, size_t start)
         p += size ? size : Codec::unit;
         uint16_t properties = size ? properties_of(code) : 0;
         if ((properties & cyrillic_bit) && LetterKind(properties & kind_bits) == LetterKind::letter)
-            note_letter(Alphabets(properties >> alphabets_shift), after);
+            note_letter(alphabets_in(properties), after);
     }
     evidence_.read_to = word_at;
     Alphabets around = every_alphabet;
