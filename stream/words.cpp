@@ -846,9 +846,9 @@ void WordStage::start(TextEncoding encoding, size_t bom)
         tracker_.reset(new PositionTracker(encoding, bom));
 }
 
-void WordStage::row_found(const Finding& finding, size_t at)
+void WordStage::row_found(int row, size_t at)
 {
-    queued_.push_back({finding, handed_ + at});
+    queued_.push_back({row, handed_ + at});
 }
 
 void WordStage::move_carry(uint8_t* piece)
@@ -879,7 +879,7 @@ ByteSpan WordStage::take(uint8_t* piece, size_t size, size_t clean, bool last)
         break;
     }
     if (sink_) {
-        pass_findings_before(last ? UINT64_MAX : text_offset_ + settled);
+        pass_findings_before(text, last ? UINT64_MAX : text_offset_ + settled);
         track_to(text, text_offset_ + settled);
     }
     keep_history(text, settled);
@@ -1290,19 +1290,27 @@ std::string WordStage::word_as_read(const uint8_t* text, size_t start, size_t en
             append_utf8(word, code);
             continue;
         }
-        for (const char16_t* unit = repairs[queued->finding.row].search; *unit; ++unit)
+        for (const char16_t* unit = repairs[queued->row].search; *unit; ++unit)
             append_utf8(word, *unit);
     }
     return word;
 }
 
 // Where the character `at` bytes into the text was read. The letter
-// table's findings before it are reported first; their repairs shift it
-// back to where it was read.
+// table's findings before it are reported first.
 TextPosition WordStage::position_at(const uint8_t* text, size_t at)
 {
     uint64_t offset = text_offset_ + at;
-    pass_findings_before(offset);
+    pass_findings_before(text, offset);
+    return read_position(text, offset);
+}
+
+// Where the character at `offset` in the repaired text was read: the
+// repairs before it in its line shift it back. Repairs never touch a line
+// end, and each replaces whole characters that start with a lead by whole
+// characters, so the counting around them is the same in both texts.
+TextPosition WordStage::read_position(const uint8_t* text, uint64_t offset)
+{
     track_to(text, offset);
     TextPosition position = tracker_->next_position();
     if (shrunk_.line == position.line) {
@@ -1326,11 +1334,12 @@ void WordStage::report_capital(const uint8_t* text, size_t at, int row)
     sink_->found({position_at(text, at), row});
 }
 
-void WordStage::pass_findings_before(uint64_t offset)
+void WordStage::pass_findings_before(const uint8_t* text, uint64_t offset)
 {
     for (; !queued_.empty() && queued_.front().offset < offset; queued_.pop_front()) {
-        count_shrink(queued_.front().finding);
-        sink_->found(queued_.front().finding);
+        Finding finding{read_position(text, queued_.front().offset), queued_.front().row};
+        count_shrink(finding);
+        sink_->found(finding);
     }
 }
 

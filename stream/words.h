@@ -128,9 +128,9 @@ public:
 
     // The encoding and the BOM's size, once the first bytes tell them.
     void start(TextEncoding encoding, size_t bom);
-    // A finding of the letter table's pass whose repair starts `at` bytes
-    // into the current piece.
-    void row_found(const Finding& finding, size_t at);
+    // A finding of the letter table's pass, of `row`, whose repair starts
+    // `at` bytes into the current piece.
+    void row_found(int row, size_t at);
     // Puts the bytes that wait for the next piece, and the history before
     // them, right before `piece`, where the caller keeps most_carried()
     // bytes of room.
@@ -200,13 +200,14 @@ private:
                      const std::string& word);
     void report_capital(const uint8_t* text, size_t at, int row);
     void keep_history(const uint8_t* text, size_t settled);
-    void pass_findings_before(uint64_t offset);
+    TextPosition read_position(const uint8_t* text, uint64_t offset);
+    void pass_findings_before(const uint8_t* text, uint64_t offset);
     void count_shrink(const Finding& finding);
     void track_to(const uint8_t* text, uint64_t offset);
     void copy_out(const uint8_t* text, size_t end);
 
     struct QueuedFinding {
-        Finding finding;
+        int row;
         uint64_t offset;  // where its repair starts in the repaired text
     };
 
