@@ -53,13 +53,15 @@ struct Utf8 {
     // The size of the valid character at p that ends by `end`, or 0.
     static size_t decode(const uint8_t* p, const uint8_t* end, char32_t& code)
     {
-        // One byte or two, as Latin and Cyrillic letters take, chosen
-        // without a branch: in a damaged word they alternate unforeseeably.
-        uint32_t lead = *p, next = end - p >= 2 ? p[1] : 0;
-        bool two = lead - 0xC2 <= 0xDF - 0xC2 && (next & 0xC0) == 0x80;
-        if (lead < 0x80 || two) {
-            code = two ? (lead & 0x1F) << 6 | (next & 0x3F) : lead;
-            return 1 + two;
+        // One byte or two, as Latin and Cyrillic letters take, first.
+        uint32_t lead = *p;
+        if (lead < 0x80) {
+            code = lead;
+            return 1;
+        }
+        if (lead - 0xC2 <= 0xDF - 0xC2 && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+            code = (lead & 0x1F) << 6 | (p[1] & 0x3F);
+            return 2;
         }
         LeadRule rule = utf8_lead_rule(*p);
         if (!rule.needed || size_t(end - p) <= rule.needed || p[1] < rule.low || p[1] > rule.high)
@@ -120,6 +122,12 @@ struct Utf8 {
         auto mask = [](const uint8_t* at) -> uint64_t {
             return hit_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), true);
         };
+        // In damaged text the next hit most often lies in the next word.
+        if (end - p >= 16) {
+            if (uint64_t hits = mask(p))
+                return p + __builtin_ctzll(hits);
+            p += 16;
+        }
         for (; end - p >= 64; p += 64) {
             uint64_t hits = mask(p) | mask(p + 16) << 16 | mask(p + 32) << 32 | mask(p + 48) << 48;
             if (hits)
@@ -747,57 +755,63 @@ void clear(DecodedWord& word)
 // `hit` into `word`, and returns where it ends, by `end`. Any character
 // before `hit` that is no letter or mark starts the word anew after it, so
 // `start` may lie before the word, which it is then moved to. Past `limit`
-// bytes the word is too long to judge, so only its end is looked for.
+// bytes the word is too long to judge, so only its end is looked for. Kept
+// out of line: inlined, its loop runs short of registers.
 template <class Codec>
-size_t decode_word(const uint8_t* text, size_t& start, size_t hit, size_t end, size_t limit,
-                   DecodedWord& word)
+[[gnu::noinline]] size_t decode_word(const uint8_t* text, size_t& start, size_t hit, size_t end,
+                                     size_t limit, DecodedWord& word)
 {
     clear(word);
-    uint16_t seen = 0;
-    Alphabets alphabets = every_alphabet;
-    bool after_odd = false;
-    // Letters come only while at - start <= limit: at most limit + 1.
+    size_t from = start;
+    // The properties of the word's letters, ORed and ANDed.
+    uint16_t seen = 0, every = UINT16_MAX;
+    // Where the last odd letter ends: a mark right there is its own.
+    size_t odd_end = SIZE_MAX;
+    // Letters come only while at - from <= limit: at most limit + 1.
     char32_t* letters = word.letter_room.get();
     size_t count = 0;
-    size_t at = start;
+    size_t at = from, stop = std::min(end, from + limit + 1);
     char32_t code = 0;
-    for (size_t size; at < end && at - start <= limit; at += size) {
+    for (size_t size; at < stop; at += size) {
         size = Codec::decode(text + at, text + end, code);
         uint16_t properties = size ? properties_of(code) : 0;
+        // Cyrillic letters, most of a word, ask for nothing more.
+        if ((properties & (kind_bits | cyrillic_bit)) == (uint16_t(LetterKind::letter) | cyrillic_bit)) {
+            seen |= properties, every &= properties;
+            letters[count++] = code;
+            continue;
+        }
         LetterKind kind = LetterKind(properties & kind_bits);
         if (kind == LetterKind::other) {
             if (at > hit)
                 break;
             size = size ? size : Codec::unit;
-            start = at + size;
+            from = at + size;
+            stop = std::min(end, from + limit + 1);
             clear(word);
-            seen = 0, alphabets = every_alphabet, after_odd = false, count = 0;
+            seen = 0, every = UINT16_MAX, odd_end = SIZE_MAX, count = 0;
             continue;
         }
         if (kind == LetterKind::mark) {
-            if (after_odd)
+            if (at == odd_end)
                 word.odd.back().mark = code, word.odd.back().mark_size = uint8_t(size);
-            after_odd = false;
             continue;
         }
-        seen |= properties;
-        alphabets &= alphabets_in(properties);
-        after_odd = false;
+        seen |= properties, every &= properties;
         size_t letter = count;
         letters[count++] = code;
-        if (properties & cyrillic_bit)
-            continue;
         if (!(properties & (twin_bit | capital_bit)))
             word.foreign = true;
         // Field by field: a whole record built aside and copied in stalls
         // on its own bytes.
         DecodedWord::Odd& odd = word.odd.emplace_back();
         odd.code = code;
-        odd.at = uint32_t(at - start);
+        odd.at = uint32_t(at - from);
         odd.letter = uint32_t(letter);
         odd.size = uint8_t(size);
-        after_odd = true;
+        odd_end = at + size;
     }
+    start = from;
     WordLetters& summary = word.summary;
     summary.greek = seen & greek_bit;
     summary.cyrillic = seen & cyrillic_bit;
@@ -805,11 +819,11 @@ size_t decode_word(const uint8_t* text, size_t& start, size_t hit, size_t end, s
     word.letter_count = count;
     summary.letters = count;
     summary.first = count ? letters[0] : 0;
-    summary.alphabets = alphabets;
+    summary.alphabets = alphabets_in(every);
     word.upper = seen & upper_bit;
     word.by_language = seen & by_language_bit;
     word.by_language_beyond_y = seen & beyond_y_bit;
-    return at < end && at - start > limit ? letters_end<Codec>(text, at, end) : at;
+    return at < end && at - from > limit ? letters_end<Codec>(text, at, end) : at;
 }
 
 }  // namespace
@@ -959,7 +973,9 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
         if (hit >= settled)
             break;
         char32_t code = 0;
-        if (!Codec::decode(text + hit, text + settled, code) || !is_word_character(code)) {
+        bool ascii_letter = Codec::unit == 1 && text[hit] < 0x80;  // is_hit_byte takes letters alone there
+        if (!ascii_letter &&
+            (!Codec::decode(text + hit, text + settled, code) || !is_word_character(code))) {
             at = hit + Codec::unit;
             continue;
         }
