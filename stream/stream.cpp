@@ -7,11 +7,11 @@
 #include "stream/stream.h"
 
 #include "stream/fixes.h"
-#include "stream/position.h"
 #include "stream/utf8_hits.h"
 #include "stream/words.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -85,28 +85,40 @@ bool is_watched(uint8_t byte, Watch watch)
     return watch != Watch::keys && is_hit_byte(byte, watch == Watch::twins);
 }
 
-// The first position in [p, end) whose byte may be a key byte or is
-// watched for, or end (the vector test may stop a little early). In
-// Cyrillic text such bytes are rare, so this runs at the speed of memory.
-const uint8_t* find_key_byte(const uint8_t* p, const uint8_t* end, Watch watch)
+// The first block of 32 bytes at p, p + 32, ... before end that holds a
+// byte that may be a key byte or is watched for, with those bytes' bits in
+// `mask`; or end. A last block shorter than 32 bytes is tested as if zeros,
+// which are neither, followed it. In Cyrillic text such bytes are rare, so
+// this runs at the speed of memory.
+const uint8_t* find_candidates(const uint8_t* p, const uint8_t* end, Watch watch, unsigned& mask)
 {
 #if defined(STREAM_SIMD)
     const ScanVectors& scan = scan_vectors[size_t(watch)];
     for (; end - p >= 32; p += 32) {
-        unsigned mask = key_mask(p, scan) | key_mask(p + 16, scan) << 16;
+        mask = key_mask(p, scan) | key_mask(p + 16, scan) << 16;
         if (mask)
-            return p + __builtin_ctz(mask);
+            return p;
     }
-    for (; end - p >= 16; p += 16) {
-        if (unsigned mask = key_mask(p, scan))
-            return p + __builtin_ctz(mask);
-    }
-#endif
-    for (; p < end; ++p) {
-        if (utf8_row_index.key_rows[*p].count || is_watched(*p, watch))
+    if (p < end) {
+        uint8_t padded[32] = {};
+        std::memcpy(padded, p, end - p);
+        mask = key_mask(padded, scan) | key_mask(padded + 16, scan) << 16;
+        if (mask)
             return p;
     }
     return end;
+#else
+    for (; p < end; p += 32) {
+        mask = 0;
+        for (size_t i = 0; i < 32 && p + i < end; ++i) {
+            if (utf8_row_index.key_rows[p[i]].count || is_watched(p[i], watch))
+                mask |= 1u << i;
+        }
+        if (mask)
+            return p;
+    }
+    return end;
+#endif
 }
 
 #if defined(STREAM_SIMD)
@@ -137,34 +149,126 @@ unsigned utf16_key_mask(const uint8_t* p)
 }
 #endif
 
-// The first unit in [p, end) that may end a search, or end; p lies on the
-// unit grid and end is a whole number of units from it. Cyrillic units
-// never qualify, so this too runs at the speed of memory.
 template <bool big_endian>
-const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end)
+char16_t unit_at(const uint8_t* p)
+{
+    return big_endian ? static_cast<char16_t>(p[0] << 8 | p[1])
+                      : static_cast<char16_t>(p[1] << 8 | p[0]);
+}
+
+// Whether a unit that is no key unit may start a twin: U+0041 to U+00FF
+// hold the ASCII letters and U+00C0 to U+00FF (the twins above them, and
+// the Greek letters, share their high bytes with the key units). The few
+// signs among them are rare in Cyrillic text, and the word stage tells
+// them apart.
+bool is_watched_unit(char16_t unit) { return char16_t(unit - 0x41) <= 0xFF - 0x41; }
+
+#if defined(STREAM_SIMD)
+// Bit i set when byte i of the 16 at p is the high byte of a unit that
+// is_watched_unit takes; p lies on the unit grid. SSE2 compares 16-bit
+// lanes as signed numbers, so the range test flips their top bits.
+template <bool big_endian>
+unsigned utf16_watch_mask(const uint8_t* p)
+{
+    __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if (big_endian)
+        units = _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8));
+    __m128i shifted = _mm_xor_si128(_mm_sub_epi16(units, _mm_set1_epi16(0x41)), _mm_set1_epi16(short(0x8000)));
+    __m128i watched = _mm_cmplt_epi16(shifted, _mm_set1_epi16(short(0x8000 + 0xFF - 0x41 + 1)));
+    return static_cast<unsigned>(_mm_movemask_epi8(watched)) & (big_endian ? 0x5555u : 0xAAAAu);
+}
+#endif
+
+// The first unit in [p, end) that may end a search, or with `watch` may
+// start a twin, or end; p lies on the unit grid and end is a whole number
+// of units from it. Cyrillic units never qualify, so this too runs at the
+// speed of memory.
+template <bool big_endian>
+const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end, bool watch)
 {
 #if defined(STREAM_SIMD)
     for (; end - p >= 32; p += 32) {
         unsigned mask = utf16_key_mask<big_endian>(p) | utf16_key_mask<big_endian>(p + 16) << 16;
+        if (watch)
+            mask |= utf16_watch_mask<big_endian>(p) | utf16_watch_mask<big_endian>(p + 16) << 16;
         if (mask)
             return p + (__builtin_ctz(mask) & ~1);
     }
 #endif
     for (; p < end; p += 2) {
-        if (utf16_key_highs[p[big_endian ? 0 : 1]])
+        if (utf16_key_highs[p[big_endian ? 0 : 1]] || (watch && is_watched_unit(unit_at<big_endian>(p))))
             return p;
     }
     return end;
 }
 
-bool same_bytes(const uint8_t* a, const uint8_t* b, size_t size)
+// The bytes a search may be compared in one go: an 8-byte load at its
+// start, masked to its size. The buffer keeps that many bytes of slack
+// after the text so that the load never leaves it.
+constexpr size_t word_slack = 8;
+
+struct SearchWord {
+    uint64_t bytes, mask;
+};
+
+std::array<SearchWord, fix_count> make_search_words()
 {
-    for (size_t i = 0; i < size; ++i) {
-        if (a[i] != b[i])
+    std::array<SearchWord, fix_count> words{};
+    for (size_t row = 0; row < fix_count; ++row) {
+        uint8_t bytes[8] = {}, mask[8] = {};
+        std::memcpy(bytes, utf8_fixes[row].search, utf8_fixes[row].search_size);
+        std::memset(mask, 0xFF, utf8_fixes[row].search_size);
+        std::memcpy(&words[row].bytes, bytes, 8);
+        std::memcpy(&words[row].mask, mask, 8);
+    }
+    return words;
+}
+
+const std::array<SearchWord, fix_count> search_words = make_search_words();
+
+bool search_at(const uint8_t* start, size_t row)
+{
+    uint64_t word;
+    std::memcpy(&word, start, sizeof word);
+    return (word & search_words[row].mask) == search_words[row].bytes;
+}
+
+// The composition of each Cyrillic letter with each mark, by the mark's
+// distance from the first mark and the letter's from U+0400; -1 for none.
+// A mark ends dozens of searches, and its letter before it picks one.
+constexpr size_t mark_count = pair_ends.high - pair_ends.low + 1;
+
+constexpr std::array<int8_t, mark_count * 0x100> make_mark_rows()
+{
+    std::array<int8_t, mark_count * 0x100> rows{};
+    for (int8_t& row : rows)
+        row = -1;
+    for (size_t row = 0; row < fix_count; ++row) {
+        const char16_t* search = repairs[row].search;
+        if (!is_scanned(row) || !search[1] || single_row(search[0]) >= 0)
+            continue;
+        int8_t& slot = rows[(search[1] - pair_ends.low) * 0x100 + (search[0] - 0x400)];
+        slot = slot < 0 ? static_cast<int8_t>(row) : slot;
+    }
+    return rows;
+}
+
+constexpr std::array<int8_t, mark_count * 0x100> mark_rows = make_mark_rows();
+
+// Whether every search keyed on its mark is a Cyrillic letter and a mark,
+// two bytes each, which is what the table above holds.
+constexpr bool marks_follow_cyrillic()
+{
+    for (size_t row = 0; row < fix_count; ++row) {
+        const char16_t* search = repairs[row].search;
+        if (!is_scanned(row) || !search[1] || single_row(search[0]) >= 0)
+            continue;
+        if (search[0] < 0x400 || search[0] > 0x4FF || utf8_fixes[row].key_at != 2 || search[2])
             return false;
     }
     return true;
 }
+static_assert(marks_follow_cyrillic(), "a mark's letter before it is one Cyrillic letter");
 
 // The row whose search lies whole in [from, end) with its key byte at
 // `key`, or -1.
@@ -175,16 +279,21 @@ int utf8_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
     bool pair = *key >= 0xC0 && *key <= 0xDF;
     if (pair && end - key < 2)
         return -1;
+    unsigned code = (*key & 0x1F) << 6 | (key[1] & 0x3F);
+    if (pair && code - pair_ends.low < mark_count) {
+        unsigned base = (key[-2] & 0x1F) << 6 | (key[-1] & 0x3F);
+        bool letter = key - from >= 2 && (key[-2] & 0xFC) == 0xD0 && (key[-1] & 0xC0) == 0x80;
+        return letter ? mark_rows[(code - pair_ends.low) * 0x100 + (base - 0x400)] : -1;
+    }
     const uint8_t* by_key = pair ? utf8_pair_index.rows_by_key.data() : utf8_row_index.rows_by_key.data();
-    KeyRows rows = pair ? utf8_pair_index.key_rows[(*key & 0x1F) << 6 | (key[1] & 0x3F)]
-                        : utf8_row_index.key_rows[*key];
+    KeyRows rows = pair ? utf8_pair_index.key_rows[code] : utf8_row_index.key_rows[*key];
     for (size_t i = rows.first; i < size_t{rows.first} + rows.count; ++i) {
         size_t row = by_key[i];
         const Utf8Fix& fix = utf8_fixes[row];
         if (key - from < fix.key_at)
             continue;
         const uint8_t* start = key - fix.key_at;
-        if (end - start >= fix.search_size && same_bytes(start, fix.search, fix.search_size))
+        if (end - start >= fix.search_size && search_at(start, row))
             return static_cast<int>(row);
     }
     return -1;
@@ -211,13 +320,6 @@ size_t utf8_tail_to_hold(const uint8_t* begin, const uint8_t* end)
             return size;
     }
     return 0;
-}
-
-template <bool big_endian>
-char16_t unit_at(const uint8_t* p)
-{
-    return big_endian ? static_cast<char16_t>(p[0] << 8 | p[1])
-                      : static_cast<char16_t>(p[1] << 8 | p[0]);
 }
 
 template <bool big_endian>
@@ -255,7 +357,7 @@ int utf16_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
 RepairStream::RepairStream(FindingSink* sink, bool words, size_t word_limit)
     : words_(new WordStage(sink, words, word_limit, hold_limit + piece_size)),
       front_(WordStage::most_carried(word_limit)),
-      buffer_(new uint8_t[front_ + hold_limit + piece_size]),
+      buffer_(new uint8_t[front_ + hold_limit + piece_size + word_slack]()),
       sink_(sink)
 {
 }
@@ -319,37 +421,41 @@ bool RepairStream::settle_encoding(size_t size, bool last)
         bom = sizeof utf8_bom;
     }
     encoding_known_ = true;
-    if (sink_)
-        tracker_.reset(new PositionTracker(encoding_, bom));
     words_->start(encoding_, bom);
     read_ = written_ = bom;
     return true;
 }
 
 // Returns where the scan stopped: bytes from there on wait for the next piece.
+// A repair writes only behind the end of its search, so the candidates of a
+// block, found together, stay true for the bytes after it.
 size_t RepairStream::repair_utf8(size_t end, bool last)
 {
     const uint8_t* base = text();
     size_t stop = last ? end : end - utf8_tail_to_hold(base + read_, base + end);
     Watch watch = words_->twins() ? Watch::twins : Watch::capitals;
     clean_ = SIZE_MAX;
-    for (size_t at = read_; at < stop;) {
-        const uint8_t* key = find_key_byte(base + at, base + stop, watch);
-        if (key == base + stop)
-            break;
-        int row = utf8_row_index.key_rows[*key].count ? utf8_fix_at(base + read_, key, base + stop) : -1;
-        if (row < 0) {
-            if (is_watched(*key, watch)) {
-                clean_ = written_ + (key - base - read_);
-                watch = Watch::keys;
+    const uint8_t* limit = base + stop;
+    unsigned mask;
+    for (const uint8_t* block = base + read_; (block = find_candidates(block, limit, watch, mask)) != limit;
+         block += 32) {
+        for (; mask; mask &= mask - 1) {
+            size_t at = block - base + __builtin_ctz(mask);
+            if (at < read_)
+                continue;  // within the search just repaired
+            const uint8_t* key = base + at;
+            int row = utf8_row_index.key_rows[*key].count ? utf8_fix_at(base + read_, key, limit) : -1;
+            if (row < 0) {
+                if (is_watched(*key, watch)) {
+                    clean_ = written_ + (at - read_);
+                    watch = Watch::keys;
+                }
+                continue;
             }
-            at = key - base + 1;
-            continue;
+            const Utf8Fix& fix = utf8_fixes[row];
+            size_t start = at - fix.key_at;
+            take_fix(start, start + fix.search_size, row, fix.replacement, fix.replacement_size);
         }
-        const Utf8Fix& fix = utf8_fixes[row];
-        size_t start = key - base - fix.key_at;
-        take_fix(start, start + fix.search_size, row, fix.replacement, fix.replacement_size);
-        at = read_;
     }
     return stop;
 }
@@ -363,14 +469,18 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
         stop -= 2;
     // Greek capitals share their high byte with the marks and the Greek rows,
     // so the scan stops at each: before its first stop the plain word stage
-    // has nothing to find.
-    clean_ = words_->twins() ? 0 : SIZE_MAX;
+    // has nothing to find. Until that stop it also stops at the units that
+    // may start a twin, for the word rule.
+    clean_ = SIZE_MAX;
+    bool watch = words_->twins();
     for (size_t at = read_; at < stop; at += 2) {
-        at = find_key_unit<big_endian>(base + at, base + stop) - base;
+        at = find_key_unit<big_endian>(base + at, base + stop, watch) - base;
         if (at == stop)
             break;
-        if (clean_ == SIZE_MAX)
+        if (clean_ == SIZE_MAX) {
             clean_ = written_ + (at - read_);
+            watch = false;
+        }
         int row = utf16_fix_at<big_endian>(base + read_, base + at, base + stop);
         if (row < 0)
             continue;
@@ -384,19 +494,16 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
 }
 
 // Moves the bytes between the last look-alike and this one behind the
-// repaired text, then writes the replacement for [start, end). The finding
-// is counted before either write reaches its bytes; with the word rule it
-// waits in the word stage until no twin can come before it.
+// repaired text, then writes the replacement for [start, end). A finding
+// goes to the word stage with where its repair starts in the repaired text;
+// the stage, which counts lines and columns over that text anyway, tells
+// where it was read and passes it on once no twin can come before it.
 void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* replacement,
                             size_t replacement_size)
 {
     uint8_t* base = text();
-    if (tracker_) {
-        tracker_->advance(base + read_, start - read_);
-        Finding finding{tracker_->next_position(), row};
-        words_->row_found(finding, written_ + (start - read_));
-        tracker_->advance(base + start, end - start);
-    }
+    if (sink_)
+        words_->row_found(row, written_ + (start - read_));
     if (written_ != read_)
         std::memmove(base + written_, base + read_, start - read_);
     written_ += start - read_;
@@ -409,8 +516,6 @@ void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* re
 void RepairStream::take_rest(size_t end)
 {
     uint8_t* base = text();
-    if (tracker_)
-        tracker_->advance(base + read_, end - read_);
     if (written_ != read_)
         std::memmove(base + written_, base + read_, end - read_);
     written_ += end - read_;

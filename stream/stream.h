@@ -74,7 +74,6 @@ private:
     bool nul_ = false;
 };
 
-class PositionTracker;
 class WordStage;
 
 struct ByteSpan {
@@ -129,7 +128,6 @@ private:
     std::unique_ptr<WordStage> words_;  // Greek capitals, and the word rule
     size_t front_;                      // room for the words that wait
     std::unique_ptr<uint8_t[]> buffer_;
-    std::unique_ptr<PositionTracker> tracker_;  // only with a sink
     FindingSink* sink_;
     size_t held_ = 0;       // bytes carried over from the previous piece
     size_t held_from_ = 0;  // where they still lie, until input_area moves them

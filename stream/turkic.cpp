@@ -82,7 +82,7 @@ bool first_syllable_is_front(const std::u32string& word, size_t at)
 
 }  // namespace
 
-bool reads_as_straight_u(const std::u32string& letters, size_t at)
+bool reads_as_straight_u(std::u32string_view letters, size_t at)
 {
     std::u32string word;
     for (char32_t letter : letters)

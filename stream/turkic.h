@@ -4,7 +4,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Whether the y at `letters[at]` (marks left out; other twins may stand
 // among them) stands for ү rather than у.
-bool reads_as_straight_u(const std::u32string& letters, size_t at);
+bool reads_as_straight_u(std::u32string_view letters, size_t at);

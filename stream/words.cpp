@@ -53,13 +53,15 @@ struct Utf8 {
     // The size of the valid character at p that ends by `end`, or 0.
     static size_t decode(const uint8_t* p, const uint8_t* end, char32_t& code)
     {
-        // One byte or two, as Latin and Cyrillic letters take, chosen
-        // without a branch: in a damaged word they alternate unforeseeably.
-        uint32_t lead = *p, next = end - p >= 2 ? p[1] : 0;
-        bool two = lead - 0xC2 <= 0xDF - 0xC2 && (next & 0xC0) == 0x80;
-        if (lead < 0x80 || two) {
-            code = two ? (lead & 0x1F) << 6 | (next & 0x3F) : lead;
-            return 1 + two;
+        // One byte or two, as Latin and Cyrillic letters take, first.
+        uint32_t lead = *p;
+        if (lead < 0x80) {
+            code = lead;
+            return 1;
+        }
+        if (lead - 0xC2 <= 0xDF - 0xC2 && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+            code = (lead & 0x1F) << 6 | (p[1] & 0x3F);
+            return 2;
         }
         LeadRule rule = utf8_lead_rule(*p);
         if (!rule.needed || size_t(end - p) <= rule.needed || p[1] < rule.low || p[1] > rule.high)
@@ -120,6 +122,12 @@ struct Utf8 {
         auto mask = [](const uint8_t* at) -> uint64_t {
             return hit_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), true);
         };
+        // In damaged text the next hit most often lies in the next word.
+        if (end - p >= 16) {
+            if (uint64_t hits = mask(p))
+                return p + __builtin_ctzll(hits);
+            p += 16;
+        }
         for (; end - p >= 64; p += 64) {
             uint64_t hits = mask(p) | mask(p + 16) << 16 | mask(p + 32) << 32 | mask(p + 48) << 48;
             if (hits)
@@ -402,7 +410,7 @@ bool is_twin_letter(char32_t code) { return !is_cyrillic(code) && !is_table_capi
 // Cyrillic part where camel case joins two words (HTTPЗапрос, МетодHTTP)
 // or where a suffix of the other case begins (ПРЕФИКСaa), or a Roman
 // numeral before a century's abbreviation (XXв, XIXв, Xвв).
-bool has_code_shape(const std::u32string& letters)
+bool has_code_shape(std::u32string_view letters)
 {
     size_t n = letters.size(), first = n, last = 0, small = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -419,7 +427,7 @@ bool has_code_shape(const std::u32string& letters)
     while (roman < n && (letters[roman] == 'I' || letters[roman] == 'V' || letters[roman] == 'X'))
         ++roman;
     if (roman) {
-        const std::u32string_view rest = std::u32string_view(letters).substr(roman);
+        const std::u32string_view rest = letters.substr(roman);
         for (const char32_t* abbreviation : {U"\u0432", U"\u0432\u0432", U"\u0441\u0442"}) {
             if (rest == abbreviation)
                 return true;
@@ -452,7 +460,7 @@ bool has_code_shape(const std::u32string& letters)
 
 // Two neighbouring letters that are one letter in both cases, as in a
 // character class ^[ДдYy] or a list of keys (cCсС): no word has them.
-bool has_case_pair(const std::u32string& letters)
+bool has_case_pair(std::u32string_view letters)
 {
     char32_t folded = letters.empty() ? 0 : lower(letters[0]);
     for (size_t i = 1; i < letters.size(); ++i) {
@@ -537,9 +545,8 @@ constexpr TwinIndex make_twin_index()
 
 constexpr TwinIndex twin_index = make_twin_index();
 
-}  // namespace
-
-char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
+// cyrillic_twin, by going through the twin's rows.
+constexpr char32_t twin_by_rows(char32_t code, Alphabets alphabets)
 {
     if (code >= 0x0400)
         return 0;
@@ -555,6 +562,31 @@ char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
         fitting = fitting ? fitting : &twin;
     }
     return fitting ? fitting->letter : 0;
+}
+
+// The readings of U+0040..U+007F, where the commonest twins lie, for every
+// set of alphabets: a twin of a damaged word costs one lookup.
+using AsciiTwins = std::array<std::array<char16_t, 0x40>, every_alphabet + 1>;
+
+constexpr AsciiTwins make_ascii_twins()
+{
+    AsciiTwins table{};
+    for (size_t alphabets = 0; alphabets < table.size(); ++alphabets) {
+        for (char32_t code = 0x40; code < 0x80; ++code)
+            table[alphabets][code - 0x40] = char16_t(twin_by_rows(code, Alphabets(alphabets)));
+    }
+    return table;
+}
+
+constexpr AsciiTwins ascii_twins = make_ascii_twins();
+
+}  // namespace
+
+char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
+{
+    if (code - 0x40 < 0x40 && alphabets <= every_alphabet)
+        return ascii_twins[alphabets][code - 0x40];
+    return twin_by_rows(code, alphabets);
 }
 
 bool is_greek_only(char32_t code)
@@ -584,7 +616,10 @@ bool is_name_of(char32_t capital, const std::u32string& word)
     return false;
 }
 
-bool is_code_word(const char32_t* before, char32_t after, const std::u32string& letters)
+namespace {
+
+// The part of is_code_word that reads the signs around the word only.
+bool is_glued_to_code(const char32_t* before, char32_t after)
 {
     for (char32_t sign : {U'%', U'\\', U'$', U'@', U'&'}) {
         if (before[0] == sign)
@@ -599,7 +634,14 @@ bool is_code_word(const char32_t* before, char32_t after, const std::u32string& 
     size_t at = 0;
     while (at < signs_before - 1 && is_printf_flag(before[at]))
         ++at;
-    return before[at] == '%' || has_case_pair(letters) || has_code_shape(letters);
+    return before[at] == '%';
+}
+
+}  // namespace
+
+bool is_code_word(const char32_t* before, char32_t after, const std::u32string& letters)
+{
+    return is_glued_to_code(before, after) || has_case_pair(letters) || has_code_shape(letters);
 }
 
 bool reads_further_back(char32_t nearest) { return is_printf_flag(nearest); }
@@ -616,7 +658,7 @@ bool reads_by_language(char32_t code)
     return false;
 }
 
-char32_t word_twin(const std::u32string& letters, size_t at, Alphabets alphabets)
+char32_t word_twin(std::u32string_view letters, size_t at, Alphabets alphabets)
 {
     char32_t code = letters[at];
     // An s that ends a word is an English plural glued on, not Macedonian ѕ.
@@ -635,15 +677,24 @@ namespace {
 
 // What the word rule asks of a character, in one lookup: its kind, and
 // whether it is Cyrillic, a capital of the table, a Greek letter of its own,
-// a twin; its alphabets above.
+// a twin, a capital letter, a twin that reads by language, one of those
+// other than y; its alphabets in the bits from alphabets_shift.
 enum : uint16_t {
     kind_bits = 3,
     cyrillic_bit = 4,
     capital_bit = 8,
     greek_bit = 16,
     twin_bit = 32,
+    upper_bit = 64,
+    by_language_bit = 128,
     alphabets_shift = 8,
+    beyond_y_bit = 0x8000,
 };
+
+Alphabets alphabets_in(uint16_t properties)
+{
+    return Alphabets(properties >> alphabets_shift & every_alphabet);
+}
 
 bool is_twin(char32_t code)
 {
@@ -665,6 +716,10 @@ uint16_t properties_from_rules(char32_t code)
         properties |= greek_bit;
     if (is_twin(code))
         properties |= twin_bit;
+    if (is_upper(code))
+        properties |= upper_bit;
+    if (reads_by_language(code))
+        properties |= (code | 0x20) == 'y' ? by_language_bit : by_language_bit | beyond_y_bit;
     Alphabets alphabets = is_cyrillic(code) ? alphabets_of(code) : Alphabets(every_alphabet);
     return properties | uint16_t(alphabets << alphabets_shift);
 }
@@ -692,7 +747,6 @@ constexpr size_t near_hit = 32;
 
 void clear(DecodedWord& word)
 {
-    word.letters.clear();
     word.odd.clear();
     word.foreign = false;
 }
@@ -701,62 +755,75 @@ void clear(DecodedWord& word)
 // `hit` into `word`, and returns where it ends, by `end`. Any character
 // before `hit` that is no letter or mark starts the word anew after it, so
 // `start` may lie before the word, which it is then moved to. Past `limit`
-// bytes the word is too long to judge, so only its end is looked for.
+// bytes the word is too long to judge, so only its end is looked for. Kept
+// out of line: inlined, its loop runs short of registers.
 template <class Codec>
-size_t decode_word(const uint8_t* text, size_t& start, size_t hit, size_t end, size_t limit,
-                   DecodedWord& word)
+[[gnu::noinline]] size_t decode_word(const uint8_t* text, size_t& start, size_t hit, size_t end,
+                                     size_t limit, DecodedWord& word)
 {
     clear(word);
-    uint16_t seen = 0;
-    Alphabets alphabets = every_alphabet;
-    bool after_odd = false;
-    size_t at = start;
+    size_t from = start;
+    // The properties of the word's letters, ORed and ANDed.
+    uint16_t seen = 0, every = UINT16_MAX;
+    // Where the last odd letter ends: a mark right there is its own.
+    size_t odd_end = SIZE_MAX;
+    // Letters come only while at - from <= limit: at most limit + 1.
+    char32_t* letters = word.letter_room.get();
+    size_t count = 0;
+    size_t at = from, stop = std::min(end, from + limit + 1);
     char32_t code = 0;
-    for (size_t size; at < end && at - start <= limit; at += size) {
+    for (size_t size; at < stop; at += size) {
         size = Codec::decode(text + at, text + end, code);
         uint16_t properties = size ? properties_of(code) : 0;
+        // Cyrillic letters, most of a word, ask for nothing more.
+        if ((properties & (kind_bits | cyrillic_bit)) == (uint16_t(LetterKind::letter) | cyrillic_bit)) {
+            seen |= properties, every &= properties;
+            letters[count++] = code;
+            continue;
+        }
         LetterKind kind = LetterKind(properties & kind_bits);
         if (kind == LetterKind::other) {
             if (at > hit)
                 break;
             size = size ? size : Codec::unit;
-            start = at + size;
+            from = at + size;
+            stop = std::min(end, from + limit + 1);
             clear(word);
-            seen = 0, alphabets = every_alphabet, after_odd = false;
+            seen = 0, every = UINT16_MAX, odd_end = SIZE_MAX, count = 0;
             continue;
         }
         if (kind == LetterKind::mark) {
-            if (after_odd)
+            if (at == odd_end)
                 word.odd.back().mark = code, word.odd.back().mark_size = uint8_t(size);
-            after_odd = false;
             continue;
         }
-        seen |= properties;
-        alphabets &= Alphabets(properties >> alphabets_shift);
-        after_odd = false;
-        size_t letter = word.letters.size();
-        word.letters += code;
-        if (properties & cyrillic_bit)
-            continue;
+        seen |= properties, every &= properties;
+        size_t letter = count;
+        letters[count++] = code;
         if (!(properties & (twin_bit | capital_bit)))
             word.foreign = true;
         // Field by field: a whole record built aside and copied in stalls
         // on its own bytes.
         DecodedWord::Odd& odd = word.odd.emplace_back();
         odd.code = code;
-        odd.at = uint32_t(at - start);
+        odd.at = uint32_t(at - from);
         odd.letter = uint32_t(letter);
         odd.size = uint8_t(size);
-        after_odd = true;
+        odd_end = at + size;
     }
+    start = from;
     WordLetters& summary = word.summary;
     summary.greek = seen & greek_bit;
     summary.cyrillic = seen & cyrillic_bit;
     summary.capital = seen & capital_bit;
-    summary.letters = word.letters.size();
-    summary.first = word.letters.empty() ? 0 : word.letters[0];
-    summary.alphabets = alphabets;
-    return at < end && at - start > limit ? letters_end<Codec>(text, at, end) : at;
+    word.letter_count = count;
+    summary.letters = count;
+    summary.first = count ? letters[0] : 0;
+    summary.alphabets = alphabets_in(every);
+    word.upper = seen & upper_bit;
+    word.by_language = seen & by_language_bit;
+    word.by_language_beyond_y = seen & beyond_y_bit;
+    return at < end && at - from > limit ? letters_end<Codec>(text, at, end) : at;
 }
 
 }  // namespace
@@ -768,6 +835,7 @@ WordStage::WordStage(FindingSink* sink, bool twins, size_t word_limit, size_t la
       history_(new uint8_t[context_reach]),
       out_(new uint8_t[2 * (most_carried(word_limit) + largest_piece)])
 {
+    word_.letter_room.reset(new char32_t[word_limit + 1]);
 }
 
 void WordStage::start(TextEncoding encoding, size_t bom)
@@ -778,9 +846,9 @@ void WordStage::start(TextEncoding encoding, size_t bom)
         tracker_.reset(new PositionTracker(encoding, bom));
 }
 
-void WordStage::row_found(const Finding& finding, size_t at)
+void WordStage::row_found(int row, size_t at)
 {
-    queued_.push_back({finding, handed_ + at});
+    queued_.push_back({row, handed_ + at});
 }
 
 void WordStage::move_carry(uint8_t* piece)
@@ -811,7 +879,7 @@ ByteSpan WordStage::take(uint8_t* piece, size_t size, size_t clean, bool last)
         break;
     }
     if (sink_) {
-        pass_findings_before(last ? UINT64_MAX : text_offset_ + settled);
+        pass_findings_before(text, last ? UINT64_MAX : text_offset_ + settled);
         track_to(text, text_offset_ + settled);
     }
     keep_history(text, settled);
@@ -905,7 +973,9 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
         if (hit >= settled)
             break;
         char32_t code = 0;
-        if (!Codec::decode(text + hit, text + settled, code) || !is_word_character(code)) {
+        bool ascii_letter = Codec::unit == 1 && text[hit] < 0x80;  // is_hit_byte takes letters alone there
+        if (!ascii_letter &&
+            (!Codec::decode(text + hit, text + settled, code) || !is_word_character(code))) {
             at = hit + Codec::unit;
             continue;
         }
@@ -969,7 +1039,7 @@ bool WordStage::twins_change(Alphabets alphabets)
             cyrillic = true;
             continue;
         }
-        odd.becomes = word_twin(word_.letters, odd.letter, alphabets);
+        odd.becomes = word_twin(word_.letters(), odd.letter, alphabets);
         if (!odd.becomes)
             return false;
         twin = true;
@@ -990,7 +1060,10 @@ bool WordStage::is_code(const uint8_t* text, size_t start, size_t end, size_t cu
     }
     if (end < cut)
         Codec::decode(text + end, text + cut, after);
-    return is_code_word(before, after, word_.letters);
+    // A case pair and every code shape need a capital letter, which most
+    // words lack.
+    return is_glued_to_code(before, after) ||
+           (word_.upper && (has_case_pair(word_.letters()) || has_code_shape(word_.letters())));
 }
 
 // The alphabets by which the word's twins are read: its own letters', and
@@ -1000,13 +1073,8 @@ template <class Codec>
 Alphabets WordStage::reading_alphabets(const uint8_t* text, size_t start, Alphabets alphabets)
 {
     bool may_change = !word_.foreign && (word_.summary.cyrillic || word_.summary.capital);
-    bool by_language = false, y_alone = true;
-    for (const DecodedWord::Odd& odd : word_.odd) {
-        bool language = reads_by_language(odd.code);
-        by_language = by_language || language;
-        y_alone = y_alone && (!language || (odd.code | 0x20) == 'y');
-    }
-    if (!may_change || !by_language)
+    bool y_alone = !word_.by_language_beyond_y;
+    if (!may_change || !word_.by_language)
         return alphabets;
     // A y alone asks only whether the text is Turkic: that needs a letter
     // of theirs alone before the word, which most text lacks whole.
@@ -1041,7 +1109,7 @@ Alphabets WordStage::alphabets_before(const uint8_t* text, size_t start)
         p += size ? size : Codec::unit;
         uint16_t properties = size ? properties_of(code) : 0;
         if ((properties & cyrillic_bit) && LetterKind(properties & kind_bits) == LetterKind::letter)
-            note_letter(Alphabets(properties >> alphabets_shift), after);
+            note_letter(alphabets_in(properties), after);
     }
     evidence_.read_to = word_at;
     Alphabets around = every_alphabet;
@@ -1222,19 +1290,27 @@ std::string WordStage::word_as_read(const uint8_t* text, size_t start, size_t en
             append_utf8(word, code);
             continue;
         }
-        for (const char16_t* unit = repairs[queued->finding.row].search; *unit; ++unit)
+        for (const char16_t* unit = repairs[queued->row].search; *unit; ++unit)
             append_utf8(word, *unit);
     }
     return word;
 }
 
 // Where the character `at` bytes into the text was read. The letter
-// table's findings before it are reported first; their repairs shift it
-// back to where it was read.
+// table's findings before it are reported first.
 TextPosition WordStage::position_at(const uint8_t* text, size_t at)
 {
     uint64_t offset = text_offset_ + at;
-    pass_findings_before(offset);
+    pass_findings_before(text, offset);
+    return read_position(text, offset);
+}
+
+// Where the character at `offset` in the repaired text was read: the
+// repairs before it in its line shift it back. Repairs never touch a line
+// end, and each replaces whole characters that start with a lead by whole
+// characters, so the counting around them is the same in both texts.
+TextPosition WordStage::read_position(const uint8_t* text, uint64_t offset)
+{
     track_to(text, offset);
     TextPosition position = tracker_->next_position();
     if (shrunk_.line == position.line) {
@@ -1258,11 +1334,12 @@ void WordStage::report_capital(const uint8_t* text, size_t at, int row)
     sink_->found({position_at(text, at), row});
 }
 
-void WordStage::pass_findings_before(uint64_t offset)
+void WordStage::pass_findings_before(const uint8_t* text, uint64_t offset)
 {
     for (; !queued_.empty() && queued_.front().offset < offset; queued_.pop_front()) {
-        count_shrink(queued_.front().finding);
-        sink_->found(queued_.front().finding);
+        Finding finding{read_position(text, queued_.front().offset), queued_.front().row};
+        count_shrink(finding);
+        sink_->found(finding);
     }
 }
 

@@ -20,6 +20,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum class LetterKind : uint8_t { other, letter, mark };
@@ -59,7 +60,7 @@ bool reads_further_back(char32_t nearest);
 // letters (marks left out) whose Cyrillic letters all belong to
 // `alphabets`, or 0. An s that ends the word is none; y in a word of the
 // Turkic alphabets alone reads as у or ү by the word's sounds.
-char32_t word_twin(const std::u32string& letters, size_t at, Alphabets alphabets);
+char32_t word_twin(std::u32string_view letters, size_t at, Alphabets alphabets);
 
 // Whether a twin has a reading that some alphabets only hold (i, j, y…), so
 // that the language of the text around its word tells how it reads.
@@ -91,12 +92,22 @@ struct DecodedWord {
         char32_t becomes;  // the Cyrillic letter a twin stands for, once judged; or 0
     };
 
-    std::u32string letters;  // marks left out
+    // The word's letters, marks left out: the first letter_count of room
+    // for one more letter than the word limit, made once.
+    std::unique_ptr<char32_t[]> letter_room;
+    size_t letter_count = 0;
     std::vector<Odd> odd;
     // A letter that is neither Cyrillic nor a twin nor a capital of the
     // table: the word cannot change by its twins.
     bool foreign = false;
+    // A capital letter (is_upper); a twin that reads by the language
+    // around it (reads_by_language); such a twin other than y.
+    bool upper = false;
+    bool by_language = false;
+    bool by_language_beyond_y = false;
     WordLetters summary;
+
+    std::u32string_view letters() const { return {letter_room.get(), letter_count}; }
 };
 
 class WordStage {
@@ -117,9 +128,9 @@ public:
 
     // The encoding and the BOM's size, once the first bytes tell them.
     void start(TextEncoding encoding, size_t bom);
-    // A finding of the letter table's pass whose repair starts `at` bytes
-    // into the current piece.
-    void row_found(const Finding& finding, size_t at);
+    // A finding of the letter table's pass, of `row`, whose repair starts
+    // `at` bytes into the current piece.
+    void row_found(int row, size_t at);
     // Puts the bytes that wait for the next piece, and the history before
     // them, right before `piece`, where the caller keeps most_carried()
     // bytes of room.
@@ -189,13 +200,14 @@ private:
                      const std::string& word);
     void report_capital(const uint8_t* text, size_t at, int row);
     void keep_history(const uint8_t* text, size_t settled);
-    void pass_findings_before(uint64_t offset);
+    TextPosition read_position(const uint8_t* text, uint64_t offset);
+    void pass_findings_before(const uint8_t* text, uint64_t offset);
     void count_shrink(const Finding& finding);
     void track_to(const uint8_t* text, uint64_t offset);
     void copy_out(const uint8_t* text, size_t end);
 
     struct QueuedFinding {
-        Finding finding;
+        int row;
         uint64_t offset;  // where its repair starts in the repaired text
     };
 
