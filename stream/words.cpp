@@ -51,9 +51,10 @@ struct Utf8 {
     static constexpr size_t unit = 1;
 
     // The size of the valid character at p that ends by `end`, or 0.
-    static size_t decode(const uint8_t* p, const uint8_t* end, char32_t& code)
+    // The size of the character at p when it takes one byte or two, as
+    // Latin and Cyrillic letters do, and so lies below U+0800; or 0.
+    static size_t decode_near(const uint8_t* p, const uint8_t* end, char32_t& code)
     {
-        // One byte or two, as Latin and Cyrillic letters take, first.
         uint32_t lead = *p;
         if (lead < 0x80) {
             code = lead;
@@ -63,6 +64,13 @@ struct Utf8 {
             code = (lead & 0x1F) << 6 | (p[1] & 0x3F);
             return 2;
         }
+        return 0;
+    }
+
+    static size_t decode(const uint8_t* p, const uint8_t* end, char32_t& code)
+    {
+        if (size_t size = decode_near(p, end, code))
+            return size;
         LeadRule rule = utf8_lead_rule(*p);
         if (!rule.needed || size_t(end - p) <= rule.needed || p[1] < rule.low || p[1] > rule.high)
             return 0;
@@ -195,6 +203,14 @@ struct Utf16 {
     }
     static bool is_high(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
     static bool is_low(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+    static size_t decode_near(const uint8_t* p, const uint8_t* end, char32_t& code)
+    {
+        if (end - p < 2 || unit_at(p) >= 0x800)
+            return 0;
+        code = unit_at(p);
+        return 2;
+    }
 
     static size_t decode(const uint8_t* p, const uint8_t* end, char32_t& code)
     {
@@ -751,6 +767,23 @@ void clear(DecodedWord& word)
     word.foreign = false;
 }
 
+// Sums up a word's letters, of which `seen` and `every` are the properties
+// ORed and ANDed.
+void finish_word(DecodedWord& word, uint16_t seen, uint16_t every, size_t count)
+{
+    WordLetters& summary = word.summary;
+    summary.greek = seen & greek_bit;
+    summary.cyrillic = seen & cyrillic_bit;
+    summary.capital = seen & capital_bit;
+    word.letter_count = count;
+    summary.letters = count;
+    summary.first = count ? word.letter_room[0] : 0;
+    summary.alphabets = alphabets_in(every);
+    word.upper = seen & upper_bit;
+    word.by_language = seen & by_language_bit;
+    word.by_language_beyond_y = seen & beyond_y_bit;
+}
+
 // Decodes the run of letters and marks at `start` that holds the letter at
 // `hit` into `word`, and returns where it ends, by `end`. Any character
 // before `hit` that is no letter or mark starts the word anew after it, so
@@ -773,8 +806,14 @@ template <class Codec>
     size_t at = from, stop = std::min(end, from + limit + 1);
     char32_t code = 0;
     for (size_t size; at < stop; at += size) {
-        size = Codec::decode(text + at, text + end, code);
-        uint16_t properties = size ? properties_of(code) : 0;
+        size = Codec::decode_near(text + at, text + end, code);
+        uint16_t properties;
+        if (size) {
+            properties = near_properties[code];
+        } else {
+            size = Codec::decode(text + at, text + end, code);
+            properties = size ? properties_of(code) : 0;
+        }
         // Cyrillic letters, most of a word, ask for nothing more.
         if ((properties & (kind_bits | cyrillic_bit)) == (uint16_t(LetterKind::letter) | cyrillic_bit)) {
             seen |= properties, every &= properties;
@@ -783,9 +822,12 @@ template <class Codec>
         }
         LetterKind kind = LetterKind(properties & kind_bits);
         if (kind == LetterKind::other) {
-            if (at > hit)
-                break;
             size = size ? size : Codec::unit;
+            if (at > hit) {
+                word.resume = at + size;
+                start = from;
+                return finish_word(word, seen, every, count), at;
+            }
             from = at + size;
             stop = std::min(end, from + limit + 1);
             clear(word);
@@ -812,18 +854,9 @@ template <class Codec>
         odd_end = at + size;
     }
     start = from;
-    WordLetters& summary = word.summary;
-    summary.greek = seen & greek_bit;
-    summary.cyrillic = seen & cyrillic_bit;
-    summary.capital = seen & capital_bit;
-    word.letter_count = count;
-    summary.letters = count;
-    summary.first = count ? letters[0] : 0;
-    summary.alphabets = alphabets_in(every);
-    word.upper = seen & upper_bit;
-    word.by_language = seen & by_language_bit;
-    word.by_language_beyond_y = seen & beyond_y_bit;
-    return at < end && at - from > limit ? letters_end<Codec>(text, at, end) : at;
+    finish_word(word, seen, every, count);
+    word.resume = at < end && at - from > limit ? letters_end<Codec>(text, at, end) : at;
+    return word.resume;
 }
 
 }  // namespace
@@ -968,6 +1001,9 @@ template <class Codec>
 size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled, size_t cut,
                                bool last)
 {
+    // Past the character that ended the last word, where reading on from it
+    // starts.
+    size_t resume = from;
     for (size_t at = from; at < settled;) {
         size_t hit = next_hit<Codec>(text, at, settled);
         if (hit >= settled)
@@ -981,9 +1017,10 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
         }
         // Close after the last word, reading on from it costs less than
         // walking back from the hit.
-        size_t start = hit - at <= near_hit ? at : word_start<Codec>(text, from, hit);
+        size_t start = hit - at <= near_hit ? std::max(at, resume) : word_start<Codec>(text, from, hit);
         size_t end = decode_word<Codec>(text, start, hit, settled, word_limit_, word_);
         at = end;
+        resume = word_.resume;
         if (end - start > word_limit_)
             continue;
         const WordLetters& word = word_.summary;
