@@ -360,9 +360,9 @@ size_t letters_end(const uint8_t* text, size_t at, size_t end)
     return at;
 }
 
-bool is_cyrillic(char32_t code) { return code >= 0x0400 && code <= 0x052F; }
+constexpr bool is_cyrillic(char32_t code) { return code >= 0x0400 && code <= 0x052F; }
 
-bool is_upper(char32_t code)
+constexpr bool is_upper(char32_t code)
 {
     if (code < 0x80)
         return code >= 'A' && code <= 'Z';
@@ -605,12 +605,32 @@ char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
     return twin_by_rows(code, alphabets);
 }
 
-bool is_greek_only(char32_t code)
+namespace {
+
+// is_greek_only, for a code point of this kind.
+constexpr bool is_greek_only_of_kind(char32_t code, LetterKind kind)
 {
     bool greek = (code >= 0x0370 && code <= 0x03FF) || (code >= 0x1F00 && code <= 0x1FFF);
-    return greek && !is_table_capital(code) && code != 0x03BF &&
-           letter_kind(code) == LetterKind::letter;
+    return greek && !is_table_capital(code) && code != 0x03BF && kind == LetterKind::letter;
 }
+
+// reads_by_language, in a form the properties table is made with as the
+// program is built.
+constexpr bool twin_reads_by_language(char32_t code)
+{
+    if (code >= 0x0400)
+        return false;
+    KeyRows rows = twin_index.by_twin[code];
+    for (size_t k = rows.first; k < size_t{rows.first} + rows.count; ++k) {
+        if (twins[twin_index.rows[k]].alphabets != every_alphabet)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool is_greek_only(char32_t code) { return is_greek_only_of_kind(code, letter_kind(code)); }
 
 char32_t lower(char32_t code)
 {
@@ -662,17 +682,7 @@ bool is_code_word(const char32_t* before, char32_t after, const std::u32string& 
 
 bool reads_further_back(char32_t nearest) { return is_printf_flag(nearest); }
 
-bool reads_by_language(char32_t code)
-{
-    if (code >= 0x0400)
-        return false;
-    KeyRows rows = twin_index.by_twin[code];
-    for (size_t k = rows.first; k < size_t{rows.first} + rows.count; ++k) {
-        if (twins[twin_index.rows[k]].alphabets != every_alphabet)
-            return true;
-    }
-    return false;
-}
+bool reads_by_language(char32_t code) { return twin_reads_by_language(code); }
 
 char32_t word_twin(std::u32string_view letters, size_t at, Alphabets alphabets)
 {
@@ -707,54 +717,48 @@ enum : uint16_t {
     beyond_y_bit = 0x8000,
 };
 
-Alphabets alphabets_in(uint16_t properties)
+constexpr Alphabets alphabets_in(uint16_t properties)
 {
     return Alphabets(properties >> alphabets_shift & every_alphabet);
 }
 
-bool is_twin(char32_t code)
-{
-    for (const Twin& twin : twins) {
-        if (twin.twin == code)
-            return true;
-    }
-    return false;
-}
+// Every twin lies below U+0400, where the twin index reaches.
+constexpr bool is_twin(char32_t code) { return code < 0x0400 && twin_index.by_twin[code].count; }
 
-uint16_t properties_from_rules(char32_t code)
+constexpr uint16_t properties_from_rules(char32_t code, LetterKind kind)
 {
-    uint16_t properties = uint16_t(letter_kind(code));
+    uint16_t properties = uint16_t(kind);
     if (is_cyrillic(code))
         properties |= cyrillic_bit;
     if (is_table_capital(code))
         properties |= capital_bit;
-    if (is_greek_only(code))
+    if (is_greek_only_of_kind(code, kind))
         properties |= greek_bit;
     if (is_twin(code))
         properties |= twin_bit;
     if (is_upper(code))
         properties |= upper_bit;
-    if (reads_by_language(code))
+    if (twin_reads_by_language(code))
         properties |= (code | 0x20) == 'y' ? by_language_bit : by_language_bit | beyond_y_bit;
     Alphabets alphabets = is_cyrillic(code) ? alphabets_of(code) : Alphabets(every_alphabet);
     return properties | uint16_t(alphabets << alphabets_shift);
 }
 
 // Below U+0800, where Cyrillic, Greek and Latin lie, from a table made
-// from the rules once.
-std::array<uint16_t, near_kinds_end> make_near_properties()
+// from the rules as the program is built.
+constexpr std::array<uint16_t, near_kinds_end> make_near_properties()
 {
-    std::array<uint16_t, near_kinds_end> table;
+    std::array<uint16_t, near_kinds_end> table{};
     for (char32_t code = 0; code < near_kinds_end; ++code)
-        table[code] = properties_from_rules(code);
+        table[code] = properties_from_rules(code, LetterKind(near_kinds[code]));
     return table;
 }
 
-const std::array<uint16_t, near_kinds_end> near_properties = make_near_properties();
+constexpr std::array<uint16_t, near_kinds_end> near_properties = make_near_properties();
 
 uint16_t properties_of(char32_t code)
 {
-    return code < near_kinds_end ? near_properties[code] : properties_from_rules(code);
+    return code < near_kinds_end ? near_properties[code] : properties_from_rules(code, letter_kind(code));
 }
 
 // How far after the last word a hit is read on to rather than walked back
