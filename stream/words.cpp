@@ -60,7 +60,7 @@ struct Utf8 {
             code = lead;
             return 1;
         }
-        if (lead - 0xC2 <= 0xDF - 0xC2 && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+        if (__builtin_expect(lead - 0xC2 <= 0xDF - 0xC2 && end - p >= 2 && (p[1] & 0xC0) == 0x80, 1)) {
             code = (lead & 0x1F) << 6 | (p[1] & 0x3F);
             return 2;
         }
@@ -819,7 +819,8 @@ template <class Codec>
             properties = size ? properties_of(code) : 0;
         }
         // Cyrillic letters, most of a word, ask for nothing more.
-        if ((properties & (kind_bits | cyrillic_bit)) == (uint16_t(LetterKind::letter) | cyrillic_bit)) {
+        if (__builtin_expect((properties & (kind_bits | cyrillic_bit)) ==
+                                 (uint16_t(LetterKind::letter) | cyrillic_bit), 1)) {
             seen |= properties, every &= properties;
             letters[count++] = code;
             continue;
