@@ -149,21 +149,54 @@ unsigned utf16_key_mask(const uint8_t* p)
 }
 #endif
 
-// The first unit in [p, end) that may end a search, or end; p lies on the
-// unit grid and end is a whole number of units from it. Cyrillic units
-// never qualify, so this too runs at the speed of memory.
 template <bool big_endian>
-const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end)
+char16_t unit_at(const uint8_t* p)
+{
+    return big_endian ? static_cast<char16_t>(p[0] << 8 | p[1])
+                      : static_cast<char16_t>(p[1] << 8 | p[0]);
+}
+
+// Whether a unit that is no key unit may start a twin: U+0041 to U+00FF
+// hold the ASCII letters and U+00C0 to U+00FF (the twins above them, and
+// the Greek letters, share their high bytes with the key units). The few
+// signs among them are rare in Cyrillic text, and the word stage tells
+// them apart.
+bool is_watched_unit(char16_t unit) { return char16_t(unit - 0x41) <= 0xFF - 0x41; }
+
+#if defined(STREAM_SIMD)
+// Bit i set when byte i of the 16 at p is the high byte of a unit that
+// is_watched_unit takes; p lies on the unit grid. SSE2 compares 16-bit
+// lanes as signed numbers, so the range test flips their top bits.
+template <bool big_endian>
+unsigned utf16_watch_mask(const uint8_t* p)
+{
+    __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if (big_endian)
+        units = _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8));
+    __m128i shifted = _mm_xor_si128(_mm_sub_epi16(units, _mm_set1_epi16(0x41)), _mm_set1_epi16(short(0x8000)));
+    __m128i watched = _mm_cmplt_epi16(shifted, _mm_set1_epi16(short(0x8000 + 0xFF - 0x41 + 1)));
+    return static_cast<unsigned>(_mm_movemask_epi8(watched)) & (big_endian ? 0x5555u : 0xAAAAu);
+}
+#endif
+
+// The first unit in [p, end) that may end a search, or with `watch` may
+// start a twin, or end; p lies on the unit grid and end is a whole number
+// of units from it. Cyrillic units never qualify, so this too runs at the
+// speed of memory.
+template <bool big_endian>
+const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end, bool watch)
 {
 #if defined(STREAM_SIMD)
     for (; end - p >= 32; p += 32) {
         unsigned mask = utf16_key_mask<big_endian>(p) | utf16_key_mask<big_endian>(p + 16) << 16;
+        if (watch)
+            mask |= utf16_watch_mask<big_endian>(p) | utf16_watch_mask<big_endian>(p + 16) << 16;
         if (mask)
             return p + (__builtin_ctz(mask) & ~1);
     }
 #endif
     for (; p < end; p += 2) {
-        if (utf16_key_highs[p[big_endian ? 0 : 1]])
+        if (utf16_key_highs[p[big_endian ? 0 : 1]] || (watch && is_watched_unit(unit_at<big_endian>(p))))
             return p;
     }
     return end;
@@ -287,13 +320,6 @@ size_t utf8_tail_to_hold(const uint8_t* begin, const uint8_t* end)
             return size;
     }
     return 0;
-}
-
-template <bool big_endian>
-char16_t unit_at(const uint8_t* p)
-{
-    return big_endian ? static_cast<char16_t>(p[0] << 8 | p[1])
-                      : static_cast<char16_t>(p[1] << 8 | p[0]);
 }
 
 template <bool big_endian>
@@ -443,14 +469,18 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
         stop -= 2;
     // Greek capitals share their high byte with the marks and the Greek rows,
     // so the scan stops at each: before its first stop the plain word stage
-    // has nothing to find.
-    clean_ = words_->twins() ? 0 : SIZE_MAX;
+    // has nothing to find. Until that stop it also stops at the units that
+    // may start a twin, for the word rule.
+    clean_ = SIZE_MAX;
+    bool watch = words_->twins();
     for (size_t at = read_; at < stop; at += 2) {
-        at = find_key_unit<big_endian>(base + at, base + stop) - base;
+        at = find_key_unit<big_endian>(base + at, base + stop, watch) - base;
         if (at == stop)
             break;
-        if (clean_ == SIZE_MAX)
+        if (clean_ == SIZE_MAX) {
             clean_ = written_ + (at - read_);
+            watch = false;
+        }
         int row = utf16_fix_at<big_endian>(base + read_, base + at, base + stop);
         if (row < 0)
             continue;

@@ -41,26 +41,32 @@ function repairBytes(bytes, withWords) {
   return takeRepair(size, withWords);
 }
 
+// Repairs a text's UTF-8 in the engine. Returns only the records and
+// whether anything changed: the page puts the repairs into the text itself
+// (withRepairs), which costs less than decoding the engine's bytes.
 function repairText(text, withWords) {
   // At most three bytes per unit; the engine's buffer is sized before encoding.
   const room = text.length * 3;
   const area = engine.input_area(room);
   const { written } = utf8.encodeInto(text, new Uint8Array(engine.memory.buffer, area, room));
-  const { bytes, records, changed } = takeRepair(written, withWords);
-  return { text: fromUtf8.decode(bytes), records, changed };
+  engine.repair(written, withWords ? 1 : 0, 1);
+  return { records: takeRecords(), changed: engine.changed() !== 0 };
 }
 
 function takeRepair(size, withWords) {
   const repaired = engine.repair(size, withWords ? 1 : 0, 1);
-  const memory = engine.memory.buffer;
-  const bytes = new Uint8Array(memory, engine.output(), repaired).slice();
-  const numbers = new Uint32Array(memory, engine.records(), engine.record_count() * recordSize);
+  const bytes = new Uint8Array(engine.memory.buffer, engine.output(), repaired).slice();
+  return { bytes, records: takeRecords(), changed: engine.changed() !== 0 };
+}
+
+function takeRecords() {
+  const numbers = new Uint32Array(engine.memory.buffer, engine.records(), engine.record_count() * recordSize);
   const records = [];
   for (let at = 0; at < numbers.length; at += recordSize) {
     records.push({ line: numbers[at], column: numbers[at + 1], from: numbers[at + 2],
                    mark: numbers[at + 3], to: numbers[at + 4], kind: numbers[at + 5] });
   }
-  return { bytes, records, changed: engine.changed() !== 0 };
+  return records;
 }
 
 const names = new Map();
@@ -104,6 +110,31 @@ function lineEnds(text, from, to) {
   return count;
 }
 
+// Where a repair's letters start in `text`, and how many units they take
+// (a letter and its combining mark, or a letter); `at` carries the start
+// of the repair's line between calls, for repairs in order.
+function repairPlace(text, at, repair) {
+  at.lineStart = afterLines(text, at.lineStart, repair.line - at.line);
+  at.line = repair.line;
+  return { start: at.lineStart + repair.column - 1, length: repair.mark ? 2 : 1 };
+}
+
+// `text` with `repairs` (in order, lines from 1 in `text`) put in: what the
+// engine wrote, without decoding it. Anything else stays as the user has
+// it, a lone surrogate too.
+function withRepairs(text, repairs) {
+  const pieces = [];
+  const at = { lineStart: 0, line: 1 };
+  let kept = 0;
+  for (const repair of repairs) {
+    const { start, length } = repairPlace(text, at, repair);
+    pieces.push(text.slice(kept, start), String.fromCodePoint(repair.to));
+    kept = start + length;
+  }
+  pieces.push(text.slice(kept));
+  return pieces.join("");
+}
+
 // The panes as last repaired: the source, its repair, and the repairs with
 // their lines counted from 1 in the whole source.
 let shownSource = "";
@@ -129,6 +160,12 @@ function changedLines(text) {
   return { start, end, shownEnd: end - text.length + old.length, differing };
 }
 
+// A text this long takes the browser long enough to lay out that the page
+// spreads the work (show, drawInTurn); a change of more characters than
+// `typed` is no key.
+const largeText = 100000;
+const typed = 16;
+
 // Repairs the lines of the source that changed since the last repair, or
 // all of them, and marks them in the marked view. Returns how many
 // characters changed.
@@ -143,16 +180,16 @@ function repairSource({ whole = false } = {}) {
   const linesWere = lineEnds(shownSource, start, shownEnd);
   const part = text.slice(start, end);
   const repair = repairText(part, words.checked);
+  // The engine counts no column for a U+FEFF that starts its text, as for a BOM.
+  const bom = part.charCodeAt(0) === 0xfeff ? 1 : 0;
+  const found = repair.records.map((r) => ({ ...r, column: r.column + (r.line === 1 ? bom : 0) }));
 
   const resultStart = afterLines(shownResult, 0, linesBefore);
   const lastLineEnd = shownResult.indexOf("\n", afterLines(shownResult, resultStart, linesWere));
   const resultEnd = lastLineEnd < 0 ? shownResult.length : lastLineEnd;
-  shownResult = shownResult.slice(0, resultStart) + repair.text + shownResult.slice(resultEnd);
+  shownResult = shownResult.slice(0, resultStart) + withRepairs(part, found) + shownResult.slice(resultEnd);
 
-  // The engine counts no column for a U+FEFF that starts its text, as for a BOM.
-  const bom = part.charCodeAt(0) === 0xfeff ? 1 : 0;
-  const added = repair.records.map((r) =>
-    ({ ...r, line: r.line + linesBefore, column: r.column + (r.line === 1 ? bom : 0) }));
+  const added = found.map((r) => ({ ...r, line: r.line + linesBefore }));
   const moved = lineEnds(text, start, end) - linesWere;
   shownRepairs = shownRepairs.filter((r) => r.line <= linesBefore).concat(added,
     shownRepairs.filter((r) => r.line > linesBefore + linesWere + 1).map((r) => ({ ...r, line: r.line + moved })));
@@ -160,8 +197,8 @@ function repairSource({ whole = false } = {}) {
 
   summary.textContent = summarise(shownRepairs);
   markTitle(repair.changed);
-  if (whole || !blocks.length) remarkAll();
-  else remark(linesBefore + 1, linesBefore + linesWere + 1, moved);
+  const made = whole || !blocks.length ? remarkAll() : remark(linesBefore + 1, linesBefore + linesWere + 1, moved);
+  if (text.length > largeText && differing > typed) drawInTurn(made);
   return differing;
 }
 
@@ -170,7 +207,6 @@ function repairSource({ whole = false } = {}) {
 // setRangeText), which for a large text takes long enough to hold up a key
 // pressed meanwhile. So then the result waits until the keys rest longer
 // than the typist's usual gap between keys, and at least `shortestRest`.
-const largeText = 100000;
 const shortestRest = 300, typingGap = 1000;
 let restTimer = 0, lastKey = 0, usualGap = 0;
 function show(now) {
@@ -224,28 +260,29 @@ function markBlocks(first, last) {
     const lines = Math.min(blockLines, last - firstLine + 1);
     const end = afterLines(text, start, lines);
     const element = document.createElement("div");
-    let shown = start, lineStart = start, line = firstLine;
+    const at = { lineStart: start, line: firstLine };
+    let shown = start;
     for (; next < repairs.length && repairs[next].line < firstLine + lines; next++) {
       const repair = repairs[next];
-      lineStart = afterLines(text, lineStart, repair.line - line);
-      line = repair.line;
-      const at = lineStart + repair.column - 1;
+      const place = repairPlace(text, at, repair);
       const mark = document.createElement("mark");
       mark.textContent = String.fromCodePoint(repair.to);
       mark.title = describe(repair);
-      element.append(text.slice(shown, at), mark);
-      shown = at + (repair.mark ? 2 : 1);
+      element.append(text.slice(shown, place.start), mark);
+      shown = place.start + place.length;
     }
     element.append(text.slice(shown, end));
-    made.push({ element, lines });
+    made.push({ element, lines, size: end - start });
     start = end;
   }
   return made;
 }
 
+// Both return the new blocks.
 function remarkAll() {
   blocks = markBlocks(1, lineEnds(shownSource, 0, shownSource.length) + 1);
   marked.replaceChildren(...blocks.map((block) => block.element));
+  return blocks;
 }
 
 // Rebuilds the blocks that held the lines `from` to `to` before a change
@@ -261,6 +298,28 @@ function remark(from, to, moved) {
   blocks[first].element.replaceWith(...made.map((block) => block.element));
   for (const { element } of blocks.slice(first + 1, last + 1)) element.remove();
   blocks.splice(first, last - first + 1, ...made);
+  return made;
+}
+
+// New blocks of a large change are drawn from the frame after the result's,
+// about `drawnPerFrame` characters a frame: laid out with the result they
+// would about double the wait for it, and all in one frame they would hold
+// up the keys as long. Their marks and titles are in place at once.
+const drawnPerFrame = 65536;
+let undrawn = [];
+function drawInTurn(made) {
+  for (const { element } of made) element.hidden = true;
+  if (!undrawn.length) requestAnimationFrame(() => requestAnimationFrame(drawNext));
+  undrawn.push(...made);
+}
+
+function drawNext() {
+  for (let drawn = 0; undrawn.length && drawn < drawnPerFrame;) {
+    const block = undrawn.shift();
+    block.element.hidden = false;
+    drawn += block.size;
+  }
+  if (undrawn.length) requestAnimationFrame(drawNext);
 }
 
 // Once a repair changed anything the title says so, and stays so.
@@ -276,7 +335,6 @@ function handsOver(event) {
 
 // A key changes a character or two; a larger change is no typing, and its
 // result shows at once.
-const typed = 16;
 source.addEventListener("input", (event) => {
   const changed = repairSource();
   const handOver = handsOver(event);

@@ -51,7 +51,8 @@ async function untilShown(page, eventNames, act, shown) {
         setTimeout(() => resolve([handled, performance.now() - start]));
       });
       for (const name of eventNames) {
-        document.addEventListener(name, () => { start ??= performance.now(); }, { capture: true, once: true });
+        document.addEventListener(name, () => { start ??= window.benchStart = performance.now(); },
+                                  { capture: true, once: true });
       }
       document.getElementById("source").addEventListener("input", () => {
         afterFrame(() => { handled = performance.now() - start; });
@@ -63,17 +64,30 @@ async function untilShown(page, eventNames, act, shown) {
   return page.evaluate(() => window.benchShown);
 }
 
+// From the last event untilShown saw to the first frame with no block of
+// the marked view still waiting to be drawn.
+async function marksDrawnMs(page) {
+  return page.evaluate(() => new Promise((resolve) => {
+    const waitForDrawn = () => requestAnimationFrame(() => {
+      if (document.querySelector("#marked > [hidden]")) return waitForDrawn();
+      setTimeout(() => resolve(performance.now() - window.benchStart));
+    });
+    waitForDrawn();
+  }));
+}
+
 // The page shows the repair once the result holds it, focused and selected
 // whole; the baseline (`repaired` null) once its source holds the text.
 // Each page is measured in front: the browser slows the frames and timers
-// of a tab behind another.
+// of a tab behind another. Returns the median and, for the page, the
+// median time until the marked view is drawn whole.
 async function pasteMs(page, text, repaired) {
   await page.bringToFront();
   await page.evaluate(([text, repaired]) => { window.pasted = text; window.repaired = repaired; }, [text, repaired]);
   const shown = repaired === null ? 'document.getElementById("source").value === pasted'
     : 'document.activeElement.id === "result" && document.activeElement.value === repaired && ' +
       "document.activeElement.selectionStart === 0 && document.activeElement.selectionEnd === repaired.length";
-  const times = [];
+  const times = [], drawn = [];
   for (let run = 0; run < runs; run++) {
     // Emptied as a user would, so the page repairs the whole paste each time.
     await page.evaluate(() => {
@@ -85,8 +99,9 @@ async function pasteMs(page, text, repaired) {
     await page.evaluate((t) => navigator.clipboard.writeText(t), text);
     const [, took] = await untilShown(page, ["paste"], () => page.keyboard.press("Control+V"), shown);
     times.push(took);
+    if (repaired !== null) drawn.push(await marksDrawnMs(page));
   }
-  return median(times);
+  return [median(times), repaired === null ? 0 : median(drawn)];
 }
 
 // Keys typed in the middle of the pasted text, one every 50 ms: to the
@@ -147,10 +162,10 @@ function barePage(pagePath, folder) {
   const kib = Buffer.byteLength(paste) / 1024;
   const bare = await browser.newPage();
   await bare.goto("file://" + barePage(pagePath, path.dirname(path.resolve(bigText))));
-  const [pasted, barePasted] = [await pasteMs(page, paste, repaired), await pasteMs(bare, paste, null)];
+  const [[pasted, marksDrawn], [barePasted]] = [await pasteMs(page, paste, repaired), await pasteMs(bare, paste, null)];
   console.log(`paste of ${kib.toFixed(0)} KiB to the frame showing the repair, focused and selected: ` +
               `${pasted.toFixed(1)} ms; the same text area without the page's script: ${barePasted.toFixed(1)} ms ` +
-              `(medians of ${runs})`);
+              `(medians of ${runs}); the marked view drawn whole after ${marksDrawn.toFixed(0)} ms`);
   const [key, follows] = await typingMs(page, cli);
   const [bareKey] = await typingMs(bare, null);
   console.log(`a key typed in that text, from its first event to the next frame: ${key.toFixed(1)} ms; without the ` +
