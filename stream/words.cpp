@@ -51,18 +51,26 @@ struct Utf8 {
     static constexpr size_t unit = 1;
 
     // The size of the valid character at p that ends by `end`, or 0.
-    static size_t decode(const uint8_t* p, const uint8_t* end, char32_t& code)
+    // The size of the character at p when it takes one byte or two, as
+    // Latin and Cyrillic letters do, and so lies below U+0800; or 0.
+    static size_t decode_near(const uint8_t* p, const uint8_t* end, char32_t& code)
     {
-        // One byte or two, as Latin and Cyrillic letters take, first.
         uint32_t lead = *p;
         if (lead < 0x80) {
             code = lead;
             return 1;
         }
-        if (lead - 0xC2 <= 0xDF - 0xC2 && end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+        if (__builtin_expect(lead - 0xC2 <= 0xDF - 0xC2 && end - p >= 2 && (p[1] & 0xC0) == 0x80, 1)) {
             code = (lead & 0x1F) << 6 | (p[1] & 0x3F);
             return 2;
         }
+        return 0;
+    }
+
+    static size_t decode(const uint8_t* p, const uint8_t* end, char32_t& code)
+    {
+        if (size_t size = decode_near(p, end, code))
+            return size;
         LeadRule rule = utf8_lead_rule(*p);
         if (!rule.needed || size_t(end - p) <= rule.needed || p[1] < rule.low || p[1] > rule.high)
             return 0;
@@ -195,6 +203,14 @@ struct Utf16 {
     }
     static bool is_high(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
     static bool is_low(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+    static size_t decode_near(const uint8_t* p, const uint8_t* end, char32_t& code)
+    {
+        if (end - p < 2 || unit_at(p) >= 0x800)
+            return 0;
+        code = unit_at(p);
+        return 2;
+    }
 
     static size_t decode(const uint8_t* p, const uint8_t* end, char32_t& code)
     {
@@ -344,9 +360,9 @@ size_t letters_end(const uint8_t* text, size_t at, size_t end)
     return at;
 }
 
-bool is_cyrillic(char32_t code) { return code >= 0x0400 && code <= 0x052F; }
+constexpr bool is_cyrillic(char32_t code) { return code >= 0x0400 && code <= 0x052F; }
 
-bool is_upper(char32_t code)
+constexpr bool is_upper(char32_t code)
 {
     if (code < 0x80)
         return code >= 'A' && code <= 'Z';
@@ -589,12 +605,32 @@ char32_t cyrillic_twin(char32_t code, Alphabets alphabets)
     return twin_by_rows(code, alphabets);
 }
 
-bool is_greek_only(char32_t code)
+namespace {
+
+// is_greek_only, for a code point of this kind.
+constexpr bool is_greek_only_of_kind(char32_t code, LetterKind kind)
 {
     bool greek = (code >= 0x0370 && code <= 0x03FF) || (code >= 0x1F00 && code <= 0x1FFF);
-    return greek && !is_table_capital(code) && code != 0x03BF &&
-           letter_kind(code) == LetterKind::letter;
+    return greek && !is_table_capital(code) && code != 0x03BF && kind == LetterKind::letter;
 }
+
+// reads_by_language, in a form the properties table is made with as the
+// program is built.
+constexpr bool twin_reads_by_language(char32_t code)
+{
+    if (code >= 0x0400)
+        return false;
+    KeyRows rows = twin_index.by_twin[code];
+    for (size_t k = rows.first; k < size_t{rows.first} + rows.count; ++k) {
+        if (twins[twin_index.rows[k]].alphabets != every_alphabet)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool is_greek_only(char32_t code) { return is_greek_only_of_kind(code, letter_kind(code)); }
 
 char32_t lower(char32_t code)
 {
@@ -646,17 +682,7 @@ bool is_code_word(const char32_t* before, char32_t after, const std::u32string& 
 
 bool reads_further_back(char32_t nearest) { return is_printf_flag(nearest); }
 
-bool reads_by_language(char32_t code)
-{
-    if (code >= 0x0400)
-        return false;
-    KeyRows rows = twin_index.by_twin[code];
-    for (size_t k = rows.first; k < size_t{rows.first} + rows.count; ++k) {
-        if (twins[twin_index.rows[k]].alphabets != every_alphabet)
-            return true;
-    }
-    return false;
-}
+bool reads_by_language(char32_t code) { return twin_reads_by_language(code); }
 
 char32_t word_twin(std::u32string_view letters, size_t at, Alphabets alphabets)
 {
@@ -691,54 +717,48 @@ enum : uint16_t {
     beyond_y_bit = 0x8000,
 };
 
-Alphabets alphabets_in(uint16_t properties)
+constexpr Alphabets alphabets_in(uint16_t properties)
 {
     return Alphabets(properties >> alphabets_shift & every_alphabet);
 }
 
-bool is_twin(char32_t code)
-{
-    for (const Twin& twin : twins) {
-        if (twin.twin == code)
-            return true;
-    }
-    return false;
-}
+// Every twin lies below U+0400, where the twin index reaches.
+constexpr bool is_twin(char32_t code) { return code < 0x0400 && twin_index.by_twin[code].count; }
 
-uint16_t properties_from_rules(char32_t code)
+constexpr uint16_t properties_from_rules(char32_t code, LetterKind kind)
 {
-    uint16_t properties = uint16_t(letter_kind(code));
+    uint16_t properties = uint16_t(kind);
     if (is_cyrillic(code))
         properties |= cyrillic_bit;
     if (is_table_capital(code))
         properties |= capital_bit;
-    if (is_greek_only(code))
+    if (is_greek_only_of_kind(code, kind))
         properties |= greek_bit;
     if (is_twin(code))
         properties |= twin_bit;
     if (is_upper(code))
         properties |= upper_bit;
-    if (reads_by_language(code))
+    if (twin_reads_by_language(code))
         properties |= (code | 0x20) == 'y' ? by_language_bit : by_language_bit | beyond_y_bit;
     Alphabets alphabets = is_cyrillic(code) ? alphabets_of(code) : Alphabets(every_alphabet);
     return properties | uint16_t(alphabets << alphabets_shift);
 }
 
 // Below U+0800, where Cyrillic, Greek and Latin lie, from a table made
-// from the rules once.
-std::array<uint16_t, near_kinds_end> make_near_properties()
+// from the rules as the program is built.
+constexpr std::array<uint16_t, near_kinds_end> make_near_properties()
 {
-    std::array<uint16_t, near_kinds_end> table;
+    std::array<uint16_t, near_kinds_end> table{};
     for (char32_t code = 0; code < near_kinds_end; ++code)
-        table[code] = properties_from_rules(code);
+        table[code] = properties_from_rules(code, LetterKind(near_kinds[code]));
     return table;
 }
 
-const std::array<uint16_t, near_kinds_end> near_properties = make_near_properties();
+constexpr std::array<uint16_t, near_kinds_end> near_properties = make_near_properties();
 
 uint16_t properties_of(char32_t code)
 {
-    return code < near_kinds_end ? near_properties[code] : properties_from_rules(code);
+    return code < near_kinds_end ? near_properties[code] : properties_from_rules(code, letter_kind(code));
 }
 
 // How far after the last word a hit is read on to rather than walked back
@@ -749,6 +769,23 @@ void clear(DecodedWord& word)
 {
     word.odd.clear();
     word.foreign = false;
+}
+
+// Sums up a word's letters, of which `seen` and `every` are the properties
+// ORed and ANDed.
+void finish_word(DecodedWord& word, uint16_t seen, uint16_t every, size_t count)
+{
+    WordLetters& summary = word.summary;
+    summary.greek = seen & greek_bit;
+    summary.cyrillic = seen & cyrillic_bit;
+    summary.capital = seen & capital_bit;
+    word.letter_count = count;
+    summary.letters = count;
+    summary.first = count ? word.letter_room[0] : 0;
+    summary.alphabets = alphabets_in(every);
+    word.upper = seen & upper_bit;
+    word.by_language = seen & by_language_bit;
+    word.by_language_beyond_y = seen & beyond_y_bit;
 }
 
 // Decodes the run of letters and marks at `start` that holds the letter at
@@ -773,19 +810,29 @@ template <class Codec>
     size_t at = from, stop = std::min(end, from + limit + 1);
     char32_t code = 0;
     for (size_t size; at < stop; at += size) {
-        size = Codec::decode(text + at, text + end, code);
-        uint16_t properties = size ? properties_of(code) : 0;
+        size = Codec::decode_near(text + at, text + end, code);
+        uint16_t properties;
+        if (size) {
+            properties = near_properties[code];
+        } else {
+            size = Codec::decode(text + at, text + end, code);
+            properties = size ? properties_of(code) : 0;
+        }
         // Cyrillic letters, most of a word, ask for nothing more.
-        if ((properties & (kind_bits | cyrillic_bit)) == (uint16_t(LetterKind::letter) | cyrillic_bit)) {
+        if (__builtin_expect((properties & (kind_bits | cyrillic_bit)) ==
+                                 (uint16_t(LetterKind::letter) | cyrillic_bit), 1)) {
             seen |= properties, every &= properties;
             letters[count++] = code;
             continue;
         }
         LetterKind kind = LetterKind(properties & kind_bits);
         if (kind == LetterKind::other) {
-            if (at > hit)
-                break;
             size = size ? size : Codec::unit;
+            if (at > hit) {
+                word.resume = at + size;
+                start = from;
+                return finish_word(word, seen, every, count), at;
+            }
             from = at + size;
             stop = std::min(end, from + limit + 1);
             clear(word);
@@ -812,18 +859,9 @@ template <class Codec>
         odd_end = at + size;
     }
     start = from;
-    WordLetters& summary = word.summary;
-    summary.greek = seen & greek_bit;
-    summary.cyrillic = seen & cyrillic_bit;
-    summary.capital = seen & capital_bit;
-    word.letter_count = count;
-    summary.letters = count;
-    summary.first = count ? letters[0] : 0;
-    summary.alphabets = alphabets_in(every);
-    word.upper = seen & upper_bit;
-    word.by_language = seen & by_language_bit;
-    word.by_language_beyond_y = seen & beyond_y_bit;
-    return at < end && at - from > limit ? letters_end<Codec>(text, at, end) : at;
+    finish_word(word, seen, every, count);
+    word.resume = at < end && at - from > limit ? letters_end<Codec>(text, at, end) : at;
+    return word.resume;
 }
 
 }  // namespace
@@ -968,6 +1006,9 @@ template <class Codec>
 size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled, size_t cut,
                                bool last)
 {
+    // Past the character that ended the last word, where reading on from it
+    // starts.
+    size_t resume = from;
     for (size_t at = from; at < settled;) {
         size_t hit = next_hit<Codec>(text, at, settled);
         if (hit >= settled)
@@ -981,9 +1022,10 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
         }
         // Close after the last word, reading on from it costs less than
         // walking back from the hit.
-        size_t start = hit - at <= near_hit ? at : word_start<Codec>(text, from, hit);
+        size_t start = hit - at <= near_hit ? std::max(at, resume) : word_start<Codec>(text, from, hit);
         size_t end = decode_word<Codec>(text, start, hit, settled, word_limit_, word_);
         at = end;
+        resume = word_.resume;
         if (end - start > word_limit_)
             continue;
         const WordLetters& word = word_.summary;

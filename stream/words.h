@@ -106,6 +106,8 @@ struct DecodedWord {
     bool by_language = false;
     bool by_language_beyond_y = false;
     WordLetters summary;
+    // Past the character that ended the word: no word starts before it.
+    size_t resume = 0;
 
     std::u32string_view letters() const { return {letter_room.get(), letter_count}; }
 };
