@@ -209,21 +209,32 @@ void PositionTracker::advance_utf8(const uint8_t* p, const uint8_t* end)
 }
 
 // The first unit in [p, end) that is LF or a surrogate, or the last whole
-// unit's end; every unit before it counts one column.
+// unit's end; every unit before it counts one column. The last few units
+// are tested in the block that ends with them, when the stretch holds one.
 template <bool big_endian>
 const uint8_t* plain_units_end(const uint8_t* p, const uint8_t* end)
 {
 #if defined(STREAM_SIMD)
-    const __m128i lf = _mm_set1_epi16(big_endian ? 0x0A00 : 0x000A);
-    const __m128i surrogate_bits = _mm_set1_epi16(big_endian ? 0x00F8 : short(0xF800));
-    const __m128i surrogate = _mm_set1_epi16(big_endian ? 0x00D8 : short(0xD800));
-    for (; end - p >= 16; p += 16) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    auto special_bytes = [](const uint8_t* at) {
+        const __m128i lf = _mm_set1_epi16(big_endian ? 0x0A00 : 0x000A);
+        const __m128i surrogate_bits = _mm_set1_epi16(big_endian ? 0x00F8 : short(0xF800));
+        const __m128i surrogate = _mm_set1_epi16(big_endian ? 0x00D8 : short(0xD800));
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
         __m128i special = _mm_or_si128(
             _mm_cmpeq_epi16(block, lf),
             _mm_cmpeq_epi16(_mm_and_si128(block, surrogate_bits), surrogate));
-        if (int mask = _mm_movemask_epi8(special))
-            return p + __builtin_ctz(static_cast<unsigned>(mask));
+        return static_cast<unsigned>(_mm_movemask_epi8(special));
+    };
+    const uint8_t* start = p;
+    for (; end - p >= 16; p += 16) {
+        if (unsigned mask = special_bytes(p))
+            return p + __builtin_ctz(mask);
+    }
+    const uint8_t* whole_end = p + ((end - p) & ~ptrdiff_t{1});
+    if (whole_end - start >= 16 && whole_end > p) {
+        // The block's bytes before p were tested already and hold none.
+        unsigned mask = special_bytes(whole_end - 16);
+        return mask ? whole_end - 16 + __builtin_ctz(mask) : whole_end;
     }
 #endif
     for (; end - p >= 2; p += 2) {
