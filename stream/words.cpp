@@ -60,6 +60,7 @@ struct Utf8 {
             code = lead;
             return 1;
         }
+        // Most of a Cyrillic word comes this way: laid out straight.
         if (__builtin_expect(lead - 0xC2 <= 0xDF - 0xC2 && end - p >= 2 && (p[1] & 0xC0) == 0x80, 1)) {
             code = (lead & 0x1F) << 6 | (p[1] & 0x3F);
             return 2;
@@ -829,9 +830,10 @@ template <class Codec>
         if (kind == LetterKind::other) {
             size = size ? size : Codec::unit;
             if (at > hit) {
+                finish_word(word, seen, every, count);
                 word.resume = at + size;
                 start = from;
-                return finish_word(word, seen, every, count), at;
+                return at;
             }
             from = at + size;
             stop = std::min(end, from + limit + 1);
@@ -1014,7 +1016,8 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
         if (hit >= settled)
             break;
         char32_t code = 0;
-        bool ascii_letter = Codec::unit == 1 && text[hit] < 0x80;  // is_hit_byte takes letters alone there
+        // Below 0x80, UTF-8's hit bytes are letters alone.
+        bool ascii_letter = Codec::unit == 1 && text[hit] < 0x80;
         if (!ascii_letter &&
             (!Codec::decode(text + hit, text + settled, code) || !is_word_character(code))) {
             at = hit + Codec::unit;
