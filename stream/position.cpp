@@ -84,30 +84,51 @@ uint64_t count_two_byte_blocks(const uint8_t* p, const uint8_t* end, size_t& tak
     const __m128i one = _mm_set1_epi8(1);
     __m128i continuation_sums = _mm_setzero_si128();
     unsigned open_lead = 0;  // the last block ended in a lead
-    size_t bytes = 0;
-    for (; size_t(end - p) - bytes >= 16; bytes += 16) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + bytes));
+    size_t size = size_t(end - p), bytes = 0;
+    bool all_common = true;
+    unsigned continuation = 0, lead = 0, ascii = 0;
+    auto classify = [&](const uint8_t* at) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
         // As signed bytes: ASCII is >= 0, continuations lie in [-128, -65],
         // two-byte leads C2..DF in [-62, -33].
         __m128i continuations = _mm_cmplt_epi8(block, continuation_top);
-        unsigned continuation = unsigned(_mm_movemask_epi8(continuations));
+        continuation = unsigned(_mm_movemask_epi8(continuations));
         __m128i leads = _mm_and_si128(_mm_cmpgt_epi8(block, lead_bottom), _mm_cmplt_epi8(block, lead_top));
-        unsigned lead = unsigned(_mm_movemask_epi8(leads));
-        unsigned ascii = unsigned(_mm_movemask_epi8(block)) ^ 0xFFFFu;
-        if ((ascii | continuation | lead) != 0xFFFFu ||
-            continuation != (((lead << 1) | open_lead) & 0xFFFFu))
+        lead = unsigned(_mm_movemask_epi8(leads));
+        ascii = unsigned(_mm_movemask_epi8(block)) ^ 0xFFFFu;
+        return continuations;
+    };
+    for (; size - bytes >= 16; bytes += 16) {
+        __m128i continuations = classify(p + bytes);
+        all_common = (ascii | continuation | lead) == 0xFFFFu &&
+                     continuation == (((lead << 1) | open_lead) & 0xFFFFu);
+        if (!all_common)
             break;
         open_lead = lead >> 15;
         // The baseline has no population count; the vector sums instead.
         continuation_sums = _mm_add_epi64(
             continuation_sums, _mm_sad_epu8(_mm_and_si128(continuations, one), _mm_setzero_si128()));
     }
+    // The last few bytes, in the block that ends with the text: of the bytes
+    // before them, counted already, only the last tells (by being a lead).
+    size_t rest = size - bytes;
+    unsigned rest_continuations = 0;
+    if (all_common && rest && bytes) {
+        classify(end - 16);
+        unsigned fresh = 0xFFFFu << (16 - rest) & 0xFFFFu;
+        bool common = ((ascii | continuation | lead) & fresh) == fresh;
+        if (common && (continuation & fresh) == (lead << 1 & fresh)) {
+            open_lead = lead >> 15;
+            bytes += rest;
+            rest_continuations = unsigned(__builtin_popcount(continuation & fresh));
+        }
+    }
     // A lead whose continuation was not taken waits outside.
     taken = bytes - open_lead;
     // One call sees at most a piece, so each half's sum fits 32 bits.
     uint32_t continuations = uint32_t(_mm_cvtsi128_si32(continuation_sums)) +
                              uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(continuation_sums, 8)));
-    return taken - continuations;
+    return taken - continuations - rest_continuations;
 }
 #endif
 

@@ -173,7 +173,8 @@ unsigned utf16_watch_mask(const uint8_t* p)
     __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     if (big_endian)
         units = _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8));
-    __m128i shifted = _mm_xor_si128(_mm_sub_epi16(units, _mm_set1_epi16(0x41)), _mm_set1_epi16(short(0x8000)));
+    __m128i flip = _mm_set1_epi16(short(0x8000));
+    __m128i shifted = _mm_xor_si128(_mm_sub_epi16(units, _mm_set1_epi16(0x41)), flip);
     __m128i watched = _mm_cmplt_epi16(shifted, _mm_set1_epi16(short(0x8000 + 0xFF - 0x41 + 1)));
     return static_cast<unsigned>(_mm_movemask_epi8(watched)) & (big_endian ? 0x5555u : 0xAAAAu);
 }

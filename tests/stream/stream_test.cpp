@@ -132,6 +132,8 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
         // Long stretches are counted a vector at a time.
         {"a two-byte letter cut by a vector's end", "a" + repeated("\xD0\xB1", 40) + "\xCE\x91",
          "1:42 "},
+        {"invalid bytes in the last, partial vector",
+         "a" + repeated("\xD0\xB1", 8) + "\x80\xC0\x80\xD0" "a\xCE\x91", "1:15 "},
         {"utf-16le: lf and a pair within long stretches",
          utf16le(u"\u0431\u0431\u0431\u0431\u0431\u0431\u0431\u0431\u0431\n\u0431\u0431"
                  u"\u0431\u0431\u0431\u0431\u0431\u0431\U0001F600\u0431\u0391"),
