@@ -60,6 +60,7 @@ struct Utf8 {
             code = lead;
             return 1;
         }
+        // Most of a Cyrillic word comes this way: laid out straight.
         if (__builtin_expect(lead - 0xC2 <= 0xDF - 0xC2 && end - p >= 2 && (p[1] & 0xC0) == 0x80, 1)) {
             code = (lead & 0x1F) << 6 | (p[1] & 0x3F);
             return 2;
@@ -788,6 +789,17 @@ void finish_word(DecodedWord& word, uint16_t seen, uint16_t every, size_t count)
     word.by_language_beyond_y = seen & beyond_y_bit;
 }
 
+// Doubles the room for a word's letters, keeping its first `count`, and
+// returns it.
+char32_t* more_room(DecodedWord& word, size_t count)
+{
+    std::unique_ptr<char32_t[]> room(new char32_t[2 * word.room]);
+    std::copy(word.letter_room.get(), word.letter_room.get() + count, room.get());
+    word.letter_room = std::move(room);
+    word.room *= 2;
+    return word.letter_room.get();
+}
+
 // Decodes the run of letters and marks at `start` that holds the letter at
 // `hit` into `word`, and returns where it ends, by `end`. Any character
 // before `hit` that is no letter or mark starts the word anew after it, so
@@ -804,59 +816,66 @@ template <class Codec>
     uint16_t seen = 0, every = UINT16_MAX;
     // Where the last odd letter ends: a mark right there is its own.
     size_t odd_end = SIZE_MAX;
-    // Letters come only while at - from <= limit: at most limit + 1.
+    // A letter takes a byte at least, so the room holds every letter that
+    // starts before from + room; a word that reaches there grows it.
     char32_t* letters = word.letter_room.get();
     size_t count = 0;
-    size_t at = from, stop = std::min(end, from + limit + 1);
+    size_t at = from;
     char32_t code = 0;
-    for (size_t size; at < stop; at += size) {
-        size = Codec::decode_near(text + at, text + end, code);
-        uint16_t properties;
-        if (size) {
-            properties = near_properties[code];
-        } else {
-            size = Codec::decode(text + at, text + end, code);
-            properties = size ? properties_of(code) : 0;
-        }
-        // Cyrillic letters, most of a word, ask for nothing more.
-        if (__builtin_expect((properties & (kind_bits | cyrillic_bit)) ==
-                                 (uint16_t(LetterKind::letter) | cyrillic_bit), 1)) {
-            seen |= properties, every &= properties;
-            letters[count++] = code;
-            continue;
-        }
-        LetterKind kind = LetterKind(properties & kind_bits);
-        if (kind == LetterKind::other) {
-            size = size ? size : Codec::unit;
-            if (at > hit) {
-                word.resume = at + size;
-                start = from;
-                return finish_word(word, seen, every, count), at;
+    for (;; letters = more_room(word, count)) {
+        size_t stop = std::min({end, from + limit + 1, from + word.room});
+        for (size_t size; at < stop; at += size) {
+            size = Codec::decode_near(text + at, text + end, code);
+            uint16_t properties;
+            if (size) {
+                properties = near_properties[code];
+            } else {
+                size = Codec::decode(text + at, text + end, code);
+                properties = size ? properties_of(code) : 0;
             }
-            from = at + size;
-            stop = std::min(end, from + limit + 1);
-            clear(word);
-            seen = 0, every = UINT16_MAX, odd_end = SIZE_MAX, count = 0;
-            continue;
+            // Cyrillic letters, most of a word, ask for nothing more.
+            if (__builtin_expect((properties & (kind_bits | cyrillic_bit)) ==
+                                     (uint16_t(LetterKind::letter) | cyrillic_bit), 1)) {
+                seen |= properties, every &= properties;
+                letters[count++] = code;
+                continue;
+            }
+            LetterKind kind = LetterKind(properties & kind_bits);
+            if (kind == LetterKind::other) {
+                size = size ? size : Codec::unit;
+                if (at > hit) {
+                    finish_word(word, seen, every, count);
+                    word.resume = at + size;
+                    start = from;
+                    return at;
+                }
+                from = at + size;
+                stop = std::min({end, from + limit + 1, from + word.room});
+                clear(word);
+                seen = 0, every = UINT16_MAX, odd_end = SIZE_MAX, count = 0;
+                continue;
+            }
+            if (kind == LetterKind::mark) {
+                if (at == odd_end)
+                    word.odd.back().mark = code, word.odd.back().mark_size = uint8_t(size);
+                continue;
+            }
+            seen |= properties, every &= properties;
+            size_t letter = count;
+            letters[count++] = code;
+            if (!(properties & (twin_bit | capital_bit)))
+                word.foreign = true;
+            // Field by field: a whole record built aside and copied in stalls
+            // on its own bytes.
+            DecodedWord::Odd& odd = word.odd.emplace_back();
+            odd.code = code;
+            odd.at = uint32_t(at - from);
+            odd.letter = uint32_t(letter);
+            odd.size = uint8_t(size);
+            odd_end = at + size;
         }
-        if (kind == LetterKind::mark) {
-            if (at == odd_end)
-                word.odd.back().mark = code, word.odd.back().mark_size = uint8_t(size);
-            continue;
-        }
-        seen |= properties, every &= properties;
-        size_t letter = count;
-        letters[count++] = code;
-        if (!(properties & (twin_bit | capital_bit)))
-            word.foreign = true;
-        // Field by field: a whole record built aside and copied in stalls
-        // on its own bytes.
-        DecodedWord::Odd& odd = word.odd.emplace_back();
-        odd.code = code;
-        odd.at = uint32_t(at - from);
-        odd.letter = uint32_t(letter);
-        odd.size = uint8_t(size);
-        odd_end = at + size;
+        if (at >= std::min(end, from + limit + 1))
+            break;
     }
     start = from;
     finish_word(word, seen, every, count);
@@ -873,7 +892,9 @@ WordStage::WordStage(FindingSink* sink, bool twins, size_t word_limit, size_t la
       history_(new uint8_t[context_reach]),
       out_(new uint8_t[2 * (most_carried(word_limit) + largest_piece)])
 {
-    word_.letter_room.reset(new char32_t[word_limit + 1]);
+    // Enough for the words of any language: a longer one doubles it.
+    word_.room = 256;
+    word_.letter_room.reset(new char32_t[word_.room]);
 }
 
 void WordStage::start(TextEncoding encoding, size_t bom)
@@ -1014,7 +1035,8 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
         if (hit >= settled)
             break;
         char32_t code = 0;
-        bool ascii_letter = Codec::unit == 1 && text[hit] < 0x80;  // is_hit_byte takes letters alone there
+        // Below 0x80, UTF-8's hit bytes are letters alone.
+        bool ascii_letter = Codec::unit == 1 && text[hit] < 0x80;
         if (!ascii_letter &&
             (!Codec::decode(text + hit, text + settled, code) || !is_word_character(code))) {
             at = hit + Codec::unit;

@@ -92,9 +92,10 @@ struct DecodedWord {
         char32_t becomes;  // the Cyrillic letter a twin stands for, once judged; or 0
     };
 
-    // The word's letters, marks left out: the first letter_count of room
-    // for one more letter than the word limit, made once.
+    // The word's letters, marks left out: the first letter_count of
+    // letter_room, which grows with the longest word met.
     std::unique_ptr<char32_t[]> letter_room;
+    size_t room = 0;
     size_t letter_count = 0;
     std::vector<Odd> odd;
     // A letter that is neither Cyrillic nor a twin nor a capital of the
