@@ -184,8 +184,8 @@ unsigned utf16_watch_mask(const uint8_t* p)
 // start a twin, or end; p lies on the unit grid and end is a whole number
 // of units from it. Cyrillic units never qualify, so this too runs at the
 // speed of memory.
-template <bool big_endian>
-const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end, bool watch)
+template <bool big_endian, bool watch>
+const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end)
 {
 #if defined(STREAM_SIMD)
     for (; end - p >= 32; p += 32) {
@@ -475,7 +475,10 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
     clean_ = SIZE_MAX;
     bool watch = words_->twins();
     for (size_t at = read_; at < stop; at += 2) {
-        at = find_key_unit<big_endian>(base + at, base + stop, watch) - base;
+        // Watching is a choice made at compile time: the plain scan's loop
+        // stays as short as it was.
+        at = (watch ? find_key_unit<big_endian, true>(base + at, base + stop)
+                    : find_key_unit<big_endian, false>(base + at, base + stop)) - base;
         if (at == stop)
             break;
         if (clean_ == SIZE_MAX) {
