@@ -30,12 +30,13 @@ enum class Watch { keys, capitals, twins };
 #if defined(STREAM_SIMD)
 // The scan's vector test: the bytes in one or two ranges, or among a few
 // others. Watching widens the key bytes' range over the watched leads and
-// adds the ASCII letters' range; the few other bytes that brings in are
-// told apart one by one, and are rare in Cyrillic text.
+// adds the bytes 0x41 to 0x7F, the ASCII letters among them, in one signed
+// compare; the few other bytes that brings in are told apart one by one,
+// and are rare in Cyrillic text.
 struct ScanVectors {
     __m128i low, span;
     bool ascii;
-    __m128i ascii_low, ascii_span;
+    __m128i below_ascii_letters;
     __m128i others[utf8_key_filter.others.count];
 };
 
@@ -50,8 +51,7 @@ ScanVectors make_scan_vectors(Watch watch)
     scan.low = _mm_set1_epi8(static_cast<char>(low));
     scan.span = _mm_set1_epi8(static_cast<char>(high - low));
     scan.ascii = watch == Watch::twins;
-    scan.ascii_low = _mm_set1_epi8('A');
-    scan.ascii_span = _mm_set1_epi8('z' - 'A');
+    scan.below_ascii_letters = _mm_set1_epi8('A' - 1);
     for (size_t k = 0; k < utf8_key_filter.others.count; ++k)
         scan.others[k] = _mm_set1_epi8(static_cast<char>(utf8_key_filter.others.bytes[k]));
     return scan;
@@ -73,7 +73,7 @@ unsigned key_mask(const uint8_t* p, const ScanVectors& scan)
     __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     __m128i hits = in_range(block, scan.low, scan.span);
     if (scan.ascii)
-        hits = _mm_or_si128(hits, in_range(block, scan.ascii_low, scan.ascii_span));
+        hits = _mm_or_si128(hits, _mm_cmpgt_epi8(block, scan.below_ascii_letters));
     for (const __m128i& other : scan.others)
         hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, other));
     return static_cast<unsigned>(_mm_movemask_epi8(hits));

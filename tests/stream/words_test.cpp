@@ -45,6 +45,7 @@ struct WordCase {
 
 const WordCase word_cases[] = {
     {"Cлово", "Слово"},
+    {"Aнна мaмa", "Анна мама"},                // the lowest ASCII twin first
     {"XOPOШO", "ХОРОШО"},
     {"пpивeт", "привет"},
     {"iPhoneы", "iPhoneы"},
