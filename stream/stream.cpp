@@ -358,7 +358,7 @@ int utf16_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
 RepairStream::RepairStream(FindingSink* sink, bool words, size_t word_limit)
     : words_(new WordStage(sink, words, word_limit, hold_limit + piece_size)),
       front_(WordStage::most_carried(word_limit)),
-      buffer_(new uint8_t[front_ + hold_limit + piece_size + word_slack]()),
+      buffer_(new uint8_t[front_ + hold_limit + piece_size + word_slack]),
       sink_(sink)
 {
 }
@@ -382,6 +382,9 @@ ByteSpan RepairStream::repair(size_t size, bool last)
 {
     input_area();
     size_t end = held_ + size;
+    // A search's 8-byte compare may reach past the text: those bytes are
+    // given a value here rather than the whole buffer at every file's start.
+    std::memset(text() + end, 0, word_slack);
     read_ = written_ = 0;
     if (!encoding_known_ && !settle_encoding(end, last)) {
         held_ = end;
