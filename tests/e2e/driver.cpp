@@ -1,5 +1,6 @@
 #include "tests/e2e/driver.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -17,6 +18,25 @@ bool open_clipboard_bounded() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (OpenClipboard(nullptr)) return true;
         Sleep(10);
+    }
+    return false;
+}
+
+// Wine's CreateProcessW now and then refuses, at once, a start that succeeds
+// when asked again. Each refusal is reported with its error, so that one
+// that lasts still fails the test and says why.
+bool create_process(const std::wstring& path, PROCESS_INFORMATION& info) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        std::vector<wchar_t> command(path.begin(), path.end());
+        command.push_back(0);
+        if (CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           nullptr, &startup, &info)) {
+            return true;
+        }
+        std::fprintf(stderr, "CreateProcessW refused the start: error %lu\n", GetLastError());
+        Sleep(250);
     }
     return false;
 }
@@ -134,15 +154,8 @@ ProgramUnderTest::~ProgramUnderTest() {
 }
 
 bool ProgramUnderTest::start(const std::wstring& path, uint32_t timeout_ms) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
-    std::vector<wchar_t> command(path.begin(), path.end());
-    command.push_back(0);
-    if (!CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info)) {
-        return false;
-    }
+    if (!create_process(path, info)) return false;
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     process_id_ = info.dwProcessId;
