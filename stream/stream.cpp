@@ -282,9 +282,11 @@ int utf8_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
         return -1;
     unsigned code = (*key & 0x1F) << 6 | (key[1] & 0x3F);
     if (pair && code - pair_ends.low < mark_count) {
-        unsigned base = (key[-2] & 0x1F) << 6 | (key[-1] & 0x3F);
         bool letter = key - from >= 2 && (key[-2] & 0xFC) == 0xD0 && (key[-1] & 0xC0) == 0x80;
-        return letter ? mark_rows[(code - pair_ends.low) * 0x100 + (base - 0x400)] : -1;
+        if (!letter)
+            return -1;
+        unsigned base = (key[-2] & 0x1F) << 6 | (key[-1] & 0x3F);
+        return mark_rows[(code - pair_ends.low) * 0x100 + (base - 0x400)];
     }
     const uint8_t* by_key = pair ? utf8_pair_index.rows_by_key.data() : utf8_row_index.rows_by_key.data();
     KeyRows rows = pair ? utf8_pair_index.key_rows[code] : utf8_row_index.key_rows[*key];
