@@ -22,9 +22,10 @@ namespace {
 constexpr size_t hold_limit = longest_utf8_search() - 1;
 constexpr uint8_t utf8_bom[] = {0xEF, 0xBB, 0xBF};
 
-// What the UTF-8 scan stops at besides the key bytes: until it meets the
-// first, the bytes the word stage looks for, so that the stage need not
-// search the clean text before it again.
+// What the UTF-8 scan stops at besides the key bytes, so that the word
+// stage need not search the piece again: without the word rule, the lead
+// byte of the Greek capitals, each of which the stage is told of; with it,
+// every byte the stage looks for, until the first.
 enum class Watch { keys, capitals, twins };
 
 #if defined(STREAM_SIMD)
@@ -162,6 +163,10 @@ char16_t unit_at(const uint8_t* p)
 // signs among them are rare in Cyrillic text, and the word stage tells
 // them apart.
 bool is_watched_unit(char16_t unit) { return char16_t(unit - 0x41) <= 0xFF - 0x41; }
+
+// The units the word stage judges as Greek capitals, U+0391 to U+03A9; the
+// scan stops at each, since they share their high byte with the key units.
+bool is_capital_unit(char16_t unit) { return char16_t(unit - 0x0391) <= 0x03A9 - 0x0391; }
 
 #if defined(STREAM_SIMD)
 // Bit i set when byte i of the 16 at p is the high byte of a unit that
@@ -452,7 +457,11 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
             const uint8_t* key = base + at;
             int row = utf8_row_index.key_rows[*key].count ? utf8_fix_at(base + read_, key, limit) : -1;
             if (row < 0) {
-                if (is_watched(*key, watch)) {
+                if (!is_watched(*key, watch))
+                    continue;
+                if (watch == Watch::capitals) {
+                    words_->capital_read(written_ + (at - read_));
+                } else {
                     clean_ = written_ + (at - read_);
                     watch = Watch::keys;
                 }
@@ -474,9 +483,9 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
     if (!last && stop > read_ && starts_pair(unit_at<big_endian>(base + stop - 2)))
         stop -= 2;
     // Greek capitals share their high byte with the marks and the Greek rows,
-    // so the scan stops at each: before its first stop the plain word stage
-    // has nothing to find. Until that stop it also stops at the units that
-    // may start a twin, for the word rule.
+    // so the scan stops at each and tells the plain word stage where. With
+    // the word rule it also stops at the units that may start a twin, until
+    // its first stop: the stage searches on from there.
     clean_ = SIZE_MAX;
     bool watch = words_->twins();
     for (size_t at = read_; at < stop; at += 2) {
@@ -491,8 +500,11 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
             watch = false;
         }
         int row = utf16_fix_at<big_endian>(base + read_, base + at, base + stop);
-        if (row < 0)
+        if (row < 0) {
+            if (!words_->twins() && is_capital_unit(unit_at<big_endian>(base + at)))
+                words_->capital_read(written_ + (at - read_));
             continue;
+        }
         uint8_t replacement[2];
         put_unit<big_endian>(repairs[row].replacement[0], replacement);
         size_t start = at + 2 - 2 * units_in(repairs[row].search);

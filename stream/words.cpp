@@ -910,6 +910,8 @@ void WordStage::row_found(int row, size_t at)
     queued_.push_back({row, handed_ + at});
 }
 
+void WordStage::capital_read(size_t at) { capitals_.push_back(static_cast<uint32_t>(at)); }
+
 void WordStage::move_carry(uint8_t* piece)
 {
     if (carried_ && carry_ != piece - carried_)
@@ -941,6 +943,8 @@ ByteSpan WordStage::take(uint8_t* piece, size_t size, size_t clean, bool last)
         pass_findings_before(text, last ? UINT64_MAX : text_offset_ + settled);
         track_to(text, text_offset_ + settled);
     }
+    capitals_.clear();
+    next_capital_ = 0;
     keep_history(text, settled);
     carry_ = text + settled;
     carried_ = length - settled;
@@ -1071,23 +1075,36 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
     return settled;
 }
 
-// The first byte in [at, settled) that may start a hit, or settled; the
-// piece's clean start, after the carry, is not searched again.
+// The first byte in [at, settled) that may start a hit, or settled. Only
+// the carry is searched: in the piece after it, the scan told where the
+// capitals lie, or with the word rule, where its clean start ends.
 template <class Codec>
-size_t WordStage::next_hit(const uint8_t* text, size_t at, size_t settled) const
+size_t WordStage::next_hit(const uint8_t* text, size_t at, size_t settled)
 {
     auto find = [&](size_t from, size_t to) {
         const uint8_t* found = twins_ ? Codec::find_hit(text + from, text + to)
                                       : Codec::find_capital(text + from, text + to);
         return size_t(found - text);
     };
-    size_t clean_start = std::min(carried_, settled), clean_end = std::min(carried_ + clean_, settled);
-    if (at < clean_start) {
-        size_t hit = find(at, clean_start);
-        if (hit < clean_start)
+    size_t piece_start = std::min(carried_, settled);
+    if (at < piece_start) {
+        size_t hit = find(at, piece_start);
+        if (hit < piece_start)
             return hit;
     }
-    return find(std::max(at, clean_end), settled);
+    if (!twins_)
+        return next_capital(std::max(at, piece_start), settled);
+    return find(std::max(at, std::min(carried_ + clean_, settled)), settled);
+}
+
+size_t WordStage::next_capital(size_t at, size_t settled)
+{
+    for (; next_capital_ < capitals_.size(); ++next_capital_) {
+        size_t capital = carried_ + capitals_[next_capital_];
+        if (capital >= at)
+            return std::min(capital, settled);
+    }
+    return settled;
 }
 
 // Whether the word judged last changes by its twins: it holds a Cyrillic

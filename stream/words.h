@@ -134,13 +134,19 @@ public:
     // A finding of the letter table's pass, of `row`, whose repair starts
     // `at` bytes into the current piece.
     void row_found(int row, size_t at);
+    // Without the word rule: where the scan met a byte or unit that may
+    // start a Greek capital (UTF-8's 0xCE, or U+0391 to U+03A9), `at` bytes
+    // into the current piece, in text order. The stage judges those alone
+    // rather than search the piece again.
+    void capital_read(size_t at);
     // Puts the bytes that wait for the next piece, and the history before
     // them, right before `piece`, where the caller keeps most_carried()
     // bytes of room.
     void move_carry(uint8_t* piece);
     // Applies the rule to the waiting bytes and the `size` bytes at `piece`,
-    // of which the first `clean` hold no byte the stage looks for (UTF-8's
-    // is_hit_byte), as the caller's scan found; `last` says no more follow. Returns the bytes that are now final,
+    // of which, with the word rule, the first `clean` hold no byte the stage
+    // looks for (UTF-8's is_hit_byte), as the caller's scan found; `last`
+    // says no more follow. Returns the bytes that are now final,
     // valid until the next move_carry: the text itself, its letters that
     // change into ones of the same size written over, unless a letter
     // changes size.
@@ -160,7 +166,8 @@ private:
     template <class Codec>
     size_t repair_words(const uint8_t* text, size_t from, size_t settled, size_t cut, bool last);
     template <class Codec>
-    size_t next_hit(const uint8_t* text, size_t at, size_t settled) const;
+    size_t next_hit(const uint8_t* text, size_t at, size_t settled);
+    size_t next_capital(size_t at, size_t settled);
     bool twins_change(Alphabets alphabets);
     template <class Codec>
     bool is_code(const uint8_t* text, size_t start, size_t end, size_t cut);
@@ -248,6 +255,10 @@ private:
     size_t carried_ = 0;
     size_t carried_word_ = 0;  // the carry's first bytes: letters of a word
     size_t clean_ = 0;         // the piece's first bytes that hold no hit
+    // Without the word rule, what capital_read told of the current piece,
+    // and the first of them not yet passed.
+    std::vector<uint32_t> capitals_;
+    size_t next_capital_ = 0;
     uint64_t handed_ = 0;       // bytes handed to take() so far
     uint64_t text_offset_ = 0;  // where the current text starts in the whole
     // A letter that changes into one of the same size, written over the
