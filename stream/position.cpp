@@ -1,9 +1,50 @@
 // Line and column counting for findings, as the check mode reports them.
 #include "stream/position.h"
 
-#include <cstring>
-
 #include "stream/simd.h"
+
+namespace {
+
+// The last LF byte in [p, end), or nullptr. A line seldom runs long, so
+// going back from the end finds it soon.
+const uint8_t* last_line_end(const uint8_t* p, const uint8_t* end)
+{
+#if defined(STREAM_SIMD)
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; end - p >= 16; end -= 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
+        if (unsigned mask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lf))))
+            return end - 16 + (31 - __builtin_clz(mask));
+    }
+#endif
+    while (end > p) {
+        if (*--end == '\n')
+            return end;
+    }
+    return nullptr;
+}
+
+// How many LF bytes [p, end) holds, a vector at a time: one search per
+// line cost more than the counting when lines are short.
+uint64_t count_line_ends(const uint8_t* p, const uint8_t* end)
+{
+    uint64_t count = 0;
+#if defined(STREAM_SIMD)
+    const __m128i lf = _mm_set1_epi8('\n'), one = _mm_set1_epi8(1), zero = _mm_setzero_si128();
+    __m128i sums = zero;
+    for (; end - p >= 16; p += 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_and_si128(_mm_cmpeq_epi8(block, lf), one), zero));
+    }
+    // One call sees at most a piece, so each half's sum fits 32 bits.
+    count = uint32_t(_mm_cvtsi128_si32(sums)) + uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+#endif
+    for (; p < end; ++p)
+        count += *p == '\n';
+    return count;
+}
+
+}  // namespace
 
 LeadRule utf8_lead_rule(uint8_t byte)
 {
@@ -33,10 +74,11 @@ void PositionTracker::advance(const uint8_t* bytes, size_t size)
         return;
     }
     // LF is never part of a longer UTF-8 character, so only the bytes after
-    // the last LF need decoding.
+    // the last LF need decoding; those before it are only counted.
     const uint8_t* line_start = bytes;
-    for (const void* lf; (lf = std::memchr(line_start, '\n', end - line_start));) {
-        line_start = static_cast<const uint8_t*>(lf) + 1;
+    if (const uint8_t* last = last_line_end(bytes, end)) {
+        line_ += count_line_ends(bytes, last);
+        line_start = last + 1;
         waiting_ = needed_ = 0;
         start_line(offset_ + (line_start - bytes));
     }
@@ -245,10 +287,51 @@ const uint8_t* plain_units_end(const uint8_t* p, const uint8_t* end)
     return p;
 }
 
+// The last LF unit among the whole units from p to end, or nullptr.
+template <bool big_endian>
+const uint8_t* last_utf16_line_end(const uint8_t* p, const uint8_t* end)
+{
+    end = p + ((end - p) & ~ptrdiff_t{1});
+#if defined(STREAM_SIMD)
+    const __m128i lf = _mm_set1_epi16(big_endian ? 0x0A00 : 0x000A);
+    for (; end - p >= 16; end -= 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
+        // Each LF unit sets both of its bytes' bits.
+        if (unsigned mask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi16(block, lf))))
+            return end - 16 + (30 - __builtin_clz(mask));
+    }
+#endif
+    for (; end - p >= 2; end -= 2) {
+        if (end[big_endian ? -1 : -2] == '\n' && end[big_endian ? -2 : -1] == 0)
+            return end - 2;
+    }
+    return nullptr;
+}
+
+// How many LF units the whole units from p to end hold.
+template <bool big_endian>
+uint64_t count_utf16_line_ends(const uint8_t* p, const uint8_t* end)
+{
+    uint64_t count = 0;
+#if defined(STREAM_SIMD)
+    const __m128i lf = _mm_set1_epi16(big_endian ? 0x0A00 : 0x000A);
+    const __m128i one = _mm_set1_epi8(1), zero = _mm_setzero_si128();
+    __m128i sums = zero;
+    for (; end - p >= 16; p += 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_and_si128(_mm_cmpeq_epi16(block, lf), one), zero));
+    }
+    // Two bytes counted per unit; one call sees at most a piece.
+    count = (uint32_t(_mm_cvtsi128_si32(sums)) + uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)))) / 2;
+#endif
+    for (; end - p >= 2; p += 2)
+        count += p[big_endian ? 1 : 0] == '\n' && p[big_endian ? 0 : 1] == 0;
+    return count;
+}
+
 // Skips to the unit after the last LF unit of the whole units from p on,
 // counting the lines, as the UTF-8 side does: an LF ends any character
-// before it, so nothing before the last one needs decoding. Its byte 0A is
-// found by the library's search, then checked to be a whole unit. A short
+// before it, so nothing before the last one needs decoding. A short
 // stretch (between findings in damaged text) is counted faster as it is.
 const uint8_t* PositionTracker::after_last_utf16_line_end(const uint8_t* p, const uint8_t* end,
                                                           bool big_endian, const uint8_t* bytes)
@@ -256,25 +339,13 @@ const uint8_t* PositionTracker::after_last_utf16_line_end(const uint8_t* p, cons
     constexpr ptrdiff_t long_stretch = 1024;
     if (end - p < long_stretch)
         return p;
-    const uint8_t* after = p;
-    uint64_t lines = 0;
-    for (const uint8_t* from = p; const void* found = std::memchr(from, '\n', size_t(end - from));) {
-        const uint8_t* hit = static_cast<const uint8_t*>(found);
-        from = hit + 1;
-        size_t at = size_t(hit - p);
-        const uint8_t* unit = p + (at & ~size_t{1});
-        bool low_byte = (at & 1) == (big_endian ? 1u : 0u);
-        if (low_byte && end - unit >= 2 && unit[big_endian ? 0 : 1] == 0) {
-            ++lines;
-            after = unit + 2;
-        }
-    }
-    if (lines) {
-        waiting_ = 0;
-        line_ += lines - 1;
-        start_line(offset_ + uint64_t(after - bytes));
-    }
-    return after;
+    const uint8_t* last = big_endian ? last_utf16_line_end<true>(p, end) : last_utf16_line_end<false>(p, end);
+    if (!last)
+        return p;
+    waiting_ = 0;
+    line_ += big_endian ? count_utf16_line_ends<true>(p, last) : count_utf16_line_ends<false>(p, last);
+    start_line(offset_ + uint64_t(last + 2 - bytes));
+    return last + 2;
 }
 
 // Units that are neither LF nor surrogates are counted a vector at a time;

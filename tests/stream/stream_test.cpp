@@ -120,7 +120,16 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
         std::string input;
         const char* places;
     };
+    // Lines of every length below 60, down to empty ones: in a long stretch
+    // the line ends are counted a vector at a time, not searched one by one.
+    std::u16string lines;
+    for (size_t length = 60; length-- > 0;)
+        lines += std::u16string(length, u'\u0431') + u'\n';
+    lines += u"\u0431\u0391";
     const Case cases[] = {
+        {"utf-8: lines of every length", utf8(lines), "61:2 "},
+        {"utf-16le: lines of every length", utf16le(lines), "61:2 "},
+        {"utf-16be: lines of every length", utf16be(lines), "61:2 "},
         {"first line", "\xCE\x91\xCE\x92", "1:1 1:2 "},
         {"bom not counted", "\xEF\xBB\xBF" "a\xCE\x91", "1:2 "},
         {"cr counts one, lf ends a line", "a\r\xCE\x91\nb\xCE\x91", "1:3 2:2 "},
@@ -147,6 +156,8 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
          utf16le(std::u16string(600, u'\u0431') + u"\u040A\u0A0A\n\u040A\u0A0A\u0391"), "2:3 "},
         {"utf-16be: units with a byte 0A in a long stretch",
          utf16be(std::u16string(600, u'\u0431') + u"\u040A\u0A0A\n\u040A\u0A0A\u0391"), "2:3 "},
+        {"utf-16le: a long stretch's only lf at its start",
+         utf16le(u"\u0431\n" + std::u16string(600, u'\u0431') + u"\u0391"), "2:601 "},
     };
     for (const Case& c : cases) {
         for (size_t piece : {size_t{1}, RepairStream::piece_size}) {
