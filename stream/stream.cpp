@@ -24,8 +24,8 @@ constexpr uint8_t utf8_bom[] = {0xEF, 0xBB, 0xBF};
 
 // What the UTF-8 scan stops at besides the key bytes, so that the word
 // stage need not search the piece again: without the word rule, the lead
-// byte of the Greek capitals, each of which the stage is told of; with it,
-// every byte the stage looks for, until the first.
+// byte of the Greek capitals, each of which the stage is told of while it
+// takes them; with it, every byte the stage looks for, until the first.
 enum class Watch { keys, capitals, twins };
 
 #if defined(STREAM_SIMD)
@@ -84,6 +84,14 @@ unsigned key_mask(const uint8_t* p, const ScanVectors& scan)
 bool is_watched(uint8_t byte, Watch watch)
 {
     return watch != Watch::keys && is_hit_byte(byte, watch == Watch::twins);
+}
+
+// Whether the 0xCE at `lead` starts a Greek capital, U+0391 to U+03A9, that
+// lies whole before end: the UTF-8 form of is_capital_unit below. A lead cut
+// off at the end is searched for by the word stage, which carries it.
+bool is_capital_at(const uint8_t* lead, const uint8_t* end)
+{
+    return end - lead >= 2 && uint8_t(lead[1] - 0x91) <= 0xA9 - 0x91;
 }
 
 // The first block of 32 bytes at p, p + 32, ... before end that holds a
@@ -457,14 +465,13 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
             const uint8_t* key = base + at;
             int row = utf8_row_index.key_rows[*key].count ? utf8_fix_at(base + read_, key, limit) : -1;
             if (row < 0) {
-                if (!is_watched(*key, watch))
+                if (!is_watched(*key, watch) || (watch == Watch::capitals && !is_capital_at(key, limit)))
                     continue;
-                if (watch == Watch::capitals) {
-                    words_->capital_read(written_ + (at - read_));
-                } else {
-                    clean_ = written_ + (at - read_);
-                    watch = Watch::keys;
-                }
+                size_t repaired_at = written_ + (at - read_);
+                if (watch == Watch::capitals && words_->capital_read(repaired_at))
+                    continue;
+                clean_ = repaired_at;
+                watch = Watch::keys;
                 continue;
             }
             const Utf8Fix& fix = utf8_fixes[row];
@@ -483,9 +490,10 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
     if (!last && stop > read_ && starts_pair(unit_at<big_endian>(base + stop - 2)))
         stop -= 2;
     // Greek capitals share their high byte with the marks and the Greek rows,
-    // so the scan stops at each and tells the plain word stage where. With
-    // the word rule it also stops at the units that may start a twin, until
-    // its first stop: the stage searches on from there.
+    // so the scan stops at each and tells the plain word stage where, while
+    // it takes them. With the word rule it also stops at the units that may
+    // start a twin, until its first stop. The stage searches on from where
+    // the scan stopped telling.
     clean_ = SIZE_MAX;
     bool watch = words_->twins();
     for (size_t at = read_; at < stop; at += 2) {
@@ -495,14 +503,16 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
                     : find_key_unit<big_endian, false>(base + at, base + stop)) - base;
         if (at == stop)
             break;
-        if (clean_ == SIZE_MAX) {
+        if (watch) {
             clean_ = written_ + (at - read_);
             watch = false;
         }
         int row = utf16_fix_at<big_endian>(base + read_, base + at, base + stop);
         if (row < 0) {
-            if (!words_->twins() && is_capital_unit(unit_at<big_endian>(base + at)))
-                words_->capital_read(written_ + (at - read_));
+            size_t repaired_at = written_ + (at - read_);
+            if (!words_->twins() && clean_ == SIZE_MAX && is_capital_unit(unit_at<big_endian>(base + at)) &&
+                !words_->capital_read(repaired_at))
+                clean_ = repaired_at;
             continue;
         }
         uint8_t replacement[2];

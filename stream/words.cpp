@@ -910,7 +910,14 @@ void WordStage::row_found(int row, size_t at)
     queued_.push_back({row, handed_ + at});
 }
 
-void WordStage::capital_read(size_t at) { capitals_.push_back(static_cast<uint32_t>(at)); }
+bool WordStage::capital_read(size_t at)
+{
+    constexpr size_t most_told = 1024;
+    if (capitals_.size() == most_told)
+        return false;
+    capitals_.push_back(static_cast<uint32_t>(at));
+    return true;
+}
 
 void WordStage::move_carry(uint8_t* piece)
 {
@@ -1075,9 +1082,9 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
     return settled;
 }
 
-// The first byte in [at, settled) that may start a hit, or settled. Only
-// the carry is searched: in the piece after it, the scan told where the
-// capitals lie, or with the word rule, where its clean start ends.
+// The first byte in [at, settled) that may start a hit, or settled. The
+// piece's start, up to where the scan stopped telling, is not searched:
+// its hits are the capitals the scan told of.
 template <class Codec>
 size_t WordStage::next_hit(const uint8_t* text, size_t at, size_t settled)
 {
@@ -1086,25 +1093,29 @@ size_t WordStage::next_hit(const uint8_t* text, size_t at, size_t settled)
                                       : Codec::find_capital(text + from, text + to);
         return size_t(found - text);
     };
-    size_t piece_start = std::min(carried_, settled);
+    size_t piece_start = std::min(carried_, settled), told_end = std::min(carried_ + clean_, settled);
     if (at < piece_start) {
         size_t hit = find(at, piece_start);
         if (hit < piece_start)
             return hit;
     }
-    if (!twins_)
-        return next_capital(std::max(at, piece_start), settled);
-    return find(std::max(at, std::min(carried_ + clean_, settled)), settled);
+    if (at < told_end) {
+        size_t hit = next_capital(at, told_end);
+        if (hit < told_end)
+            return hit;
+    }
+    return find(std::max(at, told_end), settled);
 }
 
-size_t WordStage::next_capital(size_t at, size_t settled)
+// The first capital told of at `at` or after it, or `end`.
+size_t WordStage::next_capital(size_t at, size_t end)
 {
     for (; next_capital_ < capitals_.size(); ++next_capital_) {
         size_t capital = carried_ + capitals_[next_capital_];
         if (capital >= at)
-            return std::min(capital, settled);
+            return std::min(capital, end);
     }
-    return settled;
+    return end;
 }
 
 // Whether the word judged last changes by its twins: it holds a Cyrillic

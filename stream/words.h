@@ -134,19 +134,20 @@ public:
     // A finding of the letter table's pass, of `row`, whose repair starts
     // `at` bytes into the current piece.
     void row_found(int row, size_t at);
-    // Without the word rule: where the scan met a byte or unit that may
-    // start a Greek capital (UTF-8's 0xCE, or U+0391 to U+03A9), `at` bytes
-    // into the current piece, in text order. The stage judges those alone
-    // rather than search the piece again.
-    void capital_read(size_t at);
+    // Without the word rule: where the scan met a Greek capital, U+0391 to
+    // U+03A9, `at` bytes into the current piece, in text order, so that the
+    // stage need not search the piece again. Returns false, not taking it,
+    // once the piece has more than dense damage brings: in Greek text the
+    // stage's own search, a word at a time, costs less.
+    bool capital_read(size_t at);
     // Puts the bytes that wait for the next piece, and the history before
     // them, right before `piece`, where the caller keeps most_carried()
     // bytes of room.
     void move_carry(uint8_t* piece);
     // Applies the rule to the waiting bytes and the `size` bytes at `piece`,
-    // of which, with the word rule, the first `clean` hold no byte the stage
-    // looks for (UTF-8's is_hit_byte), as the caller's scan found; `last`
-    // says no more follow. Returns the bytes that are now final,
+    // of which the first `clean` hold no byte the stage looks for (UTF-8's
+    // is_hit_byte) but the capitals told through capital_read, as the
+    // caller's scan found; `last` says no more follow. Returns the bytes that are now final,
     // valid until the next move_carry: the text itself, its letters that
     // change into ones of the same size written over, unless a letter
     // changes size.
@@ -167,7 +168,7 @@ private:
     size_t repair_words(const uint8_t* text, size_t from, size_t settled, size_t cut, bool last);
     template <class Codec>
     size_t next_hit(const uint8_t* text, size_t at, size_t settled);
-    size_t next_capital(size_t at, size_t settled);
+    size_t next_capital(size_t at, size_t end);
     bool twins_change(Alphabets alphabets);
     template <class Codec>
     bool is_code(const uint8_t* text, size_t start, size_t end, size_t cut);

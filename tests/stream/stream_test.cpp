@@ -106,6 +106,10 @@ TEST(RepairStream, RepairsWhatTheTableNamesAndPassesEverythingElse)
          utf16le(u"\xDC00\u0410") + "\x91"},
         {"utf-16 bytes read as utf-8 without a bom", std::string("\x91\x03", 2),
          std::string("\x91\x03", 2)},
+        // Past a thousand or so in a piece, the capitals are searched again.
+        {"dense greek capitals", repeated("\xCE\x9F\xD0\xBD ", 3000), repeated("\xD0\x9E\xD0\xBD ", 3000)},
+        {"utf-16 dense greek capitals", "\xFF\xFE" + repeated(utf16le(u"\u039F\u043D ").substr(2), 3000),
+         "\xFF\xFE" + repeated(utf16le(u"\u041E\u043D ").substr(2), 3000)},
     };
     for (const Case& c : cases) {
         for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, RepairStream::piece_size})
