@@ -317,6 +317,8 @@ constexpr std::array<bool, 256> make_utf16_key_highs()
 
 constexpr std::array<bool, 256> utf16_key_highs = make_utf16_key_highs();
 static_assert(utf16_key_highs[0x03], "the UTF-16 scan stops at every Greek capital");
+static_assert(utf16_key_highs[0x01] && utf16_key_highs[0x02],
+              "the UTF-16 scan stops at every letter above U+00FF that may start a twin");
 
 // The same high bytes as a list, which the vector scan compares one by one.
 constexpr KeyBytes make_utf16_key_high_list()

@@ -1,7 +1,7 @@
-// The bytes of UTF-8 text at which the word stage looks: the lead of a
-// Greek capital, and with the word rule the bytes that may start a twin.
+// The bytes of UTF-8 text and the units of UTF-16 at which the word stage
+// looks: a Greek capital, and with the word rule what may start a twin.
 // Both the stage's own search and the scan of the repairs test them, so the
-// scan can tell the stage how much clean text it need not search again.
+// scan can tell the stage where they lie rather than have it search again.
 #pragma once
 
 #include "stream/simd.h"
@@ -15,6 +15,18 @@ inline bool is_hit_byte(uint8_t byte, bool twins)
 {
     bool twin = uint8_t((byte | 0x20) - 'a') < 26 || (byte >= 0xC3 && byte <= 0xC9);
     return byte == 0xCE || (twins && twin);
+}
+
+// The same in UTF-16: a Greek capital, U+0391 to U+03A9, and with `twins`
+// an ASCII letter, a Latin one of U+00C0 to U+027F or a Greek one of
+// U+0391 to U+03BF.
+inline bool is_hit_unit(char32_t unit, bool twins)
+{
+    if (!twins)
+        return unit - 0x0391 <= 0x03A9 - 0x0391;
+    if (unit < 0x80)
+        return (unit | 0x20) - 'a' < 26;
+    return (unit >= 0xC0 && unit < 0x280) || unit - 0x0391 <= 0x03BF - 0x0391;
 }
 
 #if defined(STREAM_SIMD)

@@ -23,8 +23,6 @@
 
 namespace {
 
-bool is_ascii_letter(uint32_t code) { return (code | 0x20) - 'a' < 26; }
-
 void append_utf8(std::string& text, char32_t code)
 {
     if (code < 0x80) {
@@ -279,10 +277,7 @@ struct Utf16 {
         }
 #endif
         for (; end - p >= 2; p += 2) {
-            char32_t unit = unit_at(p);
-            bool hit = unit < 0x80 ? is_ascii_letter(unit)
-                                   : (unit >= 0xC0 && unit < 0x280) || unit - 0x0391 <= 0x03BF - 0x0391;
-            if (hit)
+            if (is_hit_unit(unit_at(p), true))
                 return p;
         }
         return end;
@@ -324,7 +319,7 @@ struct Utf16 {
         }
 #endif
         for (; end - p >= 2; p += 2) {
-            if (unit_at(p) - 0x0391 <= 0x03A9 - 0x0391)
+            if (is_hit_unit(unit_at(p), false))
                 return p;
         }
         return end;
@@ -910,12 +905,12 @@ void WordStage::row_found(int row, size_t at)
     queued_.push_back({row, handed_ + at});
 }
 
-bool WordStage::capital_read(size_t at)
+bool WordStage::hit_read(size_t at)
 {
     constexpr size_t most_told = 1024;
-    if (capitals_.size() == most_told)
+    if (told_.size() == most_told)
         return false;
-    capitals_.push_back(static_cast<uint32_t>(at));
+    told_.push_back(static_cast<uint32_t>(at));
     return true;
 }
 
@@ -950,8 +945,8 @@ ByteSpan WordStage::take(uint8_t* piece, size_t size, size_t clean, bool last)
         pass_findings_before(text, last ? UINT64_MAX : text_offset_ + settled);
         track_to(text, text_offset_ + settled);
     }
-    capitals_.clear();
-    next_capital_ = 0;
+    told_.clear();
+    next_told_ = 0;
     keep_history(text, settled);
     carry_ = text + settled;
     carried_ = length - settled;
@@ -1084,7 +1079,7 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
 
 // The first byte in [at, settled) that may start a hit, or settled. The
 // piece's start, up to where the scan stopped telling, is not searched:
-// its hits are the capitals the scan told of.
+// its hits are those the scan told of.
 template <class Codec>
 size_t WordStage::next_hit(const uint8_t* text, size_t at, size_t settled)
 {
@@ -1100,20 +1095,20 @@ size_t WordStage::next_hit(const uint8_t* text, size_t at, size_t settled)
             return hit;
     }
     if (at < told_end) {
-        size_t hit = next_capital(at, told_end);
+        size_t hit = next_told_hit(at, told_end);
         if (hit < told_end)
             return hit;
     }
     return find(std::max(at, told_end), settled);
 }
 
-// The first capital told of at `at` or after it, or `end`.
-size_t WordStage::next_capital(size_t at, size_t end)
+// The first hit told of at `at` or after it, or `end`.
+size_t WordStage::next_told_hit(size_t at, size_t end)
 {
-    for (; next_capital_ < capitals_.size(); ++next_capital_) {
-        size_t capital = carried_ + capitals_[next_capital_];
-        if (capital >= at)
-            return std::min(capital, end);
+    for (; next_told_ < told_.size(); ++next_told_) {
+        size_t hit = carried_ + told_[next_told_];
+        if (hit >= at)
+            return std::min(hit, end);
     }
     return end;
 }

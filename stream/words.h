@@ -134,20 +134,21 @@ public:
     // A finding of the letter table's pass, of `row`, whose repair starts
     // `at` bytes into the current piece.
     void row_found(int row, size_t at);
-    // Without the word rule: where the scan met a Greek capital, U+0391 to
-    // U+03A9, `at` bytes into the current piece, in text order, so that the
-    // stage need not search the piece again. Returns false, not taking it,
-    // once the piece has more than dense damage brings: in Greek text the
-    // stage's own search, a word at a time, costs less.
-    bool capital_read(size_t at);
+    // Where the scan met what the stage looks for (is_hit_byte, is_hit_unit)
+    // `at` bytes into the current piece, in text order, so that the stage
+    // need not search the piece again. Returns false, not taking it, once
+    // the piece has more than dense damage brings: in Greek text, or with
+    // the word rule in Latin text, the stage's own search, a word at a
+    // time, costs less.
+    bool hit_read(size_t at);
     // Puts the bytes that wait for the next piece, and the history before
     // them, right before `piece`, where the caller keeps most_carried()
     // bytes of room.
     void move_carry(uint8_t* piece);
     // Applies the rule to the waiting bytes and the `size` bytes at `piece`,
-    // of which the first `clean` hold no byte the stage looks for (UTF-8's
-    // is_hit_byte) but the capitals told through capital_read, as the
-    // caller's scan found; `last` says no more follow. Returns the bytes that are now final,
+    // of which the first `clean` hold nothing the stage looks for but what
+    // hit_read told, as the caller's scan found; `last` says no more
+    // follow. Returns the bytes that are now final,
     // valid until the next move_carry: the text itself, its letters that
     // change into ones of the same size written over, unless a letter
     // changes size.
@@ -168,7 +169,7 @@ private:
     size_t repair_words(const uint8_t* text, size_t from, size_t settled, size_t cut, bool last);
     template <class Codec>
     size_t next_hit(const uint8_t* text, size_t at, size_t settled);
-    size_t next_capital(size_t at, size_t end);
+    size_t next_told_hit(size_t at, size_t end);
     bool twins_change(Alphabets alphabets);
     template <class Codec>
     bool is_code(const uint8_t* text, size_t start, size_t end, size_t cut);
@@ -255,11 +256,11 @@ private:
     const uint8_t* carry_ = nullptr;
     size_t carried_ = 0;
     size_t carried_word_ = 0;  // the carry's first bytes: letters of a word
-    size_t clean_ = 0;         // the piece's first bytes that hold no hit
-    // Without the word rule, what capital_read told of the current piece,
-    // and the first of them not yet passed.
-    std::vector<uint32_t> capitals_;
-    size_t next_capital_ = 0;
+    size_t clean_ = 0;         // the piece's first bytes that hold no hit but those told
+    // What hit_read told of the current piece, and the first of them not
+    // yet passed.
+    std::vector<uint32_t> told_;
+    size_t next_told_ = 0;
     uint64_t handed_ = 0;       // bytes handed to take() so far
     uint64_t text_offset_ = 0;  // where the current text starts in the whole
     // A letter that changes into one of the same size, written over the

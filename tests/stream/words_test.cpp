@@ -136,6 +136,19 @@ TEST(WordRule, RepairsUtf16WordsInTheirOwnEncoding)
     }
 }
 
+// Past a thousand letters that may be twins in a piece, the scan stops
+// telling the stage where they lie, and the stage searches on by itself.
+TEST(WordRule, FindsTwinsPastTheHitsTheScanTellsOf)
+{
+    std::string before;
+    std::u16string before16;
+    for (int i = 0; i < 300; ++i)
+        before += "Wi-Fi ", before16 += u"Wi-Fi ";
+    EXPECT_EQ(repaired(before + "Cлово", true, RepairStream::piece_size), before + "Слово");
+    EXPECT_EQ(repaired(utf16le(before16 + u"Cлово"), true, RepairStream::piece_size),
+              utf16le(before16 + u"Слово"));
+}
+
 TEST(WordRule, LeavesRunsLongerThanTheLimitAsTheyAre)
 {
     auto run_of = [](size_t bytes) { return "C" + std::string(bytes - 3, 'x') + "\xD1\x8B"; };
