@@ -1,6 +1,8 @@
 // Line and column counting for findings, as the check mode reports them.
 #include "stream/position.h"
 
+#include <algorithm>
+
 #include "stream/simd.h"
 
 namespace {
@@ -24,20 +26,36 @@ const uint8_t* last_line_end(const uint8_t* p, const uint8_t* end)
     return nullptr;
 }
 
+#if defined(STREAM_SIMD)
+// How many bytes of the whole blocks of 16 from p on are LF, or with
+// `units` lie in an LF unit; p moves past the blocks. Each byte lane counts
+// up to 255 blocks before the lanes are summed.
+template <bool units>
+uint64_t count_in_blocks(const uint8_t*& p, const uint8_t* end, __m128i lf)
+{
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t count = 0;
+    while (end - p >= 16) {
+        const uint8_t* stop = p + std::min<size_t>(size_t(end - p) / 16, 255) * 16;
+        __m128i lanes = zero;
+        for (; p < stop; p += 16) {
+            __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            lanes = _mm_sub_epi8(lanes, units ? _mm_cmpeq_epi16(block, lf) : _mm_cmpeq_epi8(block, lf));
+        }
+        __m128i sums = _mm_sad_epu8(lanes, zero);
+        count += uint32_t(_mm_cvtsi128_si32(sums)) + uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+    }
+    return count;
+}
+#endif
+
 // How many LF bytes [p, end) holds, a vector at a time: one search per
 // line cost more than the counting when lines are short.
 uint64_t count_line_ends(const uint8_t* p, const uint8_t* end)
 {
     uint64_t count = 0;
 #if defined(STREAM_SIMD)
-    const __m128i lf = _mm_set1_epi8('\n'), one = _mm_set1_epi8(1), zero = _mm_setzero_si128();
-    __m128i sums = zero;
-    for (; end - p >= 16; p += 16) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_and_si128(_mm_cmpeq_epi8(block, lf), one), zero));
-    }
-    // One call sees at most a piece, so each half's sum fits 32 bits.
-    count = uint32_t(_mm_cvtsi128_si32(sums)) + uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+    count = count_in_blocks<false>(p, end, _mm_set1_epi8('\n'));
 #endif
     for (; p < end; ++p)
         count += *p == '\n';
@@ -314,15 +332,8 @@ uint64_t count_utf16_line_ends(const uint8_t* p, const uint8_t* end)
 {
     uint64_t count = 0;
 #if defined(STREAM_SIMD)
-    const __m128i lf = _mm_set1_epi16(big_endian ? 0x0A00 : 0x000A);
-    const __m128i one = _mm_set1_epi8(1), zero = _mm_setzero_si128();
-    __m128i sums = zero;
-    for (; end - p >= 16; p += 16) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_and_si128(_mm_cmpeq_epi16(block, lf), one), zero));
-    }
-    // Two bytes counted per unit; one call sees at most a piece.
-    count = (uint32_t(_mm_cvtsi128_si32(sums)) + uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)))) / 2;
+    // Both bytes of an LF unit count.
+    count = count_in_blocks<true>(p, end, _mm_set1_epi16(big_endian ? 0x0A00 : 0x000A)) / 2;
 #endif
     for (; end - p >= 2; p += 2)
         count += p[big_endian ? 1 : 0] == '\n' && p[big_endian ? 0 : 1] == 0;
