@@ -166,26 +166,30 @@ char16_t unit_at(const uint8_t* p)
                       : static_cast<char16_t>(p[1] << 8 | p[0]);
 }
 
-// Whether a unit that is no key unit may start a twin: U+0041 to U+00FF
-// hold the ASCII letters and U+00C0 to U+00FF (the twins above them, and
-// the Greek letters, share their high bytes with the key units). The few
-// signs among them are rare in Cyrillic text, and the word stage tells
-// them apart.
-bool is_watched_unit(char16_t unit) { return char16_t(unit - 0x41) <= 0xFF - 0x41; }
+// Whether a unit that is no key unit may start a twin: U+0040 to U+007F
+// hold the ASCII letters and U+00C0 to U+00FF the Latin-1 ones (the twins
+// above them, and the Greek letters, share their high bytes with the key
+// units). The few signs among them are rare in Cyrillic text, and the word
+// stage tells them apart; U+0080 to U+00BF, with the quotation marks and
+// the no-break space that Cyrillic text uses, are left out.
+bool is_watched_unit(char16_t unit) { return (unit & 0xFF40) == 0x0040; }
 
 #if defined(STREAM_SIMD)
 // Bit i set when byte i of the 16 at p is the high byte of a unit that
-// is_watched_unit takes; p lies on the unit grid. SSE2 compares 16-bit
-// lanes as signed numbers, so the range test flips their top bits.
+// is_watched_unit takes; p lies on the unit grid. A big-endian unit lies
+// in its lane with its bytes swapped, and so do the masks.
 template <bool big_endian>
 unsigned utf16_watch_mask(const uint8_t* p)
 {
     __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     if (big_endian)
         units = _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8));
+    // Setting bit 7 folds U+0040..U+007F onto U+00C0..U+00FF, and leaves
+    // U+0080..U+00BF below them.
     __m128i flip = _mm_set1_epi16(short(0x8000));
-    __m128i shifted = _mm_xor_si128(_mm_sub_epi16(units, _mm_set1_epi16(0x41)), flip);
-    __m128i watched = _mm_cmplt_epi16(shifted, _mm_set1_epi16(short(0x8000 + 0xFF - 0x41 + 1)));
+    __m128i folded = _mm_or_si128(units, _mm_set1_epi16(0x80));
+    __m128i shifted = _mm_xor_si128(_mm_sub_epi16(folded, _mm_set1_epi16(0xC0)), flip);
+    __m128i watched = _mm_cmplt_epi16(shifted, _mm_set1_epi16(short(0x8000 + 0x40)));
     return static_cast<unsigned>(_mm_movemask_epi8(watched)) & (big_endian ? 0x5555u : 0xAAAAu);
 }
 #endif

@@ -128,6 +128,8 @@ TEST(WordRule, RepairsUtf16WordsInTheirOwnEncoding)
     const std::u16string capitals_repaired =
         u"Cлово Wi-Fi мiсто АВГ: Новый ΛΟΓΟΣ \u0441\u043B\u043E\u0432\u043E "
         u"\u043E\u043A\u043D\u03BF x \u043F\u0440\u0438\u0432e\u0442";
+    // Shorter than a vector, a text is looked at a unit at a time.
+    EXPECT_EQ(repaired(utf16le(u"\u00EFжак"), true, RepairStream::piece_size), utf16le(u"їжак"));
     for (size_t piece : {size_t(3), RepairStream::piece_size}) {
         EXPECT_EQ(repaired(utf16le(damaged), true, piece), utf16le(repaired_text)) << piece;
         EXPECT_EQ(repaired(utf16be(damaged), true, piece), utf16be(repaired_text)) << piece;
