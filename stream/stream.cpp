@@ -88,8 +88,8 @@ bool is_watched(uint8_t byte, Watch watch)
 }
 
 // Whether the 0xCE at `lead` starts a Greek capital, U+0391 to U+03A9, that
-// lies whole before end: the UTF-8 form of is_capital_unit below. A lead cut
-// off at the end is searched for by the word stage, which carries it.
+// lies whole before end, as is_hit_unit tells a UTF-16 one. A lead cut off
+// at the end is searched for by the word stage, which carries it.
 bool is_capital_at(const uint8_t* lead, const uint8_t* end)
 {
     return end - lead >= 2 && uint8_t(lead[1] - 0x91) <= 0xA9 - 0x91;
@@ -176,8 +176,8 @@ bool is_watched_unit(char16_t unit) { return (unit & 0xFF40) == 0x0040; }
 
 #if defined(STREAM_SIMD)
 // Bit i set when byte i of the 16 at p is the high byte of a unit that
-// is_watched_unit takes; p lies on the unit grid. A big-endian unit lies
-// in its lane with its bytes swapped, and so do the masks.
+// is_watched_unit takes; p lies on the unit grid. SSE2 compares 16-bit
+// lanes as signed numbers, so the range test flips their top bits.
 template <bool big_endian>
 unsigned utf16_watch_mask(const uint8_t* p)
 {
