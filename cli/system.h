@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -51,6 +52,14 @@ void close_file(int file);
 bool rewind_file(int file, std::string& error);
 // Up to `size` bytes; 0 at the end; -1 with the reason on failure.
 long read_some(int file, void* into, size_t size, std::string& error);
+// Where `file` stands, when it is a regular file, which reads at any
+// offset; false for anything else.
+bool offset_of(int file, uint64_t& offset);
+// Up to `size` bytes from `offset` on, as many as there are: fewer only at
+// the end. -1 with the reason on failure.
+long read_at(int file, void* into, size_t size, uint64_t offset, std::string& error);
+// Moves `file` to `offset`, where a reading that went that far leaves it.
+void move_to(int file, uint64_t offset);
 // All `size` bytes, or false with the reason.
 bool write_all(int file, const void* bytes, size_t size, std::string& error);
 

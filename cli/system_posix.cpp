@@ -298,6 +298,36 @@ long read_some(int file, void* into, size_t size, std::string& error)
     }
 }
 
+bool offset_of(int file, uint64_t& offset)
+{
+    struct stat status;
+    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    off_t at = lseek(file, 0, SEEK_CUR);
+    offset = static_cast<uint64_t>(at);
+    return at >= 0;
+}
+
+long read_at(int file, void* into, size_t size, uint64_t offset, std::string& error)
+{
+    size_t got = 0;
+    while (got < size) {
+        ssize_t put = pread(file, static_cast<char*>(into) + got, size - got, off_t(offset + got));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put < 0) {
+            error = reason();
+            return -1;
+        }
+        if (put == 0)
+            break;
+        got += size_t(put);
+    }
+    return static_cast<long>(got);
+}
+
+void move_to(int file, uint64_t offset) { lseek(file, off_t(offset), SEEK_SET); }
+
 bool write_all(int file, const void* bytes, size_t size, std::string& error)
 {
     const char* p = static_cast<const char*>(bytes);

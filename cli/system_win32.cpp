@@ -243,6 +243,49 @@ long read_some(int file, void* into, size_t size, std::string& error)
     return -1;
 }
 
+bool offset_of(int file, uint64_t& offset)
+{
+    HANDLE handle = handle_of(file);
+    LARGE_INTEGER at, zero = {};
+    if (GetFileType(handle) != FILE_TYPE_DISK || !SetFilePointerEx(handle, zero, &at, FILE_CURRENT))
+        return false;
+    offset = static_cast<uint64_t>(at.QuadPart);
+    return true;
+}
+
+long read_at(int file, void* into, size_t size, uint64_t offset, std::string& error)
+{
+    size_t got = 0;
+    while (got < size) {
+        if (interrupted()) {
+            error = "interrupted";
+            return -1;
+        }
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset + got);
+        at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
+        DWORD put = 0;
+        if (!ReadFile(handle_of(file), static_cast<char*>(into) + got, static_cast<DWORD>(size - got), &put, &at)) {
+            DWORD code = GetLastError();
+            if (code == ERROR_HANDLE_EOF)
+                break;
+            error = system_reason(code);
+            return -1;
+        }
+        if (put == 0)
+            break;
+        got += put;
+    }
+    return static_cast<long>(got);
+}
+
+void move_to(int file, uint64_t offset)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    SetFilePointerEx(handle_of(file), at, nullptr, FILE_BEGIN);
+}
+
 bool write_all(int file, const void* bytes, size_t size, std::string& error)
 {
     const char* p = static_cast<const char*>(bytes);

@@ -440,6 +440,18 @@ ByteSpan RepairStream::repair(size_t size, bool last)
     return words_->take(text(), written_, std::min(clean_, written_), last);
 }
 
+TextEncoding announced_encoding(const uint8_t* start, size_t size, size_t& bom)
+{
+    bom = 0;
+    if (size >= 2 && start[0] == 0xFF && start[1] == 0xFE)
+        return bom = 2, TextEncoding::utf16le;
+    if (size >= 2 && start[0] == 0xFE && start[1] == 0xFF)
+        return bom = 2, TextEncoding::utf16be;
+    if (size >= sizeof utf8_bom && !std::memcmp(start, utf8_bom, sizeof utf8_bom))
+        bom = sizeof utf8_bom;
+    return TextEncoding::utf8;
+}
+
 // Reads the encoding from the first bytes once three are in (or the text is
 // shorter); the BOM is passed on but never scanned or counted.
 bool RepairStream::settle_encoding(size_t size, bool last)
@@ -447,18 +459,19 @@ bool RepairStream::settle_encoding(size_t size, bool last)
     const uint8_t* p = text();
     if (size < sizeof utf8_bom && !last && (size == 0 || p[0] == 0xEF || p[0] == 0xFF || p[0] == 0xFE))
         return false;
-    size_t bom = 0;
-    if (size >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
-        encoding_ = TextEncoding::utf16le, bom = 2;
-    } else if (size >= 2 && p[0] == 0xFE && p[1] == 0xFF) {
-        encoding_ = TextEncoding::utf16be, bom = 2;
-    } else if (size >= sizeof utf8_bom && !std::memcmp(p, utf8_bom, sizeof utf8_bom)) {
-        bom = sizeof utf8_bom;
-    }
+    size_t bom;
+    encoding_ = announced_encoding(p, size, bom);
     encoding_known_ = true;
     words_->start(encoding_, bom);
     read_ = written_ = bom;
     return true;
+}
+
+void RepairStream::continue_text(TextEncoding encoding)
+{
+    encoding_ = encoding;
+    encoding_known_ = true;
+    words_->start(encoding_, 0);
 }
 
 // Returns where the scan stopped: bytes from there on wait for the next piece.

@@ -74,6 +74,10 @@ private:
     bool nul_ = false;
 };
 
+// The encoding that a text's first bytes (all of it, or at least three)
+// announce, and the size of its byte order mark.
+TextEncoding announced_encoding(const uint8_t* start, size_t size, size_t& bom);
+
 class WordStage;
 
 struct ByteSpan {
@@ -109,6 +113,13 @@ public:
     // may begin a look-alike wait for the next piece, and with the word rule
     // a word that may go on.
     ByteSpan repair(size_t size, bool last);
+
+    // Takes up a text of `encoding` right after a line end that another
+    // stream repaired: no byte order mark is looked for. A line end leaves
+    // nothing that the plain repair (no word rule, no sink) of the lines
+    // after it depends on, so streams may share a text line by line. Call
+    // before the first piece.
+    void continue_text(TextEncoding encoding);
 
     // Whether anything was repaired so far.
     bool changed() const;
