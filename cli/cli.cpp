@@ -3,6 +3,8 @@
 // builds what check and diff print; this file only wires them.
 #include "cli/cli.h"
 
+#include "cli/lanes.h"
+
 #include "printer/printer.h"
 #include "printer/quoting.h"
 #include "stream/stream.h"
@@ -435,8 +437,14 @@ private:
         };
         long got = read_piece(source.file(), stream, watch, error);
         Unwatched rest;
-        bool read = skips(watch) ? copy(source.file(), stream.input_area(), got, write, error)
-                                 : pump(source.file(), stream, rest, got, write, error);
+        bool read;
+        if (skips(watch))
+            read = copy(source.file(), stream.input_area(), got, write, error);
+        else if (!options_.words && got == long(RepairStream::piece_size) &&
+                 filter_in_lanes(source.file(), standard_output, stream, error, write_error))
+            read = error.empty();
+        else
+            read = pump(source.file(), stream, rest, got, write, error);
         if (!write_error.empty())
             return output_trouble(write_error);
         if (!read)

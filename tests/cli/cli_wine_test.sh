@@ -61,6 +61,12 @@ printf 'Κот\n' > self.txt
 check "input file is output file" "glyphmend-cli: self.txt: input file is output file
 2 Κот" "$({ timeout 60 "$wine_run" "$arch" "$prefix" "$program" self.txt 2>&1 >> self.txt; echo $? "$(cat self.txt)"; } | tr -d '\r')"
 
+# A file is read at its offsets on two threads: the same text as piped.
+"$scripts/make-text" 1500000 --density 5 --utf16le > threads.txt
+check "a file on two threads equals it piped" "$(cat threads.txt | run | cksum)" "$(run threads.txt | cksum)"
+check "two threads leave standard input at its end" "$(run < threads.txt | cksum)" \
+  "$( (run; cat) < threads.txt | cksum)"
+
 # Ctrl+C (Wine raises it on SIGINT) during a rewrite removes the temporary
 # file and leaves the original whole.
 mkdir interrupted
