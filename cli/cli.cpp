@@ -10,6 +10,7 @@
 #include "stream/stream.h"
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -432,7 +433,7 @@ private:
         RepairStream stream(nullptr, options_.words);
         BinaryWatch watch;
         std::string error, write_error;
-        auto write = [&](ByteSpan bytes) {
+        std::function<bool(ByteSpan)> write = [&](ByteSpan bytes) {
             return write_all(standard_output, bytes.data, bytes.size, write_error);
         };
         long got = read_piece(source.file(), stream, watch, error);
@@ -441,7 +442,7 @@ private:
         if (skips(watch))
             read = copy(source.file(), stream.input_area(), got, write, error);
         else if (!options_.words && got == long(RepairStream::piece_size) &&
-                 filter_in_lanes(source.file(), standard_output, stream, error, write_error))
+                 repair_in_lanes(source.file(), stream, nullptr, write, error))
             read = error.empty();
         else
             read = pump(source.file(), stream, rest, got, write, error);
@@ -487,10 +488,16 @@ private:
         long got = read_piece(source.file(), stream, watch, error);
         if (skips(watch))
             return skip_binary(file);
-        Unwatched rest;
-        bool read = pump(source.file(), stream, rest, got, [&](ByteSpan) {
+        std::function<bool(ByteSpan)> flush = [&](ByteSpan) {
             return !output_failed_ && flush_output(printer, flush_size);
-        }, error);
+        };
+        Unwatched rest;
+        bool read;
+        if (!options_.words && got == long(RepairStream::piece_size) &&
+            repair_in_lanes(source.file(), stream, &sink, flush, error))
+            read = error.empty();
+        else
+            read = pump(source.file(), stream, rest, got, flush, error);
         if (!flush_output(printer, 0))
             return;
         if (printer.file_findings())

@@ -9,12 +9,16 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace {
 
 constexpr uint64_t piece = RepairStream::piece_size;
 // How much a thread reads at a time while it looks for a line end.
 constexpr size_t look_size = 16 * 1024;
+// The most findings a chunk keeps before its turn: past them the thread
+// waits for its turn and hands them on as it repairs.
+constexpr size_t kept_findings = 4096;
 constexpr size_t none = SIZE_MAX;
 
 // Where the bytes after the first line end in [bytes, bytes + size) start,
@@ -41,44 +45,167 @@ void pause()
 #endif
 }
 
+// Whose turn it is to hand on a chunk, and what the chunks before it left.
+class Turns {
+public:
+    // Waits for the turn of chunk `chunk`; false once the text ended or
+    // handing on failed. A turn comes within a chunk's time, and putting a
+    // thread to sleep and waking it costs about as long, so the thread
+    // spins a while first.
+    bool take(uint64_t chunk)
+    {
+        auto ready = [&] { return turn_.load() == chunk || ended_.load() || failed_.load(); };
+        for (int spin = 0; spin < 20000 && !ready(); ++spin)
+            pause();
+        if (!ready()) {
+            std::unique_lock<std::mutex> lock(mutex_);
+            turned_.wait(lock, ready);
+        }
+        return !ended_.load() && !failed_.load();
+    }
+
+    // Chunk `chunk` is handed on, with `lines` more line ends; the text
+    // goes on after `end` unless `last`.
+    void pass(uint64_t chunk, uint64_t end, uint64_t lines, bool last)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            end_ = end;
+            lines_ += lines;
+            ended_.store(last);
+            turn_.store(chunk + 1);
+        }
+        turned_.notify_all();
+    }
+
+    void fail()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            failed_.store(true);
+        }
+        turned_.notify_all();
+    }
+
+    // Read in the turn only: where the chunks handed on end, and the line
+    // ends before it.
+    uint64_t end() const { return end_; }
+    uint64_t lines() const { return lines_; }
+    // Where the text ended, once it did.
+    uint64_t text_end() const { return ended_.load() && !failed_.load() ? end_ : 0; }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable turned_;
+    std::atomic<uint64_t> turn_{0};
+    std::atomic<bool> ended_{false};   // the text ended, or could not be read on
+    std::atomic<bool> failed_{false};  // handing on failed: nothing more goes out
+    uint64_t end_ = 0;
+    uint64_t lines_ = 0;
+};
+
+// A thread's own findings, from its stream, which has read only its own
+// chunks: kept until the chunk's turn, then handed on where they lie in the
+// whole text.
+class ChunkFindings final : public FindingSink {
+public:
+    ChunkFindings(Turns& turns, FindingSink* out) : turns_(turns), out_(out) {}
+
+    // A chunk starts `at` in the text, when the stream has read `read`
+    // bytes and is on line `line`.
+    void start(uint64_t chunk, uint64_t at, uint64_t read, uint64_t line)
+    {
+        chunk_ = chunk, at_ = at, read_ = read, line_ = line;
+        turn_ = false;
+    }
+
+    // Takes the chunk's turn, if it has not yet, and hands on what waits.
+    bool take_turn()
+    {
+        if (!turn_ && !turns_.take(chunk_))
+            return false;
+        turn_ = true;
+        for (const Finding& finding : kept_)
+            hand_on(finding);
+        kept_.clear();
+        return true;
+    }
+
+    void found(const Finding& finding) override
+    {
+        if (!turn_ && kept_.size() < kept_findings)
+            return kept_.push_back(finding);
+        if (take_turn())
+            hand_on(finding);
+    }
+    void found_twin(const TwinFinding&) override {}
+
+private:
+    void hand_on(Finding finding)
+    {
+        finding.at.line = finding.at.line - line_ + 1 + turns_.lines();
+        finding.at.byte_offset = finding.at.byte_offset - read_ + at_;
+        out_->found(finding);
+    }
+
+    Turns& turns_;
+    FindingSink* out_;
+    std::vector<Finding> kept_;
+    uint64_t chunk_ = 0, at_ = 0, read_ = 0, line_ = 1;
+    bool turn_ = false;
+};
+
+// One thread's chunks, from the first byte of its first chunk on.
+struct Lane {
+    Lane(Turns& turns, FindingSink* out, TextEncoding encoding)
+        : findings(turns, out), stream(out ? &findings : nullptr)
+    {
+        stream.continue_text(encoding);
+    }
+    ChunkFindings findings;
+    RepairStream stream;
+    uint64_t read = 0;  // bytes it took so far
+};
+
 class Lanes {
 public:
-    Lanes(int source, uint64_t origin, int output, TextEncoding encoding)
-        : source_(source), output_(output), origin_(origin), encoding_(encoding)
+    Lanes(int source, uint64_t origin, TextEncoding encoding, FindingSink* findings,
+          const std::function<bool(ByteSpan)>& emit)
+        : source_(source), origin_(origin), encoding_(encoding), findings_(findings), emit_(emit)
     {
     }
 
-    // Runs lane `lane` (0 or 1) with its stream; lane 0's holds the first
-    // piece.
-    void run(int lane, RepairStream& stream)
+    // Runs thread `index` (0 or 1); chunk 0, which thread 0 takes, is in
+    // `first` already, which reports straight to the findings' sink.
+    void run(int index, RepairStream& first)
     {
+        Lane lane(turns_, findings_, encoding_);
         std::unique_ptr<uint8_t[]> look(new uint8_t[look_size]);
-        for (uint64_t chunk = uint64_t(lane);; chunk += 2) {
+        for (uint64_t chunk = uint64_t(index);; chunk += 2) {
             uint64_t start = 0;
             std::string error;
             Start found = chunk == 0 ? Start::found : find_start(chunk, look.get(), start, error);
             if (found == Start::found) {
-                if (!repair_chunk(chunk, start, stream))
+                if (!(chunk == 0 ? repair_first(first) : repair_chunk(chunk, start, lane)))
                     return;
                 continue;
             }
             // Normally the chunk before ended the text, or took this one's
             // piece whole; otherwise the file changed while it was read.
-            if (!take_turn(chunk))
+            if (!turns_.take(chunk))
                 return;
             if (found == Start::none) {
-                pass(chunk, chunk_end_, false);
+                turns_.pass(chunk, turns_.end(), 0, false);
                 continue;
             }
             read_error = found == Start::trouble ? error : "changed while it was read";
-            return pass(chunk, chunk_end_, true);
+            return turns_.pass(chunk, turns_.end(), 0, true);
         }
     }
 
-    // Where the text ended, once it did.
-    uint64_t end() const { return ended_.load() && !failed_.load() ? chunk_end_ : 0; }
+    uint64_t text_end() const { return turns_.text_end(); }
 
-    std::string read_error, write_error;
+    std::string read_error;
 
 private:
     enum class Start { found, none, end, trouble };
@@ -104,12 +231,33 @@ private:
         return Start::none;
     }
 
-    // Reads, repairs and writes the chunk from `start` to just after the
-    // first line end at or after the next piece's start, or to the text's
-    // end; false when the lane is done.
-    bool repair_chunk(uint64_t chunk, uint64_t start, RepairStream& stream)
+    // Chunk 0: its turn comes first, and its stream reads from the text's
+    // start, so its findings go straight on.
+    bool repair_first(RepairStream& stream)
     {
+        uint64_t size = 0;
+        return repair(0, 0, stream, [&] { return turns_.take(0); }, size);
+    }
+
+    bool repair_chunk(uint64_t chunk, uint64_t start, Lane& lane)
+    {
+        lane.findings.start(chunk, start, lane.read, lane.stream.line());
+        uint64_t size = 0;
+        bool more = repair(chunk, start, lane.stream, [&] { return lane.findings.take_turn(); }, size);
+        lane.read += size;
+        return more;
+    }
+
+    // Reads, repairs and hands on chunk `chunk`, from `start` to just after
+    // the first line end at or after the next piece's start, or to the
+    // text's end, and tells its `size`; false when the thread is done.
+    // `take_turn` waits for the chunk's turn.
+    template <class TakeTurn>
+    bool repair(uint64_t chunk, uint64_t start, RepairStream& stream, TakeTurn take_turn, uint64_t& size)
+    {
+        // A stream that reports tells its line; the text's first is 1.
         uint64_t at = start, limit = (chunk + 1) * piece;
+        uint64_t first_line = chunk == 0 ? 1 : stream.line();
         bool turn = false;
         for (;;) {
             uint8_t* area = stream.input_area();
@@ -117,12 +265,12 @@ private:
             std::string error;
             // The first piece of the text is in the area already.
             long got = chunk == 0 && at == 0 ? long(piece) : read_at(source_, area, want, origin_ + at, error);
-            size_t size = got > 0 ? size_t(got) : 0, cut = size;
-            bool last = size < want, chunk_ends = last;
-            if (at + size > limit) {
+            size_t read = got > 0 ? size_t(got) : 0, cut = read;
+            bool last = read < want, chunk_ends = last;
+            if (at + read > limit && got >= 0) {
                 size_t from = at < limit ? size_t(limit - at) : 0;
-                size_t after = after_first_line_end(area + from, size - from, at + from, encoding_);
-                if (after != none && got >= 0) {
+                size_t after = after_first_line_end(area + from, read - from, at + from, encoding_);
+                if (after != none) {
                     cut = from + after;
                     chunk_ends = true;
                     last = false;
@@ -130,100 +278,58 @@ private:
             }
             ByteSpan repaired = stream.repair(cut, last);
             if (!turn) {
-                if (!take_turn(chunk))
+                if (!take_turn())
                     return false;
                 turn = true;
-                if (start != chunk_end_) {
+                if (start != turns_.end()) {
                     read_error = "changed while it was read";
-                    pass(chunk, chunk_end_, true);
+                    turns_.pass(chunk, turns_.end(), 0, true);
                     return false;
                 }
             }
-            if (!write_all(output_, repaired.data, repaired.size, write_error)) {
-                fail();
+            if (!emit_(repaired)) {
+                turns_.fail();
                 return false;
             }
             at += cut;
             if (chunk_ends) {
                 read_error = error;
-                pass(chunk, at, last);
+                size = at - start;
+                turns_.pass(chunk, at, findings_ ? stream.line() - first_line : 0, last);
                 return !last;
             }
         }
     }
 
-    // Waits for the turn to write chunk `chunk`; false once the text ended
-    // or output failed. A turn comes within a chunk's time, and putting a
-    // thread to sleep and waking it costs about as long, so the lane spins
-    // a while first.
-    bool take_turn(uint64_t chunk)
-    {
-        auto ready = [&] { return turn_.load() == chunk || ended_.load() || failed_.load(); };
-        for (int spin = 0; spin < 20000 && !ready(); ++spin)
-            pause();
-        if (!ready()) {
-            std::unique_lock<std::mutex> lock(mutex_);
-            turned_.wait(lock, ready);
-        }
-        return !ended_.load() && !failed_.load();
-    }
-
-    // Chunk `chunk` is written; the text goes on after `end` unless `last`.
-    void pass(uint64_t chunk, uint64_t end, bool last)
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            chunk_end_ = end;
-            ended_.store(last);
-            turn_.store(chunk + 1);
-        }
-        turned_.notify_all();
-    }
-
-    void fail()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            failed_.store(true);
-        }
-        turned_.notify_all();
-    }
-
-    const int source_, output_;
+    const int source_;
     const uint64_t origin_;  // where the text starts in the source
     const TextEncoding encoding_;
-    std::mutex mutex_;
-    std::condition_variable turned_;
-    std::atomic<uint64_t> turn_{0};     // the chunk to be written next
-    std::atomic<bool> ended_{false};    // the text ended (or could not be read on)
-    std::atomic<bool> failed_{false};   // output failed: nothing more goes out
-    uint64_t chunk_end_ = 0;            // where the chunks written so far end
+    FindingSink* const findings_;
+    const std::function<bool(ByteSpan)>& emit_;
+    Turns turns_;
 };
 
 }  // namespace
 
-bool filter_in_lanes(int source, int output, RepairStream& first, std::string& read_error,
-                     std::string& write_error)
+bool repair_in_lanes(int source, RepairStream& first, FindingSink* findings,
+                     const std::function<bool(ByteSpan)>& emit, std::string& read_error)
 {
     uint64_t offset;
     if (!offset_of(source, offset) || offset < piece)
         return false;
     size_t bom;
     TextEncoding encoding = announced_encoding(first.input_area(), piece, bom);
-    Lanes lanes(source, offset - piece, output, encoding);
-    RepairStream second;
-    second.continue_text(encoding);
+    Lanes lanes(source, offset - piece, encoding, findings, emit);
     std::thread other;
     try {
-        other = std::thread([&] { lanes.run(1, second); });
+        other = std::thread([&] { lanes.run(1, first); });
     } catch (const std::system_error&) {
         return false;
     }
     lanes.run(0, first);
     other.join();
-    if (lanes.end())
-        move_to(source, offset - piece + lanes.end());
+    if (lanes.text_end())
+        move_to(source, offset - piece + lanes.text_end());
     read_error = lanes.read_error;
-    write_error = lanes.write_error;
     return true;
 }

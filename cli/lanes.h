@@ -1,22 +1,26 @@
-// The plain filter (no word rule, no findings) of a regular file on two
-// threads. The text is cut after line ends into chunks: chunk k runs from
-// just after the first line end at or after k pieces into the text to just
-// after the first one at or after k + 1 pieces. A line end leaves nothing
-// that the plain repair of the lines after it depends on, so each thread's
-// stream takes its chunks as one text of its own. The threads take every
-// other chunk: each finds its chunk's start, reads the chunk at its own
-// offsets and repairs it while the other does the same, and writes it in
-// its turn.
+// The plain repair (no word rule) of a regular file on two threads, for the
+// filter and for --check. The text is cut after line ends into chunks:
+// chunk k runs from just after the first line end at or after k pieces into
+// the text to just after the first one at or after k + 1 pieces. A line end
+// leaves nothing that the plain repair of the lines after it depends on, so
+// each thread's stream takes its chunks as one text of its own. The threads
+// take every other chunk: each finds its chunk's start, reads the chunk at
+// its own offsets and repairs it while the other does the same, and hands
+// it on in its turn.
 #pragma once
 
 #include "stream/stream.h"
 
+#include <functional>
 #include <string>
 
 // `first` holds the first piece, a whole piece, in its input area; nothing
-// of it was repaired yet. Returns false, having done nothing, when `source`
-// cannot be read at any offset or no second thread could start.
-// `read_error` tells why the source could not be read to its end (what was
-// read is still written), `write_error` why `output` failed.
-bool filter_in_lanes(int source, int output, RepairStream& first, std::string& read_error,
-                     std::string& write_error);
+// of it was repaired yet. `emit` takes the repaired text, piece by piece
+// and in order, and returns false to stop. With `findings` (first's sink),
+// every look-alike goes to it in text order, where it lies in the whole
+// text. Returns false, having done nothing, when `source` cannot be read at
+// any offset or no second thread could start; `read_error` then tells why
+// the source could not be read to its end (what was read is still handed
+// on).
+bool repair_in_lanes(int source, RepairStream& first, FindingSink* findings,
+                     const std::function<bool(ByteSpan)>& emit, std::string& read_error);

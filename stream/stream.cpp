@@ -398,6 +398,8 @@ RepairStream::~RepairStream() = default;
 
 bool RepairStream::changed() const { return changed_ || words_->changed(); }
 
+uint64_t RepairStream::line() const { return words_->line(); }
+
 // The words that wait go first, since the held bytes move over them.
 uint8_t* RepairStream::input_area()
 {

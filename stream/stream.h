@@ -123,6 +123,8 @@ public:
 
     // Whether anything was repaired so far.
     bool changed() const;
+    // With a sink: the line, from 1, that the final bytes so far end on.
+    uint64_t line() const;
     // The text's encoding, as its first bytes tell it.
     TextEncoding encoding() const { return encoding_; }
 

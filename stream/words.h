@@ -155,6 +155,8 @@ public:
     ByteSpan take(uint8_t* piece, size_t size, size_t clean, bool last);
 
     bool changed() const { return changed_; }
+    // With a sink: the line that the bytes handed on so far end on.
+    uint64_t line() const { return tracker_ ? tracker_->line() : 0; }
     // Whether the word rule applies, so that twins are looked for.
     bool twins() const { return twins_; }
 

@@ -204,6 +204,7 @@ check "a long word shortened in every check line" \
 rm -f long-word.txt
 
 # ---- a regular file on two threads, the same as one read through a pipe ------
+# The repaired text, and with --check each finding's line and offsets.
 # Chunks are cut at line ends near every 256 KiB: lines of every length, one
 # far longer than a chunk, none at all, and in UTF-16 units whose bytes hold
 # 0x0A without being a line end (U+040A, U+0A0A).
@@ -213,8 +214,8 @@ random.seed(7)
 words = ["ᴏкнᴏ", "и\u0306ог", "ΑΒΓ", "ĸот", "ʙода", "дом", "Њива", "\u0a0a", "e\u0308ж", "и", "в", "на"]
 def text(lines):
     return "".join(" ".join(random.choice(words) for _ in range(n)) + "\n" for n in lines)
-lengths = [random.choice([0, 1, 3, 20, 200, 600]) for _ in range(300)]
-body = "Α" + "ᴏ" * 150000 + "\n" + text(lengths[:150]) + "ĸ" * 200000 + "\n" + text(lengths[150:])
+lengths = [random.choice([0, 1, 3, 20, 200, 600]) for _ in range(200)]
+body = "Α" + "ᴏ" * 90000 + "\n" + text(lengths[:100]) + "ĸ" * 140000 + "\n" + text(lengths[100:])
 cases = {"lines": (body, "8 16le 16be"), "no-end": (body.rstrip("\n"), "8 16le"),
          "one-line": (body.replace("\n", " "), "8 16be")}
 for name, (t, encodings) in cases.items():
@@ -223,11 +224,15 @@ for name, (t, encodings) in cases.items():
         open(name + "." + encoding, "wb").write((bom + t).encode({"8": "utf-8", "16le": "utf-16-le", "16be": "utf-16-be"}[encoding]))
 # Lines of 64 bytes: a line end is the last byte or unit of every piece.
 line = lambda x: ("ĸот ΑΒΓ " + "x" * x + "\n")
-open("at-piece.8", "wb").write(line(49).encode() * 12000)
+open("at-piece.8", "wb").write(line(49).encode() * 28000)
 open("at-piece.16le", "wb").write(("\ufeff" + line(22) + line(23) * 12000).encode("utf-16-le"))
 PY
 for f in lines.* no-end.* one-line.* at-piece.*; do
   check "$f: two threads equal one" "$(cat "$f" | "$program" | cksum)" "$("$program" "$f" | cksum)"
+done
+for f in lines.8 lines.16be no-end.16le at-piece.8; do
+  check "$f: two threads check as one" "$(cat "$f" | "$program" -c --format=json | cksum)" \
+    "$("$program" -c --format=json < "$f" | cksum)"
 done
 check "two threads repaired" 1 "$("$program" lines.16be | cmp -s - lines.16be; echo $?)"
 check "two threads leave standard input at its end" "$("$program" < lines.8 | cksum)" \
