@@ -16,6 +16,9 @@ namespace {
 constexpr uint64_t piece = RepairStream::piece_size;
 // How much a thread reads at a time while it looks for a line end.
 constexpr size_t look_size = 16 * 1024;
+// How far apart chunks start: a little less than a piece, so that a
+// chunk's first piece mostly reaches the line end that ends it.
+constexpr uint64_t stride = piece - look_size;
 // The most findings a chunk keeps before its turn: past them the thread
 // waits for its turn and hands them on as it repairs.
 constexpr size_t kept_findings = 4096;
@@ -38,25 +41,19 @@ size_t after_first_line_end(const uint8_t* bytes, size_t size, uint64_t at, Text
     return none;
 }
 
-void pause()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    __builtin_ia32_pause();
-#endif
-}
-
 // Whose turn it is to hand on a chunk, and what the chunks before it left.
 class Turns {
 public:
     // Waits for the turn of chunk `chunk`; false once the text ended or
     // handing on failed. A turn comes within a chunk's time, and putting a
     // thread to sleep and waking it costs about as long, so the thread
-    // spins a while first.
+    // first gives way to others a while. (A pause instruction in the loop
+    // made virtual machines take the processor away for far longer.)
     bool take(uint64_t chunk)
     {
         auto ready = [&] { return turn_.load() == chunk || ended_.load() || failed_.load(); };
         for (int spin = 0; spin < 20000 && !ready(); ++spin)
-            pause();
+            std::this_thread::yield();
         if (!ready()) {
             std::unique_lock<std::mutex> lock(mutex_);
             turned_.wait(lock, ready);
@@ -210,11 +207,11 @@ public:
 private:
     enum class Start { found, none, end, trouble };
 
-    // Where chunk `chunk` starts: found, or none when its piece holds no
+    // Where chunk `chunk` starts: found, or none when its stride holds no
     // line end, or the end of the text before any.
     Start find_start(uint64_t chunk, uint8_t* look, uint64_t& start, std::string& error)
     {
-        for (uint64_t at = chunk * piece, limit = at + piece; at < limit;) {
+        for (uint64_t at = chunk * stride, limit = at + stride; at < limit;) {
             size_t want = size_t(std::min<uint64_t>(look_size, limit - at));
             long got = read_at(source_, look, want, origin_ + at, error);
             if (got < 0)
@@ -249,14 +246,14 @@ private:
     }
 
     // Reads, repairs and hands on chunk `chunk`, from `start` to just after
-    // the first line end at or after the next piece's start, or to the
+    // the first line end at or after the next chunk's stride, or to the
     // text's end, and tells its `size`; false when the thread is done.
     // `take_turn` waits for the chunk's turn.
     template <class TakeTurn>
     bool repair(uint64_t chunk, uint64_t start, RepairStream& stream, TakeTurn take_turn, uint64_t& size)
     {
         // A stream that reports tells its line; the text's first is 1.
-        uint64_t at = start, limit = (chunk + 1) * piece;
+        uint64_t at = start, limit = (chunk + 1) * stride;
         uint64_t first_line = chunk == 0 ? 1 : stream.line();
         bool turn = false;
         for (;;) {

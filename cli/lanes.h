@@ -1,7 +1,8 @@
 // The plain repair (no word rule) of a regular file on two threads, for the
 // filter and for --check. The text is cut after line ends into chunks:
-// chunk k runs from just after the first line end at or after k pieces into
-// the text to just after the first one at or after k + 1 pieces. A line end
+// chunk k runs from just after the first line end at or after k strides
+// (a little less than a piece) into the text to just after the first one
+// at or after k + 1 strides. A line end
 // leaves nothing that the plain repair of the lines after it depends on, so
 // each thread's stream takes its chunks as one text of its own. The threads
 // take every other chunk: each finds its chunk's start, reads the chunk at
