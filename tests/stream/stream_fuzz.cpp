@@ -3,7 +3,8 @@
 // UTF-16, running the real pass over all but the Greek capitals that the
 // Greek model keeps, composing what the pass leaves decomposed and
 // converting back, with invalid bytes kept where they were; the findings
-// equal a plain whole-text scan; and a second run changes nothing.
+// equal a plain whole-text scan; a second run changes nothing; and two
+// streams that share the text at a line end repair it as one does.
 #include "letters/repairs.h"
 #include "stream/stream.h"
 #include "tests/app/letters_model.h"
@@ -183,29 +184,55 @@ public:
     std::vector<Finding> findings;
 };
 
-// Pieces of up to `largest` bytes, or with `whole` full pieces of the real
-// size, the last one marked as such, as the command line feeds a file.
+// text[from, to) in pieces of up to `largest` bytes, or with `whole` full
+// pieces of the real size, the last one marked as such when `ends`, as the
+// command line feeds a file.
+Bytes feed(RepairStream& stream, const Bytes& text, size_t from, size_t to, std::mt19937& cuts,
+           size_t largest, bool whole, bool ends)
+{
+    Bytes out;
+    for (size_t at = from; at < to;) {
+        size_t size = std::min<size_t>(whole ? RepairStream::piece_size : 1 + cuts() % largest, to - at);
+        std::memcpy(stream.input_area(), text.data() + at, size);
+        at += size;
+        bool last = ends && at == to && (whole || cuts() % 2);
+        ByteSpan final = stream.repair(size, last);
+        out.append(reinterpret_cast<const char*>(final.data), final.size);
+        if (last)
+            return out;
+    }
+    if (ends) {
+        ByteSpan final = stream.repair(0, true);
+        out.append(reinterpret_cast<const char*>(final.data), final.size);
+    }
+    return out;
+}
+
 Bytes stream_through(const Bytes& text, std::mt19937& cuts, size_t largest, FindingSink* sink,
                      bool& changed, bool whole = false)
 {
     RepairStream stream(sink);
-    Bytes out;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t size = std::min<size_t>(whole ? RepairStream::piece_size : 1 + cuts() % largest,
-                                       text.size() - at);
-        std::memcpy(stream.input_area(), text.data() + at, size);
-        at += size;
-        bool last = at == text.size() && (whole || cuts() % 2);
-        ByteSpan final = stream.repair(size, last);
-        out.append(reinterpret_cast<const char*>(final.data), final.size);
-        if (last)
-            return changed = stream.changed(), out;
-    }
-    ByteSpan final = stream.repair(0, true);
-    out.append(reinterpret_cast<const char*>(final.data), final.size);
+    Bytes out = feed(stream, text, 0, text.size(), cuts, largest, whole, true);
     changed = stream.changed();
     return out;
+}
+
+// Cut after a line end, as glyphmend-cli cuts a file between two threads,
+// the text before it through one stream, never told that it ended, and the
+// rest through another that takes the text up there repair it as one
+// stream does. The line end goes in before a token of the fuzzer's choice.
+bool cut_at_line_as_one(const Bytes& text, const Text& t, std::mt19937& cuts, size_t largest)
+{
+    const Bytes line_end = encoded("\n", t.encoding);
+    size_t cut = t.tokens.empty() ? t.bom : t.tokens[cuts() % t.tokens.size()].at;
+    const Bytes lined = text.substr(0, cut) + line_end + text.substr(cut);
+    cut += line_end.size();
+    RepairStream before, after;
+    after.continue_text(TextEncoding(t.encoding));
+    Bytes two = feed(before, lined, 0, cut, cuts, largest, false, false);
+    two += feed(after, lined, cut, lined.size(), cuts, largest, false, true);
+    bool changed;
+    return two == stream_through(lined, cuts, largest, nullptr, changed);
 }
 
 // Pieces of text that make look-alikes, near misses and broken bytes likely;
@@ -259,5 +286,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     if (stream_through(expected, cuts, largest, nullptr, changed) != expected || changed)
         std::abort();  // a second run changed something
+    if (!cut_at_line_as_one(text, tokens, cuts, largest))
+        std::abort();
     return 0;
 }
