@@ -188,7 +188,7 @@ public:
                 continue;
             }
             // Normally the chunk before ended the text, or took this one's
-            // piece whole; otherwise the file changed while it was read.
+            // stride whole; otherwise the file changed while it was read.
             if (!turns_.take(chunk))
                 return;
             if (found == Start::none) {
