@@ -426,6 +426,20 @@ private:
         complain(quoted_name(file.shown) + ": binary file, skipped");
     }
 
+    // Repairs the source from its first piece (read_piece's `got`) on, with
+    // pump's contract: on two threads when the source is a regular file
+    // that fills the first piece, unless the word rule, which reads the text
+    // before a word across line ends, applies.
+    bool repair_rest(int source, RepairStream& stream, FindingSink* sink, long got,
+                     const std::function<bool(ByteSpan)>& emit, std::string& error)
+    {
+        if (!options_.words && got == long(RepairStream::piece_size) &&
+            repair_in_lanes(source, stream, sink, emit, error))
+            return error.empty();
+        Unwatched rest;
+        return pump(source, stream, rest, got, emit, error);
+    }
+
     // A filter decides on the first piece, so that it never waits for more
     // input than one piece before it writes.
     void filter(const Argument& file, Source& source)
@@ -437,15 +451,8 @@ private:
             return write_all(standard_output, bytes.data, bytes.size, write_error);
         };
         long got = read_piece(source.file(), stream, watch, error);
-        Unwatched rest;
-        bool read;
-        if (skips(watch))
-            read = copy(source.file(), stream.input_area(), got, write, error);
-        else if (!options_.words && got == long(RepairStream::piece_size) &&
-                 repair_in_lanes(source.file(), stream, nullptr, write, error))
-            read = error.empty();
-        else
-            read = pump(source.file(), stream, rest, got, write, error);
+        bool read = skips(watch) ? copy(source.file(), stream.input_area(), got, write, error)
+                                 : repair_rest(source.file(), stream, nullptr, got, write, error);
         if (!write_error.empty())
             return output_trouble(write_error);
         if (!read)
@@ -491,13 +498,7 @@ private:
         std::function<bool(ByteSpan)> flush = [&](ByteSpan) {
             return !output_failed_ && flush_output(printer, flush_size);
         };
-        Unwatched rest;
-        bool read;
-        if (!options_.words && got == long(RepairStream::piece_size) &&
-            repair_in_lanes(source.file(), stream, &sink, flush, error))
-            read = error.empty();
-        else
-            read = pump(source.file(), stream, rest, got, flush, error);
+        bool read = repair_rest(source.file(), stream, &sink, got, flush, error);
         if (!flush_output(printer, 0))
             return;
         if (printer.file_findings())

@@ -2,6 +2,7 @@
 
 #include "cli/system.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -23,6 +24,7 @@ constexpr uint64_t stride = piece - look_size;
 // waits for its turn and hands them on as it repairs.
 constexpr size_t kept_findings = 4096;
 constexpr size_t none = SIZE_MAX;
+const char changed[] = "changed while it was read";
 
 // Where the bytes after the first line end in [bytes, bytes + size) start,
 // or none. `at` is where `bytes` lies in the text: a UTF-16 line end is the
@@ -195,7 +197,7 @@ public:
                 turns_.pass(chunk, turns_.end(), 0, false);
                 continue;
             }
-            read_error = found == Start::trouble ? error : "changed while it was read";
+            read_error = found == Start::trouble ? error : changed;
             return turns_.pass(chunk, turns_.end(), 0, true);
         }
     }
@@ -279,7 +281,7 @@ private:
                     return false;
                 turn = true;
                 if (start != turns_.end()) {
-                    read_error = "changed while it was read";
+                    read_error = changed;
                     turns_.pass(chunk, turns_.end(), 0, true);
                     return false;
                 }
