@@ -305,18 +305,28 @@ static_assert(utf16_key_highs[0x03], "the UTF-16 scan stops at every Greek capit
 static_assert(utf16_key_highs[0x01] && utf16_key_highs[0x02],
               "the UTF-16 scan stops at every letter above U+00FF that may start a twin");
 
-// The same high bytes as a list, which the vector scan compares one by one.
-constexpr KeyBytes make_utf16_key_high_list()
+// The same high bytes as the vector scan tests them: their longest run as
+// one range test [low, low + span], the rest one by one.
+constexpr KeyFilter make_utf16_high_filter()
 {
-    KeyBytes highs{};
-    for (size_t high = 0; high < 256; ++high) {
-        if (utf16_key_highs[high])
-            highs.bytes[highs.count++] = static_cast<uint8_t>(high);
+    size_t run_low = 0, run_size = 0;
+    for (size_t high = 0; high < 256;) {
+        size_t size = 0;
+        while (high + size < 256 && utf16_key_highs[high + size])
+            ++size;
+        if (size > run_size)
+            run_low = high, run_size = size;
+        high += size ? size : 1;
     }
-    return highs;
+    KeyFilter filter{static_cast<uint8_t>(run_low), static_cast<uint8_t>(run_size - 1), {}};
+    for (size_t high = 0; high < 256; ++high) {
+        if (utf16_key_highs[high] && (high < run_low || high >= run_low + run_size))
+            filter.others.bytes[filter.others.count++] = static_cast<uint8_t>(high);
+    }
+    return filter;
 }
 
-constexpr KeyBytes utf16_key_high_list = make_utf16_key_high_list();
+constexpr KeyFilter utf16_high_filter = make_utf16_high_filter();
 
 // Whether a unit begins a two-unit search, so it must wait for the next.
 constexpr bool starts_pair(char16_t unit)

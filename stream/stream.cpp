@@ -133,29 +133,52 @@ const uint8_t* find_candidates(const uint8_t* p, const uint8_t* end, Watch watch
 
 #if defined(STREAM_SIMD)
 struct HighVectors {
-    __m128i highs[utf16_key_high_list.count];
+    __m128i low, span;
+    __m128i others[utf16_high_filter.others.count];
 };
 
 HighVectors make_high_vectors()
 {
     HighVectors vectors;
-    for (size_t k = 0; k < utf16_key_high_list.count; ++k)
-        vectors.highs[k] = _mm_set1_epi8(static_cast<char>(utf16_key_high_list.bytes[k]));
+    vectors.low = _mm_set1_epi8(static_cast<char>(utf16_high_filter.low));
+    vectors.span = _mm_set1_epi8(static_cast<char>(utf16_high_filter.span));
+    for (size_t k = 0; k < utf16_high_filter.others.count; ++k)
+        vectors.others[k] = _mm_set1_epi8(static_cast<char>(utf16_high_filter.others.bytes[k]));
     return vectors;
 }
 
 const HighVectors high_vectors = make_high_vectors();
 
-// Bit i set when byte i of the 16 at p is the high byte of a unit that may
-// end a search; p lies on the unit grid.
+// The high bytes of the 16 units at p, in order; p lies on the unit grid.
+template <bool big_endian>
+__m128i high_bytes(const uint8_t* p)
+{
+    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    if (big_endian) {
+        __m128i low_lane = _mm_set1_epi16(0xFF);
+        return _mm_packus_epi16(_mm_and_si128(first, low_lane), _mm_and_si128(second, low_lane));
+    }
+    return _mm_packus_epi16(_mm_srli_epi16(first, 8), _mm_srli_epi16(second, 8));
+}
+
+// Their low bytes, which lie where the other byte order keeps the high ones.
+template <bool big_endian>
+__m128i low_bytes(const uint8_t* p)
+{
+    return high_bytes<!big_endian>(p);
+}
+
+// Bit i set when unit i of the 16 at p may end a search: its high byte is
+// one of the key units'.
 template <bool big_endian>
 unsigned utf16_key_mask(const uint8_t* p)
 {
-    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hits = _mm_setzero_si128();
-    for (const __m128i& high : high_vectors.highs)
-        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, high));
-    return static_cast<unsigned>(_mm_movemask_epi8(hits)) & (big_endian ? 0x5555u : 0xAAAAu);
+    __m128i highs = high_bytes<big_endian>(p);
+    __m128i hits = in_range(highs, high_vectors.low, high_vectors.span);
+    for (const __m128i& other : high_vectors.others)
+        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(highs, other));
+    return static_cast<unsigned>(_mm_movemask_epi8(hits));
 }
 #endif
 
@@ -175,22 +198,14 @@ char16_t unit_at(const uint8_t* p)
 bool is_watched_unit(char16_t unit) { return (unit & 0xFF40) == 0x0040; }
 
 #if defined(STREAM_SIMD)
-// Bit i set when byte i of the 16 at p is the high byte of a unit that
-// is_watched_unit takes; p lies on the unit grid. SSE2 compares 16-bit
-// lanes as signed numbers, so the range test flips their top bits.
+// Bit i set when unit i of the 16 at p is one that is_watched_unit takes.
 template <bool big_endian>
 unsigned utf16_watch_mask(const uint8_t* p)
 {
-    __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    if (big_endian)
-        units = _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8));
-    // Setting bit 7 folds U+0040..U+007F onto U+00C0..U+00FF, and leaves
-    // U+0080..U+00BF below them.
-    __m128i flip = _mm_set1_epi16(short(0x8000));
-    __m128i folded = _mm_or_si128(units, _mm_set1_epi16(0x80));
-    __m128i shifted = _mm_xor_si128(_mm_sub_epi16(folded, _mm_set1_epi16(0xC0)), flip);
-    __m128i watched = _mm_cmplt_epi16(shifted, _mm_set1_epi16(short(0x8000 + 0x40)));
-    return static_cast<unsigned>(_mm_movemask_epi8(watched)) & (big_endian ? 0x5555u : 0xAAAAu);
+    __m128i below_0100 = _mm_cmpeq_epi8(high_bytes<big_endian>(p), _mm_setzero_si128());
+    __m128i bit_6 = _mm_set1_epi8(0x40);
+    __m128i with_bit_6 = _mm_cmpeq_epi8(_mm_and_si128(low_bytes<big_endian>(p), bit_6), bit_6);
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(below_0100, with_bit_6)));
 }
 #endif
 
@@ -203,12 +218,12 @@ template <bool big_endian, bool watch>
 __attribute__((noinline)) const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end)
 {
 #if defined(STREAM_SIMD)
-    for (; end - p >= 32; p += 32) {
-        unsigned mask = utf16_key_mask<big_endian>(p) | utf16_key_mask<big_endian>(p + 16) << 16;
+    for (; end - p >= 64; p += 64) {
+        unsigned mask = utf16_key_mask<big_endian>(p) | utf16_key_mask<big_endian>(p + 32) << 16;
         if (watch)
-            mask |= utf16_watch_mask<big_endian>(p) | utf16_watch_mask<big_endian>(p + 16) << 16;
+            mask |= utf16_watch_mask<big_endian>(p) | utf16_watch_mask<big_endian>(p + 32) << 16;
         if (mask)
-            return p + (__builtin_ctz(mask) & ~1);
+            return p + 2 * __builtin_ctz(mask);
     }
 #endif
     for (; p < end; p += 2) {
