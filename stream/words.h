@@ -182,7 +182,9 @@ private:
     void note_letter(Alphabets alphabets, uint64_t after);
 
     enum class Verdict { repair, keep, wait };
-    // One side of a word in its line, as far as the stage looks.
+    // One side of a word in its line, as far as the stage looks. Once a
+    // deciding word and a second word are met, no verdict depends on the
+    // rest, which is left unread: whole_line and words then tell no more.
     struct LineSide {
         bool whole_line = false;  // it reaches the line's start or end
         bool line_edge = false;   // and holds nothing but blanks
