@@ -62,6 +62,101 @@ uint64_t count_line_ends(const uint8_t* p, const uint8_t* end)
     return count;
 }
 
+#if defined(STREAM_SIMD)
+// A stretch of UTF-8 as counted in one pass: its line ends, and the
+// characters after the last of them (or in all, when it has none).
+struct PlainStretch {
+    uint64_t line_ends;
+    const uint8_t* line_start;  // after the last line end, or the stretch's start
+    uint64_t characters;
+};
+
+// Finds the line ends of [p, end), at least 16 bytes, from the back.
+void read_line_ends(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
+{
+    const __m128i lf = _mm_set1_epi8('\n');
+    const uint8_t* last = nullptr;
+    uint64_t line_ends = 0;
+    auto take = [&](unsigned mask, const uint8_t* block) {
+        if (!last)
+            last = block + (31 - __builtin_clz(mask));
+        for (; mask; mask &= mask - 1)
+            ++line_ends;
+    };
+    const uint8_t* q = end;
+    for (; q - p >= 16; q -= 16) {
+        if (unsigned mask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 16)), lf))))
+            take(mask, q - 16);
+    }
+    // The front bytes not yet looked at, in the block that starts the stretch.
+    if (q > p) {
+        unsigned front = (1u << (q - p)) - 1;
+        if (unsigned mask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lf))) & front)
+            take(mask, p);
+    }
+    stretch.line_ends = line_ends;
+    stretch.line_start = last ? last + 1 : p;
+}
+
+// 16 zero bytes, then 16 bytes 0xFF: loaded at `n`, the last n lanes are set.
+alignas(16) constexpr uint8_t last_lanes[32] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// Counts [p, end), at least 16 bytes long and starting at a character's
+// start, in one pass of vectors with no branch a block, when it holds
+// nothing but ASCII and whole two-byte characters (most Cyrillic text):
+// then every byte but a continuation starts one character. False, with
+// nothing counted, for any other stretch, which the byte path then takes.
+bool read_plain_stretch(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
+{
+    read_line_ends(p, end, stretch);
+    const uint8_t* start = stretch.line_start;
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i continuation_top = _mm_set1_epi8(-64);
+    const __m128i lead_bottom = _mm_set1_epi8(-63);
+    const __m128i lead_top = _mm_set1_epi8(-32);
+    __m128i wrong = zero, continuations = zero, carried_lead = zero;
+    // As signed bytes: ASCII is >= 0, continuations lie in [-128, -65],
+    // two-byte leads C2..DF in [-62, -33]. A block is right when its
+    // continuations are exactly the bytes after leads, and every other byte
+    // is ASCII or a lead; `counted` masks the lanes that belong to the stretch.
+    auto take = [&](__m128i block, __m128i counted, __m128i fresh, __m128i carried) {
+        __m128i continuation = _mm_cmplt_epi8(block, continuation_top);
+        __m128i lead = _mm_and_si128(
+            _mm_and_si128(_mm_cmpgt_epi8(block, lead_bottom), _mm_cmplt_epi8(block, lead_top)), counted);
+        __m128i after_lead = _mm_or_si128(_mm_slli_si128(lead, 1), carried);
+        __m128i odd = _mm_xor_si128(_mm_cmplt_epi8(block, zero), _mm_or_si128(continuation, lead));
+        wrong = _mm_or_si128(wrong, _mm_and_si128(fresh, _mm_or_si128(_mm_xor_si128(continuation, after_lead), odd)));
+        continuations = _mm_add_epi64(
+            continuations, _mm_sad_epu8(_mm_and_si128(_mm_and_si128(continuation, fresh), one), zero));
+        carried_lead = _mm_srli_si128(lead, 15);
+    };
+    const __m128i all = _mm_cmpeq_epi8(zero, zero);
+    const uint8_t* q = start;
+    for (; end - q >= 16; q += 16)
+        take(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), all, all, carried_lead);
+    // The last few bytes, in the block that ends the stretch: its bytes
+    // before them were counted already, or lie before the line's start.
+    if (size_t rest = size_t(end - q)) {
+        size_t counted = std::min<size_t>(16, size_t(end - start));
+        take(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16)),
+             _mm_loadu_si128(reinterpret_cast<const __m128i*>(last_lanes + counted)),
+             _mm_loadu_si128(reinterpret_cast<const __m128i*>(last_lanes + rest)), zero);
+    }
+    // A lead as the last byte waits for its continuation: the byte path's.
+    wrong = _mm_or_si128(wrong, carried_lead);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(wrong, zero)) != 0xFFFF)
+        return false;
+    // One call sees at most a piece, so each half's sum fits 32 bits.
+    uint32_t sum = uint32_t(_mm_cvtsi128_si32(continuations)) +
+                   uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(continuations, 8)));
+    stretch.characters = uint64_t(end - start) - sum;
+    return true;
+}
+#endif
+
 }  // namespace
 
 LeadRule utf8_lead_rule(uint8_t byte)
@@ -91,6 +186,18 @@ void PositionTracker::advance(const uint8_t* bytes, size_t size)
         offset_ += size;
         return;
     }
+#if defined(STREAM_SIMD)
+    PlainStretch stretch;
+    if (!needed_ && size >= 16 && read_plain_stretch(bytes, end, stretch)) {
+        if (stretch.line_ends) {
+            line_ += stretch.line_ends - 1;
+            start_line(offset_ + uint64_t(stretch.line_start - bytes));
+        }
+        take_code_points(stretch.characters, stretch.characters);
+        offset_ += size;
+        return;
+    }
+#endif
     // LF is never part of a longer UTF-8 character, so only the bytes after
     // the last LF need decoding; those before it are only counted.
     const uint8_t* line_start = bytes;
