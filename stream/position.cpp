@@ -63,8 +63,8 @@ uint64_t count_line_ends(const uint8_t* p, const uint8_t* end)
 }
 
 #if defined(STREAM_SIMD)
-// A stretch of UTF-8 as counted in one pass: its line ends, and the
-// characters after the last of them (or in all, when it has none).
+// A stretch as counted in one pass: its line ends, and the characters
+// after the last of them (or in all, when it has none).
 struct PlainStretch {
     uint64_t line_ends;
     const uint8_t* line_start;  // after the last line end, or the stretch's start
@@ -75,6 +75,10 @@ struct PlainStretch {
 void read_line_ends(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
 {
     const __m128i lf = _mm_set1_epi8('\n');
+    auto line_end_mask = [&](const uint8_t* block) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+        return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lf)));
+    };
     const uint8_t* last = nullptr;
     uint64_t line_ends = 0;
     auto take = [&](unsigned mask, const uint8_t* block) {
@@ -85,13 +89,12 @@ void read_line_ends(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
     };
     const uint8_t* q = end;
     for (; q - p >= 16; q -= 16) {
-        if (unsigned mask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q - 16)), lf))))
+        if (unsigned mask = line_end_mask(q - 16))
             take(mask, q - 16);
     }
     // The front bytes not yet looked at, in the block that starts the stretch.
     if (q > p) {
-        unsigned front = (1u << (q - p)) - 1;
-        if (unsigned mask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), lf))) & front)
+        if (unsigned mask = line_end_mask(p) & ((1u << (q - p)) - 1))
             take(mask, p);
     }
     stretch.line_ends = line_ends;
@@ -155,6 +158,66 @@ bool read_plain_stretch(const uint8_t* p, const uint8_t* end, PlainStretch& stre
     stretch.characters = uint64_t(end - start) - sum;
     return true;
 }
+
+// The same for whole UTF-16 units, at least 16 bytes of them, when they
+// hold no surrogate: then each unit but LF counts one. UTF-16 lines run
+// longer in bytes than stretches between findings, so one pass forward
+// that stops only at a line end or a surrogate costs less than first
+// looking for the last line end.
+template <bool big_endian>
+bool read_plain_units(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
+{
+    const __m128i lf = _mm_set1_epi16(big_endian ? 0x0A00 : 0x000A);
+    const __m128i surrogate_bits = _mm_set1_epi16(big_endian ? 0x00F8 : short(0xF800));
+    const __m128i surrogate = _mm_set1_epi16(big_endian ? 0x00D8 : short(0xD800));
+    const uint8_t* last = nullptr;
+    uint64_t line_ends = 0;
+    // Each unit found sets both its bytes' bits; `fresh` masks the bytes
+    // not looked at before.
+    auto take = [&](const uint8_t* block, unsigned fresh) {
+        __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+        __m128i line_end = _mm_cmpeq_epi16(units, lf);
+        __m128i odd = _mm_cmpeq_epi16(_mm_and_si128(units, surrogate_bits), surrogate);
+        if (!(unsigned(_mm_movemask_epi8(_mm_or_si128(line_end, odd))) & fresh))
+            return true;
+        if (unsigned(_mm_movemask_epi8(odd)) & fresh)
+            return false;
+        unsigned mask = unsigned(_mm_movemask_epi8(line_end)) & fresh & 0x5555u;
+        last = block + (31 - __builtin_clz(mask));
+        for (; mask; mask &= mask - 1)
+            ++line_ends;
+        return true;
+    };
+    const uint8_t* q = p;
+    for (; end - q >= 16; q += 16) {
+        if (!take(q, 0xFFFFu))
+            return false;
+    }
+    // The last units, in the block that ends the stretch.
+    if (q < end && !take(end - 16, 0xFFFFu << (16 - (end - q)) & 0xFFFFu))
+        return false;
+    stretch.line_ends = line_ends;
+    stretch.line_start = last ? last + 2 : p;
+    stretch.characters = uint64_t(end - stretch.line_start) / 2;
+    return true;
+}
+
+// Counts [p, end) in one pass when it is a plain stretch of its encoding;
+// false, with nothing counted, otherwise. Nothing may wait from the bytes
+// before it.
+bool read_plain(TextEncoding encoding, const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
+{
+    if (end - p < 16)
+        return false;
+    switch (encoding) {
+    case TextEncoding::utf8:
+        return read_plain_stretch(p, end, stretch);
+    case TextEncoding::utf16le:
+        return (end - p) % 2 == 0 && read_plain_units<false>(p, end, stretch);
+    default:
+        return (end - p) % 2 == 0 && read_plain_units<true>(p, end, stretch);
+    }
+}
 #endif
 
 }  // namespace
@@ -181,14 +244,10 @@ LeadRule utf8_lead_rule(uint8_t byte)
 void PositionTracker::advance(const uint8_t* bytes, size_t size)
 {
     const uint8_t* end = bytes + size;
-    if (encoding_ != TextEncoding::utf8) {
-        advance_utf16(bytes, end);
-        offset_ += size;
-        return;
-    }
 #if defined(STREAM_SIMD)
     PlainStretch stretch;
-    if (!needed_ && size >= 16 && read_plain_stretch(bytes, end, stretch)) {
+    bool waits = encoding_ == TextEncoding::utf8 ? needed_ != 0 : has_half_ || waiting_;
+    if (!waits && read_plain(encoding_, bytes, end, stretch)) {
         if (stretch.line_ends) {
             line_ += stretch.line_ends - 1;
             start_line(offset_ + uint64_t(stretch.line_start - bytes));
@@ -198,6 +257,11 @@ void PositionTracker::advance(const uint8_t* bytes, size_t size)
         return;
     }
 #endif
+    if (encoding_ != TextEncoding::utf8) {
+        advance_utf16(bytes, end);
+        offset_ += size;
+        return;
+    }
     // LF is never part of a longer UTF-8 character, so only the bytes after
     // the last LF need decoding; those before it are only counted.
     const uint8_t* line_start = bytes;
