@@ -107,10 +107,12 @@ alignas(16) constexpr uint8_t last_lanes[32] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 // Counts [p, end), at least 16 bytes long and starting at a character's
-// start, in one pass of vectors with no branch a block, when it holds
-// nothing but ASCII and whole two-byte characters (most Cyrillic text):
-// then every byte but a continuation starts one character. False, with
-// nothing counted, for any other stretch, which the byte path then takes.
+// start, in one pass of vectors with no branch a block, when each
+// continuation byte in its last line follows a two-byte lead, as in most
+// Cyrillic text. Each such pair is one character, and every other byte
+// starts one or counts one as invalid, so the characters are the bytes
+// that are no continuation. False, with nothing counted, for any other
+// stretch, which the byte path then takes.
 bool read_plain_stretch(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
 {
     read_line_ends(p, end, stretch);
@@ -120,37 +122,29 @@ bool read_plain_stretch(const uint8_t* p, const uint8_t* end, PlainStretch& stre
     const __m128i continuation_top = _mm_set1_epi8(-64);
     const __m128i lead_bottom = _mm_set1_epi8(-63);
     const __m128i lead_top = _mm_set1_epi8(-32);
-    __m128i wrong = zero, continuations = zero, carried_lead = zero;
-    // As signed bytes: ASCII is >= 0, continuations lie in [-128, -65],
-    // two-byte leads C2..DF in [-62, -33]. A block is right when its
-    // continuations are exactly the bytes after leads, and every other byte
-    // is ASCII or a lead; `counted` masks the lanes that belong to the stretch.
-    auto take = [&](__m128i block, __m128i counted, __m128i fresh, __m128i carried) {
-        __m128i continuation = _mm_cmplt_epi8(block, continuation_top);
-        __m128i lead = _mm_and_si128(
-            _mm_and_si128(_mm_cmpgt_epi8(block, lead_bottom), _mm_cmplt_epi8(block, lead_top)), counted);
-        __m128i after_lead = _mm_or_si128(_mm_slli_si128(lead, 1), carried);
-        __m128i odd = _mm_xor_si128(_mm_cmplt_epi8(block, zero), _mm_or_si128(continuation, lead));
-        wrong = _mm_or_si128(wrong, _mm_and_si128(fresh, _mm_or_si128(_mm_xor_si128(continuation, after_lead), odd)));
-        continuations = _mm_add_epi64(
-            continuations, _mm_sad_epu8(_mm_and_si128(_mm_and_si128(continuation, fresh), one), zero));
+    __m128i stray = zero, continuations = zero, carried_lead = zero;
+    // As signed bytes, continuations lie in [-128, -65] and two-byte leads
+    // C2..DF in [-62, -33]. `fresh` masks the bytes not counted before;
+    // the byte before the first of them is counted, or the line end.
+    auto take = [&](__m128i block, __m128i fresh) {
+        __m128i continuation = _mm_and_si128(_mm_cmplt_epi8(block, continuation_top), fresh);
+        __m128i lead = _mm_and_si128(_mm_cmpgt_epi8(block, lead_bottom), _mm_cmplt_epi8(block, lead_top));
+        __m128i after_lead = _mm_or_si128(_mm_slli_si128(lead, 1), carried_lead);
+        stray = _mm_or_si128(stray, _mm_xor_si128(continuation, _mm_and_si128(continuation, after_lead)));
+        continuations = _mm_add_epi64(continuations, _mm_sad_epu8(_mm_and_si128(continuation, one), zero));
         carried_lead = _mm_srli_si128(lead, 15);
     };
     const __m128i all = _mm_cmpeq_epi8(zero, zero);
     const uint8_t* q = start;
     for (; end - q >= 16; q += 16)
-        take(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), all, all, carried_lead);
-    // The last few bytes, in the block that ends the stretch: its bytes
-    // before them were counted already, or lie before the line's start.
-    if (size_t rest = size_t(end - q)) {
-        size_t counted = std::min<size_t>(16, size_t(end - start));
+        take(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), all);
+    // The last few bytes, in the block that ends the stretch.
+    if (size_t rest = size_t(end - q))
         take(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16)),
-             _mm_loadu_si128(reinterpret_cast<const __m128i*>(last_lanes + counted)),
-             _mm_loadu_si128(reinterpret_cast<const __m128i*>(last_lanes + rest)), zero);
-    }
+             _mm_loadu_si128(reinterpret_cast<const __m128i*>(last_lanes + rest)));
     // A lead as the last byte waits for its continuation: the byte path's.
-    wrong = _mm_or_si128(wrong, carried_lead);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(wrong, zero)) != 0xFFFF)
+    stray = _mm_or_si128(stray, carried_lead);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(stray, zero)) != 0xFFFF)
         return false;
     // One call sees at most a piece, so each half's sum fits 32 bits.
     uint32_t sum = uint32_t(_mm_cvtsi128_si32(continuations)) +
