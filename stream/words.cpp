@@ -1242,68 +1242,87 @@ WordStage::Verdict WordStage::judge_capitals(const uint8_t* text, size_t start, 
         bool cell = (behind.tab || behind.line_edge) && (ahead.tab || ahead.line_edge) &&
                     (behind.tab || ahead.tab);
         bool named = (behind.line_edge && !behind.words && ahead.whole_line && ahead.words == 1 &&
-                      is_name_of(first, ahead.nearest)) ||
+                      names<Codec>(first, ahead)) ||
                      (ahead.line_edge && !ahead.words && behind.whole_line && behind.words == 1 &&
-                      is_name_of(first, behind.nearest));
+                      names<Codec>(first, behind));
         if (cell || named)
             return Verdict::keep;
     }
     return behind.greek || ahead.greek ? Verdict::keep : Verdict::repair;
 }
 
-// Reads the words and signs of [from, to) into `side`; `behind` says the
-// judged word lies at `to`, so the last word met is the nearest.
+// Whether the nearest word of a side names the Greek capital.
 template <class Codec>
-void WordStage::read_side(const uint8_t* from, const uint8_t* to, bool behind,
-                          LineSide& side) const
+bool WordStage::names(char32_t capital, const LineSide& side)
 {
-    bool decided = false, blank = true;
-    auto note_sign = [&](bool tab) {
-        if (behind || blank)
-            side.tab = tab;
-        blank = false;
-    };
-    char32_t code = 0;
-    for (const uint8_t* p = from; p < to;) {
-        size_t size = Codec::decode(p, to, code);
-        if (!size)
-            code = 0xFFFD, size = Codec::unit;
-        if (!is_word_character(code)) {
-            p += size;
-            if (code != ' ' && code != '\r' && code != 0xFEFF)
-                note_sign(code == '\t');
-            continue;
-        }
-        const uint8_t* word_end = p + letters_end<Codec>(p, 0, size_t(to - p));
-        const WordLetters word = read_word<Codec>(p, word_end);
-        if (behind || !side.words) {
-            letters_of<Codec>(p, word_end, side.nearest);
-            for (char32_t& letter : side.nearest)
-                letter = lower(letter);
-        }
-        ++side.words;
-        if ((word.greek || word.cyrillic) && (behind || !decided))
-            side.greek = word.greek, decided = true;
-        note_sign(false);
-        p = word_end;
-    }
-    side.line_edge = side.whole_line && blank;
+    std::u32string letters;
+    letters_of<Codec>(side.nearest, side.nearest_end, letters);
+    for (char32_t& letter : letters)
+        letter = lower(letter);
+    return is_name_of(capital, letters);
 }
 
-// The line before `start` back to its start, or context_reach bytes; all
-// of it lies in the text and the history kept before it.
+namespace {
+
+// Signs that leave a side of a line blank.
+bool is_blank(char32_t code) { return code == ' ' || code == '\r' || code == 0xFEFF; }
+
+}  // namespace
+
+// Notes a word of [start, end) met on a side, the nearest ones first: only
+// the nearest word's letters and the nearest deciding word count.
+template <class Codec>
+void WordStage::note_word(const uint8_t* start, const uint8_t* end, LineSide& side, bool& decided)
+{
+    if (!side.words++)
+        side.nearest = start, side.nearest_end = end;
+    if (!decided) {
+        const WordLetters word = read_word<Codec>(start, end);
+        if (word.greek || word.cyrillic)
+            side.greek = word.greek, decided = true;
+    }
+}
+
+// The line before `start`, back to its start or context_reach bytes, read
+// from the word outwards and only as far as the verdict needs: the nearest
+// sign, the nearest deciding word, and whether a second word comes. Read
+// backwards, the bytes split into the characters that reading forwards
+// finds, since a character ends where the next one starts.
 template <class Codec>
 void WordStage::look_behind(const uint8_t* text, size_t start, LineSide& side) const
 {
     const uint8_t* lowest = text - history_size_;
     const uint8_t* floor = text + start - std::min<size_t>(start + history_size_, context_reach);
-    const uint8_t* line = Codec::line_start(floor, text + start);
-    side.whole_line = line != floor || (floor == lowest && history_size_ == text_offset_);
-    read_side<Codec>(line, text + start, true, side);
+    bool decided = false, blank = true;
+    char32_t code = 0;
+    const uint8_t* p = text + start;
+    while (p > floor && !(decided && side.words >= 2)) {
+        size_t size = Codec::decode_before(floor, p, code);
+        if (size && code == '\n')
+            break;
+        if (size && is_word_character(code)) {
+            const uint8_t* word_end = p;
+            for (; p > floor && (size = Codec::decode_before(floor, p, code)) && is_word_character(code);
+                 p -= size) {
+            }
+            note_word<Codec>(p, word_end, side, decided);
+            blank = false;
+            continue;
+        }
+        p -= std::min<size_t>(size ? size : Codec::unit, size_t(p - floor));
+        if (size && is_blank(code))
+            continue;
+        if (blank)
+            side.tab = size && code == '\t';
+        blank = false;
+    }
+    side.whole_line = p > floor || (floor == lowest && history_size_ == text_offset_);
+    side.line_edge = side.whole_line && blank;
 }
 
-// The line after `end` to its end, or context_reach bytes; false when the
-// text so far ends first and more may follow.
+// The line after `end`, to its end or context_reach bytes, read as far as
+// the verdict needs, as the line behind is; false when the text so far
+// ends first and more may follow.
 template <class Codec>
 bool WordStage::look_ahead(const uint8_t* text, size_t end, size_t cut, bool last,
                            LineSide& side) const
@@ -1315,7 +1334,25 @@ bool WordStage::look_ahead(const uint8_t* text, size_t end, size_t cut, bool las
     if (!newline && text_ends && !last)
         return false;
     side.whole_line = newline || text_ends;
-    read_side<Codec>(text + end, line_end, false, side);
+    bool decided = false, blank = true;
+    char32_t code = 0;
+    for (const uint8_t* p = text + end; p < line_end && !(decided && side.words >= 2);) {
+        size_t size = Codec::decode(p, line_end, code);
+        if (size && is_word_character(code)) {
+            const uint8_t* word_end = p + letters_end<Codec>(p, 0, size_t(line_end - p));
+            note_word<Codec>(p, word_end, side, decided);
+            blank = false;
+            p = word_end;
+            continue;
+        }
+        p += size ? size : Codec::unit;
+        if (size && is_blank(code))
+            continue;
+        if (blank)
+            side.tab = size && code == '\t';
+        blank = false;
+    }
+    side.line_edge = side.whole_line && blank;
     return true;
 }
 

@@ -182,24 +182,29 @@ private:
     void note_letter(Alphabets alphabets, uint64_t after);
 
     enum class Verdict { repair, keep, wait };
-    // One side of a word in its line, as far as the stage looks.
+    // One side of a word in its line, as far as the stage looks. Once a
+    // deciding word and a second word are met, no verdict depends on the
+    // rest, which is left unread: whole_line and words then tell no more.
     struct LineSide {
         bool whole_line = false;  // it reaches the line's start or end
         bool line_edge = false;   // and holds nothing but blanks
         bool tab = false;         // the sign next to the word is a tab
         bool greek = false;       // the nearest word with Greek or Cyrillic letters is Greek
-        size_t words = 0;
-        std::u32string nearest;   // the nearest word's letters, in lowercase
+        size_t words = 0;         // exact up to two
+        const uint8_t* nearest = nullptr;  // the nearest word
+        const uint8_t* nearest_end = nullptr;
     };
     template <class Codec>
     Verdict judge_capitals(const uint8_t* text, size_t start, size_t end, size_t cut, bool last,
                            size_t letters, char32_t first) const;
     template <class Codec>
+    static bool names(char32_t capital, const LineSide& side);
+    template <class Codec>
+    static void note_word(const uint8_t* start, const uint8_t* end, LineSide& side, bool& decided);
+    template <class Codec>
     void look_behind(const uint8_t* text, size_t start, LineSide& side) const;
     template <class Codec>
     bool look_ahead(const uint8_t* text, size_t end, size_t cut, bool last, LineSide& side) const;
-    template <class Codec>
-    void read_side(const uint8_t* from, const uint8_t* to, bool behind, LineSide& side) const;
     template <class Codec>
     void rewrite_word(const uint8_t* text, size_t start, size_t end, bool twins);
     template <class Codec>

@@ -85,6 +85,9 @@ const WordCase word_cases[] = {
      "Α\tальфа\nальфа\tΑ\nx\tΒ\t\nΒ — бета\nГамма: Γ\nΤΟ ΚΑΛΟ ΣΠΙΤΙ",
      "Α\tальфа\nальфа\tΑ\nx\tΒ\t\nΒ — бета\nГамма: Γ\nΤΟ ΚΑΛΟ ΣΠΙΤΙ"},
     {"Β Москве Ε\u0308лка", "В Москве Ёлка", "В Москве Ёлка"},
+    // What lies next to the word counts, read from it outwards.
+    {"\tx Β\tz\nкот λόγος Β дом\nбета альфа Α\nΑ альфа бета", "\tx В\tz\nкот λόγος Β дом\nбета альфа А\nА альфа бета",
+     "\tx В\tz\nкот λόγος Β дом\nбета альфа А\nА альфа бета"},
 };
 
 TEST(WordRule, RepairsTheCasesOfTheRuleWholeAndCutIntoBytes)
