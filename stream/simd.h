@@ -34,6 +34,8 @@ inline __m128i _mm_cmplt_epi16(__m128i a, __m128i b) { return wasm_i16x8_lt(a, b
 // The scans shift by fewer than 16 bits, where both agree.
 inline __m128i _mm_slli_epi16(__m128i a, int bits) { return wasm_i16x8_shl(a, bits); }
 inline __m128i _mm_srli_epi16(__m128i a, int bits) { return wasm_u16x8_shr(a, bits); }
+// Both saturate signed 16-bit lanes to unsigned bytes.
+inline __m128i _mm_packus_epi16(__m128i a, __m128i b) { return wasm_u8x16_narrow_i16x8(a, b); }
 inline int _mm_cvtsi128_si32(__m128i a) { return wasm_i32x4_extract_lane(a, 0); }
 // Each 8-byte half's sum of absolute differences, in its low 16 bits.
 inline __m128i _mm_sad_epu8(__m128i a, __m128i b)
