@@ -8,6 +8,7 @@
 #include "letters/repairs.h"
 #include "stream/position.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -252,26 +253,30 @@ void append_workflow(std::string& out, const std::string& text, bool property)
 
 void gnu_path(std::string& out, const std::string& path) { out += quoted_name(path); }
 
-void gnu_letters(LettersText& text, const Letters& letters) { text.part[0] = describe(letters); }
+// ": description", what follows the column.
+void gnu_letters(LettersText& text, const Letters& letters) { text.part[0] = ": " + describe(letters); }
 
-// ":LINE:COLUMN: " is built on the stack and appended once.
-void gnu_finding(std::string& out, const Report& report, uint64_t)
+// A run may print millions of these lines, so each is written at once into
+// the room after the text's first `size` bytes, which grows as needed.
+// Returns the text's new size.
+size_t gnu_put(std::string& text, size_t size, const Report& report)
 {
-    constexpr int most_digits = 20;  // of a 64-bit number
-    char place[2 * most_digits + 4];
-    char* p = place;
+    constexpr size_t most_digits = 20;  // of a 64-bit number
+    const std::string& path = report.path;
+    const std::string& letters = report.letters.part[0];
+    std::string word = report.word ? word_shown(report) : std::string();
+    size_t most = path.size() + 2 * most_digits + 2 + letters.size() + word.size() + 1;
+    if (text.size() - size < most)
+        text.resize(std::max(2 * text.size(), size + most));
+    char* p = std::copy(path.begin(), path.end(), &text[size]);
     *p++ = ':';
     p = std::to_chars(p, p + most_digits, report.at.line).ptr;
     *p++ = ':';
     p = std::to_chars(p, p + most_digits, report.column).ptr;
-    *p++ = ':';
-    *p++ = ' ';
-    out += report.path;
-    out.append(place, p);
-    out += report.letters.part[0];
-    if (report.word)
-        out += word_shown(report);
-    out += '\n';
+    p = std::copy(letters.begin(), letters.end(), p);
+    p = std::copy(word.begin(), word.end(), p);
+    *p++ = '\n';
+    return size_t(p - text.data());
 }
 
 // ---- json: one object per line ----------------------------------------------
@@ -451,20 +456,24 @@ struct FormatHandlers {
     void (*start)(std::string& out, ColumnUnit unit, const char* version);  // null: nothing
     void (*path)(std::string& out, const std::string& path);  // the file's name, once a file
     void (*letters)(LettersText& text, const Letters& letters);  // once a kind of repair
+    // A finding, either appended to the text as a string or put into the
+    // room after its first `size` bytes (returning its new size); the slot
+    // not used is null.
     void (*finding)(std::string& out, const Report& report, uint64_t index);
+    size_t (*put)(std::string& text, size_t size, const Report& report);
     void (*end)(std::string& out);  // null: nothing
 };
 
 // In OutputFormat's order.
 constexpr FormatHandlers format_handlers[] = {
     {/* start */ nullptr, /* path */ gnu_path, /* letters */ gnu_letters,
-     /* finding */ gnu_finding, /* end */ nullptr},
+     /* finding */ nullptr, /* put */ gnu_put, /* end */ nullptr},
     {/* start */ nullptr, /* path */ json_path, /* letters */ json_letters,
-     /* finding */ json_finding, /* end */ nullptr},
+     /* finding */ json_finding, /* put */ nullptr, /* end */ nullptr},
     {/* start */ sarif_start, /* path */ sarif_path, /* letters */ sarif_letters,
-     /* finding */ sarif_finding, /* end */ sarif_end},
+     /* finding */ sarif_finding, /* put */ nullptr, /* end */ sarif_end},
     {/* start */ nullptr, /* path */ github_path, /* letters */ github_letters,
-     /* finding */ github_finding, /* end */ nullptr},
+     /* finding */ github_finding, /* put */ nullptr, /* end */ nullptr},
 };
 
 const FormatHandlers& handlers(OutputFormat format)
@@ -534,6 +543,7 @@ FindingPrinter::FindingPrinter(OutputFormat format, ColumnUnit unit, const char*
 {
     if (handlers(format_).start)
         handlers(format_).start(text_, unit_, version);
+    text_size_ = text_.size();
 }
 
 FindingPrinter::~FindingPrinter() = default;
@@ -596,13 +606,23 @@ void FindingPrinter::found_twin(const TwinFinding& finding)
 
 void FindingPrinter::print(const Report& report)
 {
-    handlers(format_).finding(text_, report, run_findings_);
+    const FormatHandlers& format = handlers(format_);
+    if (format.put) {
+        text_size_ = format.put(text_, text_size_, report);
+    } else {
+        text_.resize(text_size_);
+        format.finding(text_, report, run_findings_);
+        text_size_ = text_.size();
+    }
     ++file_findings_;
     ++run_findings_;
 }
 
 void FindingPrinter::finish()
 {
-    if (handlers(format_).end)
+    if (handlers(format_).end) {
+        text_.resize(text_size_);
         handlers(format_).end(text_);
+        text_size_ = text_.size();
+    }
 }

@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -42,8 +43,8 @@ public:
     void finish();
 
     // The text built since the last drain.
-    const std::string& text() const { return text_; }
-    void drain() { text_.clear(); }
+    std::string_view text() const { return {text_.data(), text_size_}; }
+    void drain() { text_size_ = 0; }
     // Findings in the file since start_file.
     uint64_t file_findings() const { return file_findings_; }
 
@@ -59,7 +60,10 @@ private:
     OutputFormat format_;
     ColumnUnit unit_;
     std::string path_text_;  // the file's name as this format prints it
+    // The text is text_'s first text_size_ bytes; the rest is room that a
+    // format writing in place fills before the text takes it.
     std::string text_;
+    size_t text_size_ = 0;
     // What each kind of repair prints, built at its first finding: a run
     // may print millions of findings of a few dozen kinds.
     std::vector<std::unique_ptr<LettersText>> row_texts_;  // by row

@@ -154,6 +154,19 @@ constexpr std::array<Utf8Fix, fix_count> make_utf8_fixes()
 
 constexpr std::array<Utf8Fix, fix_count> utf8_fixes = make_utf8_fixes();
 
+// Every replacement is a Cyrillic letter: two bytes in UTF-8 as in UTF-16.
+constexpr size_t replacement_bytes = 2;
+
+constexpr bool replacements_take_two_bytes()
+{
+    for (const Utf8Fix& fix : utf8_fixes) {
+        if (fix.replacement_size != replacement_bytes)
+            return false;
+    }
+    return true;
+}
+static_assert(replacements_take_two_bytes(), "every replacement is one two-byte character");
+
 // The distinct lead bytes the UTF-8 scan looks for.
 struct KeyBytes {
     uint8_t bytes[fix_count];
@@ -242,34 +255,6 @@ constexpr Utf8RowIndex make_utf8_row_index()
 
 constexpr Utf8RowIndex utf8_row_index = make_utf8_row_index();
 
-// The rows whose key is a two-byte character, by that character (U+0080 to
-// U+07FF), in the order of utf8_row_index: the combining marks key dozens
-// of compositions, of which one character leads to a few.
-struct Utf8PairIndex {
-    std::array<uint8_t, fix_count> rows_by_key;
-    std::array<KeyRows, 0x800> key_rows;
-};
-
-constexpr Utf8PairIndex make_utf8_pair_index()
-{
-    Utf8PairIndex index{};
-    size_t placed = 0;
-    for (size_t code = 0x80; code < 0x800; ++code) {
-        index.key_rows[code].first = static_cast<uint8_t>(placed);
-        uint8_t lead = static_cast<uint8_t>(0xC0 | code >> 6), second = static_cast<uint8_t>(0x80 | (code & 0x3F));
-        KeyRows rows = utf8_row_index.key_rows[lead];
-        for (size_t i = rows.first; i < size_t{rows.first} + rows.count; ++i) {
-            const Utf8Fix& fix = utf8_fixes[utf8_row_index.rows_by_key[i]];
-            if (fix.search[fix.key_at + 1] == second)
-                index.rows_by_key[placed++] = utf8_row_index.rows_by_key[i];
-        }
-        index.key_rows[code].count = static_cast<uint8_t>(placed - index.key_rows[code].first);
-    }
-    return index;
-}
-
-constexpr Utf8PairIndex utf8_pair_index = make_utf8_pair_index();
-
 // The scanned rows by the low byte of their search's last unit, in table
 // order within each, so that a UTF-16 key unit leads straight to the few
 // rows it can complete.
@@ -320,18 +305,28 @@ static_assert(utf16_key_highs[0x03], "the UTF-16 scan stops at every Greek capit
 static_assert(utf16_key_highs[0x01] && utf16_key_highs[0x02],
               "the UTF-16 scan stops at every letter above U+00FF that may start a twin");
 
-// The same high bytes as a list, which the vector scan compares one by one.
-constexpr KeyBytes make_utf16_key_high_list()
+// The same high bytes as the vector scan tests them: their longest run as
+// one range test [low, low + span], the rest one by one.
+constexpr KeyFilter make_utf16_high_filter()
 {
-    KeyBytes highs{};
-    for (size_t high = 0; high < 256; ++high) {
-        if (utf16_key_highs[high])
-            highs.bytes[highs.count++] = static_cast<uint8_t>(high);
+    size_t run_low = 0, run_size = 0;
+    for (size_t high = 0; high < 256;) {
+        size_t size = 0;
+        while (high + size < 256 && utf16_key_highs[high + size])
+            ++size;
+        if (size > run_size)
+            run_low = high, run_size = size;
+        high += size ? size : 1;
     }
-    return highs;
+    KeyFilter filter{static_cast<uint8_t>(run_low), static_cast<uint8_t>(run_size - 1), {}};
+    for (size_t high = 0; high < 256; ++high) {
+        if (utf16_key_highs[high] && (high < run_low || high >= run_low + run_size))
+            filter.others.bytes[filter.others.count++] = static_cast<uint8_t>(high);
+    }
+    return filter;
 }
 
-constexpr KeyBytes utf16_key_high_list = make_utf16_key_high_list();
+constexpr KeyFilter utf16_high_filter = make_utf16_high_filter();
 
 // Whether a unit begins a two-unit search, so it must wait for the next.
 constexpr bool starts_pair(char16_t unit)

@@ -62,6 +62,158 @@ uint64_t count_line_ends(const uint8_t* p, const uint8_t* end)
     return count;
 }
 
+#if defined(STREAM_SIMD)
+// A stretch as counted in one pass: its line ends, and the characters
+// after the last of them (or in all, when it has none).
+struct PlainStretch {
+    uint64_t line_ends;
+    const uint8_t* line_start;  // after the last line end, or the stretch's start
+    uint64_t characters;
+};
+
+// Finds the line ends of [p, end), at least 16 bytes, from the back.
+void read_line_ends(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
+{
+    const __m128i lf = _mm_set1_epi8('\n');
+    auto line_end_mask = [&](const uint8_t* block) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+        return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lf)));
+    };
+    const uint8_t* last = nullptr;
+    uint64_t line_ends = 0;
+    auto take = [&](unsigned mask, const uint8_t* block) {
+        if (!last)
+            last = block + (31 - __builtin_clz(mask));
+        for (; mask; mask &= mask - 1)
+            ++line_ends;
+    };
+    const uint8_t* q = end;
+    for (; q - p >= 16; q -= 16) {
+        if (unsigned mask = line_end_mask(q - 16))
+            take(mask, q - 16);
+    }
+    // The front bytes not yet looked at, in the block that starts the stretch.
+    if (q > p) {
+        if (unsigned mask = line_end_mask(p) & ((1u << (q - p)) - 1))
+            take(mask, p);
+    }
+    stretch.line_ends = line_ends;
+    stretch.line_start = last ? last + 1 : p;
+}
+
+// 16 zero bytes, then 16 bytes 0xFF: loaded at `n`, the last n lanes are set.
+alignas(16) constexpr uint8_t last_lanes[32] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                                0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// Counts [p, end), at least 16 bytes long and starting at a character's
+// start, in one pass of vectors with no branch a block, when each
+// continuation byte in its last line follows a two-byte lead, as in most
+// Cyrillic text. Each such pair is one character, and every other byte
+// starts one or counts one as invalid, so the characters are the bytes
+// that are no continuation. False, with nothing counted, for any other
+// stretch, which the byte path then takes.
+bool read_plain_stretch(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
+{
+    read_line_ends(p, end, stretch);
+    const uint8_t* start = stretch.line_start;
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(1);
+    const __m128i continuation_top = _mm_set1_epi8(-64);
+    const __m128i lead_bottom = _mm_set1_epi8(-63);
+    const __m128i lead_top = _mm_set1_epi8(-32);
+    __m128i stray = zero, continuations = zero, carried_lead = zero;
+    // As signed bytes, continuations lie in [-128, -65] and two-byte leads
+    // C2..DF in [-62, -33]. `fresh` masks the bytes not counted before;
+    // the byte before the first of them is counted, or the line end.
+    auto take = [&](__m128i block, __m128i fresh) {
+        __m128i continuation = _mm_and_si128(_mm_cmplt_epi8(block, continuation_top), fresh);
+        __m128i lead = _mm_and_si128(_mm_cmpgt_epi8(block, lead_bottom), _mm_cmplt_epi8(block, lead_top));
+        __m128i after_lead = _mm_or_si128(_mm_slli_si128(lead, 1), carried_lead);
+        stray = _mm_or_si128(stray, _mm_xor_si128(continuation, _mm_and_si128(continuation, after_lead)));
+        continuations = _mm_add_epi64(continuations, _mm_sad_epu8(_mm_and_si128(continuation, one), zero));
+        carried_lead = _mm_srli_si128(lead, 15);
+    };
+    const __m128i all = _mm_cmpeq_epi8(zero, zero);
+    const uint8_t* q = start;
+    for (; end - q >= 16; q += 16)
+        take(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), all);
+    // The last few bytes, in the block that ends the stretch.
+    if (size_t rest = size_t(end - q))
+        take(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16)),
+             _mm_loadu_si128(reinterpret_cast<const __m128i*>(last_lanes + rest)));
+    // A lead as the last byte waits for its continuation: the byte path's.
+    stray = _mm_or_si128(stray, carried_lead);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(stray, zero)) != 0xFFFF)
+        return false;
+    // One call sees at most a piece, so each half's sum fits 32 bits.
+    uint32_t sum = uint32_t(_mm_cvtsi128_si32(continuations)) +
+                   uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(continuations, 8)));
+    stretch.characters = uint64_t(end - start) - sum;
+    return true;
+}
+
+// The same for whole UTF-16 units, at least 16 bytes of them, when they
+// hold no surrogate: then each unit but LF counts one. UTF-16 lines run
+// longer in bytes than stretches between findings, so one pass forward
+// that stops only at a line end or a surrogate costs less than first
+// looking for the last line end.
+template <bool big_endian>
+bool read_plain_units(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
+{
+    const __m128i lf = _mm_set1_epi16(big_endian ? 0x0A00 : 0x000A);
+    const __m128i surrogate_bits = _mm_set1_epi16(big_endian ? 0x00F8 : short(0xF800));
+    const __m128i surrogate = _mm_set1_epi16(big_endian ? 0x00D8 : short(0xD800));
+    const uint8_t* last = nullptr;
+    uint64_t line_ends = 0;
+    // Each unit found sets both its bytes' bits; `fresh` masks the bytes
+    // not looked at before.
+    auto take = [&](const uint8_t* block, unsigned fresh) {
+        __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+        __m128i line_end = _mm_cmpeq_epi16(units, lf);
+        __m128i odd = _mm_cmpeq_epi16(_mm_and_si128(units, surrogate_bits), surrogate);
+        if (!(unsigned(_mm_movemask_epi8(_mm_or_si128(line_end, odd))) & fresh))
+            return true;
+        if (unsigned(_mm_movemask_epi8(odd)) & fresh)
+            return false;
+        unsigned mask = unsigned(_mm_movemask_epi8(line_end)) & fresh & 0x5555u;
+        last = block + (31 - __builtin_clz(mask));
+        for (; mask; mask &= mask - 1)
+            ++line_ends;
+        return true;
+    };
+    const uint8_t* q = p;
+    for (; end - q >= 16; q += 16) {
+        if (!take(q, 0xFFFFu))
+            return false;
+    }
+    // The last units, in the block that ends the stretch.
+    if (q < end && !take(end - 16, 0xFFFFu << (16 - (end - q)) & 0xFFFFu))
+        return false;
+    stretch.line_ends = line_ends;
+    stretch.line_start = last ? last + 2 : p;
+    stretch.characters = uint64_t(end - stretch.line_start) / 2;
+    return true;
+}
+
+// Counts [p, end) in one pass when it is a plain stretch of its encoding;
+// false, with nothing counted, otherwise. Nothing may wait from the bytes
+// before it.
+bool read_plain(TextEncoding encoding, const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
+{
+    if (end - p < 16)
+        return false;
+    switch (encoding) {
+    case TextEncoding::utf8:
+        return read_plain_stretch(p, end, stretch);
+    case TextEncoding::utf16le:
+        return (end - p) % 2 == 0 && read_plain_units<false>(p, end, stretch);
+    default:
+        return (end - p) % 2 == 0 && read_plain_units<true>(p, end, stretch);
+    }
+}
+#endif
+
 }  // namespace
 
 LeadRule utf8_lead_rule(uint8_t byte)
@@ -86,6 +238,19 @@ LeadRule utf8_lead_rule(uint8_t byte)
 void PositionTracker::advance(const uint8_t* bytes, size_t size)
 {
     const uint8_t* end = bytes + size;
+#if defined(STREAM_SIMD)
+    PlainStretch stretch;
+    bool waits = encoding_ == TextEncoding::utf8 ? needed_ != 0 : has_half_ || waiting_;
+    if (!waits && read_plain(encoding_, bytes, end, stretch)) {
+        if (stretch.line_ends) {
+            line_ += stretch.line_ends - 1;
+            start_line(offset_ + uint64_t(stretch.line_start - bytes));
+        }
+        take_code_points(stretch.characters, stretch.characters);
+        offset_ += size;
+        return;
+    }
+#endif
     if (encoding_ != TextEncoding::utf8) {
         advance_utf16(bytes, end);
         offset_ += size;

@@ -34,6 +34,8 @@ inline __m128i _mm_cmplt_epi16(__m128i a, __m128i b) { return wasm_i16x8_lt(a, b
 // The scans shift by fewer than 16 bits, where both agree.
 inline __m128i _mm_slli_epi16(__m128i a, int bits) { return wasm_i16x8_shl(a, bits); }
 inline __m128i _mm_srli_epi16(__m128i a, int bits) { return wasm_u16x8_shr(a, bits); }
+// Both saturate signed 16-bit lanes to unsigned bytes.
+inline __m128i _mm_packus_epi16(__m128i a, __m128i b) { return wasm_u8x16_narrow_i16x8(a, b); }
 inline int _mm_cvtsi128_si32(__m128i a) { return wasm_i32x4_extract_lane(a, 0); }
 // Each 8-byte half's sum of absolute differences, in its low 16 bits.
 inline __m128i _mm_sad_epu8(__m128i a, __m128i b)
@@ -43,8 +45,12 @@ inline __m128i _mm_sad_epu8(__m128i a, __m128i b)
     __m128i halves = wasm_i32x4_add(quarters, wasm_i32x4_shuffle(quarters, quarters, 1, 0, 3, 2));
     return wasm_v128_and(halves, wasm_i32x4_const(-1, 0, -1, 0));
 }
-// A whole-register byte shift, by a constant as on x86: zeros come in.
+// Whole-register byte shifts, by a constant as on x86: zeros come in.
 #define _mm_srli_si128(a, n)                                                                              \
     wasm_i8x16_shuffle((a), wasm_i64x2_const(0, 0), (n), (n) + 1, (n) + 2, (n) + 3, (n) + 4, (n) + 5, (n) + 6, \
                        (n) + 7, (n) + 8, (n) + 9, (n) + 10, (n) + 11, (n) + 12, (n) + 13, (n) + 14, (n) + 15)
+#define _mm_slli_si128(a, n)                                                                                    \
+    wasm_i8x16_shuffle(wasm_i64x2_const(0, 0), (a), 16 - (n), 17 - (n), 18 - (n), 19 - (n), 20 - (n), 21 - (n), \
+                       22 - (n), 23 - (n), 24 - (n), 25 - (n), 26 - (n), 27 - (n), 28 - (n), 29 - (n), 30 - (n),  \
+                       31 - (n))
 #endif

@@ -133,29 +133,52 @@ const uint8_t* find_candidates(const uint8_t* p, const uint8_t* end, Watch watch
 
 #if defined(STREAM_SIMD)
 struct HighVectors {
-    __m128i highs[utf16_key_high_list.count];
+    __m128i low, span;
+    __m128i others[utf16_high_filter.others.count];
 };
 
 HighVectors make_high_vectors()
 {
     HighVectors vectors;
-    for (size_t k = 0; k < utf16_key_high_list.count; ++k)
-        vectors.highs[k] = _mm_set1_epi8(static_cast<char>(utf16_key_high_list.bytes[k]));
+    vectors.low = _mm_set1_epi8(static_cast<char>(utf16_high_filter.low));
+    vectors.span = _mm_set1_epi8(static_cast<char>(utf16_high_filter.span));
+    for (size_t k = 0; k < utf16_high_filter.others.count; ++k)
+        vectors.others[k] = _mm_set1_epi8(static_cast<char>(utf16_high_filter.others.bytes[k]));
     return vectors;
 }
 
 const HighVectors high_vectors = make_high_vectors();
 
-// Bit i set when byte i of the 16 at p is the high byte of a unit that may
-// end a search; p lies on the unit grid.
+// The high bytes of the 16 units at p, in order; p lies on the unit grid.
+template <bool big_endian>
+__m128i high_bytes(const uint8_t* p)
+{
+    __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
+    if (big_endian) {
+        __m128i low_lane = _mm_set1_epi16(0xFF);
+        return _mm_packus_epi16(_mm_and_si128(first, low_lane), _mm_and_si128(second, low_lane));
+    }
+    return _mm_packus_epi16(_mm_srli_epi16(first, 8), _mm_srli_epi16(second, 8));
+}
+
+// Their low bytes, which lie where the other byte order keeps the high ones.
+template <bool big_endian>
+__m128i low_bytes(const uint8_t* p)
+{
+    return high_bytes<!big_endian>(p);
+}
+
+// Bit i set when unit i of the 16 at p may end a search: its high byte is
+// one of the key units'.
 template <bool big_endian>
 unsigned utf16_key_mask(const uint8_t* p)
 {
-    __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hits = _mm_setzero_si128();
-    for (const __m128i& high : high_vectors.highs)
-        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, high));
-    return static_cast<unsigned>(_mm_movemask_epi8(hits)) & (big_endian ? 0x5555u : 0xAAAAu);
+    __m128i highs = high_bytes<big_endian>(p);
+    __m128i hits = in_range(highs, high_vectors.low, high_vectors.span);
+    for (const __m128i& other : high_vectors.others)
+        hits = _mm_or_si128(hits, _mm_cmpeq_epi8(highs, other));
+    return static_cast<unsigned>(_mm_movemask_epi8(hits));
 }
 #endif
 
@@ -175,22 +198,14 @@ char16_t unit_at(const uint8_t* p)
 bool is_watched_unit(char16_t unit) { return (unit & 0xFF40) == 0x0040; }
 
 #if defined(STREAM_SIMD)
-// Bit i set when byte i of the 16 at p is the high byte of a unit that
-// is_watched_unit takes; p lies on the unit grid. SSE2 compares 16-bit
-// lanes as signed numbers, so the range test flips their top bits.
+// Bit i set when unit i of the 16 at p is one that is_watched_unit takes.
 template <bool big_endian>
 unsigned utf16_watch_mask(const uint8_t* p)
 {
-    __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    if (big_endian)
-        units = _mm_or_si128(_mm_slli_epi16(units, 8), _mm_srli_epi16(units, 8));
-    // Setting bit 7 folds U+0040..U+007F onto U+00C0..U+00FF, and leaves
-    // U+0080..U+00BF below them.
-    __m128i flip = _mm_set1_epi16(short(0x8000));
-    __m128i folded = _mm_or_si128(units, _mm_set1_epi16(0x80));
-    __m128i shifted = _mm_xor_si128(_mm_sub_epi16(folded, _mm_set1_epi16(0xC0)), flip);
-    __m128i watched = _mm_cmplt_epi16(shifted, _mm_set1_epi16(short(0x8000 + 0x40)));
-    return static_cast<unsigned>(_mm_movemask_epi8(watched)) & (big_endian ? 0x5555u : 0xAAAAu);
+    __m128i below_0100 = _mm_cmpeq_epi8(high_bytes<big_endian>(p), _mm_setzero_si128());
+    __m128i bit_6 = _mm_set1_epi8(0x40);
+    __m128i with_bit_6 = _mm_cmpeq_epi8(_mm_and_si128(low_bytes<big_endian>(p), bit_6), bit_6);
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(below_0100, with_bit_6)));
 }
 #endif
 
@@ -203,12 +218,12 @@ template <bool big_endian, bool watch>
 __attribute__((noinline)) const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end)
 {
 #if defined(STREAM_SIMD)
-    for (; end - p >= 32; p += 32) {
-        unsigned mask = utf16_key_mask<big_endian>(p) | utf16_key_mask<big_endian>(p + 16) << 16;
+    for (; end - p >= 64; p += 64) {
+        unsigned mask = utf16_key_mask<big_endian>(p) | utf16_key_mask<big_endian>(p + 32) << 16;
         if (watch)
-            mask |= utf16_watch_mask<big_endian>(p) | utf16_watch_mask<big_endian>(p + 16) << 16;
+            mask |= utf16_watch_mask<big_endian>(p) | utf16_watch_mask<big_endian>(p + 32) << 16;
         if (mask)
-            return p + (__builtin_ctz(mask) & ~1);
+            return p + 2 * __builtin_ctz(mask);
     }
 #endif
     for (; p < end; p += 2) {
@@ -223,24 +238,32 @@ __attribute__((noinline)) const uint8_t* find_key_unit(const uint8_t* p, const u
 // after the text so that the load never leaves it.
 constexpr size_t word_slack = 8;
 
+// The row that no text matches, for the judgement below to fall back on.
+constexpr size_t no_row = fix_count;
+
 struct SearchWord {
     uint64_t bytes, mask;
+    size_t size;
 };
 
-std::array<SearchWord, fix_count> make_search_words()
+// Each row's search as a masked word, and for no_row a word that wants
+// 0xFF, which no UTF-8 text holds.
+std::array<SearchWord, fix_count + 1> make_search_words()
 {
-    std::array<SearchWord, fix_count> words{};
+    std::array<SearchWord, fix_count + 1> words{};
     for (size_t row = 0; row < fix_count; ++row) {
         uint8_t bytes[8] = {}, mask[8] = {};
         std::memcpy(bytes, utf8_fixes[row].search, utf8_fixes[row].search_size);
         std::memset(mask, 0xFF, utf8_fixes[row].search_size);
         std::memcpy(&words[row].bytes, bytes, 8);
         std::memcpy(&words[row].mask, mask, 8);
+        words[row].size = utf8_fixes[row].search_size;
     }
+    words[no_row] = {0xFF, 0xFF, 1};
     return words;
 }
 
-const std::array<SearchWord, fix_count> search_words = make_search_words();
+const std::array<SearchWord, fix_count + 1> search_words = make_search_words();
 
 bool search_at(const uint8_t* start, size_t row)
 {
@@ -250,26 +273,29 @@ bool search_at(const uint8_t* start, size_t row)
 }
 
 // The composition of each Cyrillic letter with each mark, by the mark's
-// distance from the first mark and the letter's from U+0400; -1 for none.
-// A mark ends dozens of searches, and its letter before it picks one.
+// slot (its distance from the first mark) and the letter's distance from
+// U+0400; no_row for none. A mark ends dozens of searches, and its letter
+// before it picks one. One more slot, all no_row, serves the key
+// characters that are no mark.
 constexpr size_t mark_count = pair_ends.high - pair_ends.low + 1;
+constexpr size_t no_mark = mark_count;
 
-constexpr std::array<int8_t, mark_count * 0x100> make_mark_rows()
+constexpr std::array<uint8_t, (mark_count + 1) * 0x100> make_mark_rows()
 {
-    std::array<int8_t, mark_count * 0x100> rows{};
-    for (int8_t& row : rows)
-        row = -1;
+    std::array<uint8_t, (mark_count + 1) * 0x100> rows{};
+    for (uint8_t& row : rows)
+        row = no_row;
     for (size_t row = 0; row < fix_count; ++row) {
         const char16_t* search = repairs[row].search;
         if (!is_scanned(row) || !search[1] || single_row(search[0]) >= 0)
             continue;
-        int8_t& slot = rows[(search[1] - pair_ends.low) * 0x100 + (search[0] - 0x400)];
-        slot = slot < 0 ? static_cast<int8_t>(row) : slot;
+        uint8_t& slot = rows[(search[1] - pair_ends.low) * 0x100 + (search[0] - 0x400)];
+        slot = slot == no_row ? static_cast<uint8_t>(row) : slot;
     }
     return rows;
 }
 
-constexpr std::array<int8_t, mark_count * 0x100> mark_rows = make_mark_rows();
+constexpr std::array<uint8_t, (mark_count + 1) * 0x100> mark_rows = make_mark_rows();
 
 // Whether every search keyed on its mark is a Cyrillic letter and a mark,
 // two bytes each, which is what the table above holds.
@@ -286,35 +312,79 @@ constexpr bool marks_follow_cyrillic()
 }
 static_assert(marks_follow_cyrillic(), "a mark's letter before it is one Cyrillic letter");
 
-// The row whose search lies whole in [from, end) with its key byte at
-// `key`, or -1.
-int utf8_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
+// What a key character may start, by its first two bytes (which tell the
+// key characters apart, as checked below): the row of the character with
+// the mark after it, the row of the character alone, and its slot in
+// mark_rows if it is a mark. What it cannot start is no_row or no_mark,
+// so every candidate is judged the same way, without a branch on what it
+// turns out to be (in damaged text that branch goes either way).
+struct KeyEntry {
+    uint8_t with_mark, alone, mark;
+};
+
+constexpr size_t key_index(uint8_t lead, uint8_t next) { return size_t(lead & 0x3F) << 6 | (next & 0x3F); }
+
+struct KeyEntries {
+    std::array<KeyEntry, 0x1000> entries;
+    bool one_each;  // no two rows claimed one field
+};
+
+constexpr KeyEntries make_key_entries()
 {
-    // A two-byte key narrows to its character's rows; a search cannot end
-    // before its key does.
-    bool pair = *key >= 0xC0 && *key <= 0xDF;
-    if (pair && end - key < 2)
-        return -1;
-    unsigned code = (*key & 0x1F) << 6 | (key[1] & 0x3F);
-    if (pair && code - pair_ends.low < mark_count) {
-        bool letter = key - from >= 2 && (key[-2] & 0xFC) == 0xD0 && (key[-1] & 0xC0) == 0x80;
-        if (!letter)
-            return -1;
-        unsigned base = (key[-2] & 0x1F) << 6 | (key[-1] & 0x3F);
-        return mark_rows[(code - pair_ends.low) * 0x100 + (base - 0x400)];
-    }
-    const uint8_t* by_key = pair ? utf8_pair_index.rows_by_key.data() : utf8_row_index.rows_by_key.data();
-    KeyRows rows = pair ? utf8_pair_index.key_rows[code] : utf8_row_index.key_rows[*key];
-    for (size_t i = rows.first; i < size_t{rows.first} + rows.count; ++i) {
-        size_t row = by_key[i];
+    KeyEntries table{{}, true};
+    for (KeyEntry& entry : table.entries)
+        entry = {no_row, no_row, no_mark};
+    for (size_t row = 0; row < fix_count; ++row) {
         const Utf8Fix& fix = utf8_fixes[row];
-        if (key - from < fix.key_at)
+        if (!is_scanned(row))
             continue;
-        const uint8_t* start = key - fix.key_at;
-        if (end - start >= fix.search_size && search_at(start, row))
-            return static_cast<int>(row);
+        KeyEntry& entry = table.entries[key_index(fix.search[fix.key_at], fix.search[fix.key_at + 1])];
+        if (fix.key_at) {
+            uint8_t mark = static_cast<uint8_t>(repairs[row].search[1] - pair_ends.low);
+            table.one_each = table.one_each && (entry.mark == no_mark || entry.mark == mark);
+            entry.mark = mark;
+            continue;
+        }
+        uint8_t& field = repairs[row].search[1] ? entry.with_mark : entry.alone;
+        table.one_each = table.one_each && field == no_row;
+        field = static_cast<uint8_t>(row);
     }
-    return -1;
+    return table;
+}
+
+constexpr KeyEntries key_entries = make_key_entries();
+static_assert(key_entries.one_each, "no two key characters share their first two bytes, and a "
+                                    "look-alike composes with one mark at most");
+
+// Whether the search of `row` lies whole in [start, end) at its start.
+bool search_whole_at(const uint8_t* start, const uint8_t* end, size_t row)
+{
+    bool whole = size_t(end - start) >= search_words[row].size, same = search_at(start, row);
+    return whole & same;
+}
+
+// `row` if `match`, else `otherwise`, chosen without a branch: in damaged
+// text which one holds is as good as random.
+size_t either(bool match, size_t row, size_t otherwise)
+{
+    size_t take = 0 - size_t(match);
+    return (row & take) | (otherwise & ~take);
+}
+
+// The row whose search lies whole in [from, end) with its key byte at
+// `key`, or no_row. The byte after `key` is read whatever it holds: the
+// buffer has slack after the text. Each row it may be is compared whole,
+// so the letter before a mark is told by its row's search too; a mark
+// right at `from` has none before it, and is compared as if it started
+// its row's search, which none does.
+size_t utf8_fix_at(const uint8_t* from, const uint8_t* key, const uint8_t* end)
+{
+    const KeyEntry& entry = key_entries.entries[key_index(key[0], key[1])];
+    const uint8_t* letter = key - from >= 2 ? key - 2 : key;
+    size_t composed = mark_rows[entry.mark * 0x100 + ((letter[0] & 0x03) << 6 | (letter[1] & 0x3F))];
+    size_t row = either(search_whole_at(letter, end, composed), composed, no_row);
+    row = either(search_whole_at(key, end, entry.alone), entry.alone, row);
+    return either(search_whole_at(key, end, entry.with_mark), entry.with_mark, row);
 }
 
 bool is_utf8_search_prefix(const uint8_t* p, size_t size)
@@ -494,8 +564,8 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
             if (at < read_)
                 continue;  // within the search just repaired
             const uint8_t* key = base + at;
-            int row = utf8_row_index.key_rows[*key].count ? utf8_fix_at(base + read_, key, limit) : -1;
-            if (row < 0) {
+            size_t row = utf8_fix_at(base + read_, key, limit);
+            if (row == no_row) {
                 if (!is_watched(*key, watch) || (watch == Watch::capitals && !is_capital_at(key, limit)))
                     continue;
                 size_t repaired_at = written_ + (at - read_);
@@ -507,7 +577,7 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
             }
             const Utf8Fix& fix = utf8_fixes[row];
             size_t start = at - fix.key_at;
-            take_fix(start, start + fix.search_size, row, fix.replacement, fix.replacement_size);
+            take_fix(start, start + fix.search_size, int(row), fix.replacement);
         }
     }
     return stop;
@@ -547,7 +617,7 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
         uint8_t replacement[2];
         put_unit<big_endian>(repairs[row].replacement[0], replacement);
         size_t start = at + 2 - 2 * units_in(repairs[row].search);
-        take_fix(start, at + 2, row, replacement, sizeof replacement);
+        take_fix(start, at + 2, row, replacement);
     }
     // An odd last byte is no unit; it passes through as it is.
     return last ? end : stop;
@@ -558,8 +628,7 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
 // goes to the word stage with where its repair starts in the repaired text;
 // the stage, which counts lines and columns over that text anyway, tells
 // where it was read and passes it on once no twin can come before it.
-void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* replacement,
-                            size_t replacement_size)
+void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* replacement)
 {
     uint8_t* base = text();
     if (sink_)
@@ -567,8 +636,8 @@ void RepairStream::take_fix(size_t start, size_t end, int row, const uint8_t* re
     if (written_ != read_)
         std::memmove(base + written_, base + read_, start - read_);
     written_ += start - read_;
-    std::memcpy(base + written_, replacement, replacement_size);
-    written_ += replacement_size;
+    std::memcpy(base + written_, replacement, replacement_bytes);
+    written_ += replacement_bytes;
     read_ = end;
     changed_ = true;
 }

@@ -133,8 +133,7 @@ private:
     size_t repair_utf8(size_t end, bool last);
     template <bool big_endian>
     size_t repair_utf16(size_t end, bool last);
-    void take_fix(size_t start, size_t end, int row, const uint8_t* replacement,
-                  size_t replacement_size);
+    void take_fix(size_t start, size_t end, int row, const uint8_t* replacement);
     void take_rest(size_t end);
     uint8_t* text() { return buffer_.get() + front_; }
 

@@ -1364,7 +1364,8 @@ bool WordStage::look_ahead(const uint8_t* text, size_t end, size_t cut, bool las
 template <class Codec>
 void WordStage::rewrite_word(const uint8_t* text, size_t start, size_t end, bool twins)
 {
-    const std::string word = sink_ ? word_as_read<Codec>(text, start, end) : std::string();
+    // Only a twin's report shows the word.
+    const std::string word = sink_ && twins ? word_as_read<Codec>(text, start, end) : std::string();
     for (const DecodedWord::Odd& odd : word_.odd) {
         bool capital = is_table_capital(odd.code);
         char32_t letter = capital ? repairs[capital_row(odd.code)].replacement[0]
