@@ -428,13 +428,13 @@ private:
 
     // Repairs the source from its first piece (read_piece's `got`) on, with
     // pump's contract: on two threads when the source is a regular file
-    // that fills the first piece, unless the word rule, which reads the text
-    // before a word across line ends, applies.
+    // that fills the first piece, unless it reports the word rule's
+    // findings.
     bool repair_rest(int source, RepairStream& stream, FindingSink* sink, long got,
                      const std::function<bool(ByteSpan)>& emit, std::string& error)
     {
-        if (!options_.words && got == long(RepairStream::piece_size) &&
-            repair_in_lanes(source, stream, sink, emit, error))
+        if (got == long(RepairStream::piece_size) &&
+            repair_in_lanes(source, stream, options_.words, sink, emit, error))
             return error.empty();
         Unwatched rest;
         return pump(source, stream, rest, got, emit, error);

@@ -1,6 +1,7 @@
 #include "cli/lanes.h"
 
 #include "cli/system.h"
+#include "stream/words.h"
 
 #include <algorithm>
 #include <atomic>
@@ -24,6 +25,11 @@ constexpr uint64_t stride = piece - look_size;
 // waits for its turn and hands them on as it repairs.
 constexpr size_t kept_findings = 4096;
 constexpr size_t none = SIZE_MAX;
+// With the word rule, a word reads as far as context_reach bytes back across
+// line ends, in the text that the letter table's repairs leave, which are at
+// most half as long as what they repair: this many bytes before a chunk
+// leave enough.
+constexpr size_t prime_size = 4 * WordStage::context_reach;
 const char changed[] = "changed while it was read";
 
 // Where the bytes after the first line end in [bytes, bytes + size) start,
@@ -156,8 +162,8 @@ private:
 
 // One thread's chunks, from the first byte of its first chunk on.
 struct Lane {
-    Lane(Turns& turns, FindingSink* out, TextEncoding encoding)
-        : findings(turns, out), stream(out ? &findings : nullptr)
+    Lane(Turns& turns, FindingSink* out, TextEncoding encoding, bool words)
+        : findings(turns, out), stream(out ? &findings : nullptr, words)
     {
         stream.continue_text(encoding);
     }
@@ -168,9 +174,14 @@ struct Lane {
 
 class Lanes {
 public:
-    Lanes(int source, uint64_t origin, TextEncoding encoding, FindingSink* findings,
+    Lanes(int source, uint64_t origin, TextEncoding encoding, bool words, FindingSink* findings,
           const std::function<bool(ByteSpan)>& emit)
-        : source_(source), origin_(origin), encoding_(encoding), findings_(findings), emit_(emit)
+        : source_(source),
+          origin_(origin),
+          encoding_(encoding),
+          words_(words),
+          findings_(findings),
+          emit_(emit)
     {
     }
 
@@ -178,12 +189,14 @@ public:
     // `first` already, which reports straight to the findings' sink.
     void run(int index, RepairStream& first)
     {
-        Lane lane(turns_, findings_, encoding_);
+        Lane lane(turns_, findings_, encoding_, words_);
         std::unique_ptr<uint8_t[]> look(new uint8_t[look_size]);
         for (uint64_t chunk = uint64_t(index);; chunk += 2) {
             uint64_t start = 0;
             std::string error;
             Start found = chunk == 0 ? Start::found : find_start(chunk, look.get(), start, error);
+            if (found == Start::found && chunk != 0 && words_ && !prime(start, lane.stream, error))
+                found = Start::trouble;
             if (found == Start::found) {
                 if (!(chunk == 0 ? repair_first(first) : repair_chunk(chunk, start, lane)))
                     return;
@@ -228,6 +241,20 @@ private:
             at += want;
         }
         return Start::none;
+    }
+
+    // With the word rule, the stream first takes the bytes before the chunk
+    // that its first words read back into. They end with a line end, so
+    // their repaired text is final at once, and it is dropped.
+    bool prime(uint64_t start, RepairStream& stream, std::string& error)
+    {
+        long got = read_at(source_, stream.input_area(), prime_size, origin_ + start - prime_size, error);
+        if (got != long(prime_size)) {
+            error = got < 0 ? error : changed;
+            return false;
+        }
+        stream.repair(prime_size, false);
+        return true;
     }
 
     // Chunk 0: its turn comes first, and its stream reads from the text's
@@ -303,6 +330,7 @@ private:
     const int source_;
     const uint64_t origin_;  // where the text starts in the source
     const TextEncoding encoding_;
+    const bool words_;
     FindingSink* const findings_;
     const std::function<bool(ByteSpan)>& emit_;
     Turns turns_;
@@ -310,15 +338,15 @@ private:
 
 }  // namespace
 
-bool repair_in_lanes(int source, RepairStream& first, FindingSink* findings,
+bool repair_in_lanes(int source, RepairStream& first, bool words, FindingSink* findings,
                      const std::function<bool(ByteSpan)>& emit, std::string& read_error)
 {
     uint64_t offset;
-    if (!offset_of(source, offset) || offset < piece)
+    if ((words && findings) || !offset_of(source, offset) || offset < piece)
         return false;
     size_t bom;
     TextEncoding encoding = announced_encoding(first.input_area(), piece, bom);
-    Lanes lanes(source, offset - piece, encoding, findings, emit);
+    Lanes lanes(source, offset - piece, encoding, words, findings, emit);
     std::thread other;
     try {
         other = std::thread([&] { lanes.run(1, first); });

@@ -30,13 +30,32 @@ constexpr uint8_t utf8_bom[] = {0xEF, 0xBB, 0xBF};
 enum class Watch { keys, capitals, twins };
 
 #if defined(STREAM_SIMD)
+// A range test [low, low + span] in one signed compare: adding 0x80 - low
+// moves the range to the bottom of the signed bytes, which holds for spans
+// below 0x7F (the ranges here span a few leads).
+struct ByteRange {
+    __m128i bias, limit;
+};
+
+ByteRange make_range(uint8_t low, uint8_t span)
+{
+    return {_mm_set1_epi8(static_cast<char>(0x80 - low)), _mm_set1_epi8(static_cast<char>(0x80 + span + 1))};
+}
+
+__m128i in_range(__m128i block, const ByteRange& range)
+{
+    return _mm_cmplt_epi8(_mm_add_epi8(block, range.bias), range.limit);
+}
+
+static_assert(utf8_key_filter.span < 0x20 && utf16_high_filter.span < 0x20, "a range spans a few leads");
+
 // The scan's vector test: the bytes in one or two ranges, or among a few
 // others. Watching widens the key bytes' range over the watched leads and
 // adds the bytes 0x41 to 0x7F, the ASCII letters among them, in one signed
 // compare; the few other bytes that brings in are told apart one by one,
 // and are rare in Cyrillic text.
 struct ScanVectors {
-    __m128i low, span;
+    ByteRange keys;
     bool ascii;
     __m128i below_ascii_letters;
     __m128i others[utf8_key_filter.others.count];
@@ -50,8 +69,7 @@ ScanVectors make_scan_vectors(Watch watch)
         high = std::max<uint8_t>(high, 0xCE);
     }
     ScanVectors scan;
-    scan.low = _mm_set1_epi8(static_cast<char>(low));
-    scan.span = _mm_set1_epi8(static_cast<char>(high - low));
+    scan.keys = make_range(low, uint8_t(high - low));
     scan.ascii = watch == Watch::twins;
     scan.below_ascii_letters = _mm_set1_epi8('A' - 1);
     for (size_t k = 0; k < utf8_key_filter.others.count; ++k)
@@ -62,18 +80,12 @@ ScanVectors make_scan_vectors(Watch watch)
 const ScanVectors scan_vectors[] = {make_scan_vectors(Watch::keys), make_scan_vectors(Watch::capitals),
                                     make_scan_vectors(Watch::twins)};
 
-__m128i in_range(__m128i block, __m128i low, __m128i span)
-{
-    __m128i shifted = _mm_sub_epi8(block, low);
-    return _mm_cmpeq_epi8(_mm_min_epu8(shifted, span), shifted);
-}
-
 // Bit i set when byte i of the 16 at p may be a key byte, or one watched
 // for.
 unsigned key_mask(const uint8_t* p, const ScanVectors& scan)
 {
     __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hits = in_range(block, scan.low, scan.span);
+    __m128i hits = in_range(block, scan.keys);
     if (scan.ascii)
         hits = _mm_or_si128(hits, _mm_cmpgt_epi8(block, scan.below_ascii_letters));
     for (const __m128i& other : scan.others)
@@ -133,15 +145,14 @@ const uint8_t* find_candidates(const uint8_t* p, const uint8_t* end, Watch watch
 
 #if defined(STREAM_SIMD)
 struct HighVectors {
-    __m128i low, span;
+    ByteRange range;
     __m128i others[utf16_high_filter.others.count];
 };
 
 HighVectors make_high_vectors()
 {
     HighVectors vectors;
-    vectors.low = _mm_set1_epi8(static_cast<char>(utf16_high_filter.low));
-    vectors.span = _mm_set1_epi8(static_cast<char>(utf16_high_filter.span));
+    vectors.range = make_range(utf16_high_filter.low, utf16_high_filter.span);
     for (size_t k = 0; k < utf16_high_filter.others.count; ++k)
         vectors.others[k] = _mm_set1_epi8(static_cast<char>(utf16_high_filter.others.bytes[k]));
     return vectors;
@@ -175,7 +186,7 @@ template <bool big_endian>
 unsigned utf16_key_mask(const uint8_t* p)
 {
     __m128i highs = high_bytes<big_endian>(p);
-    __m128i hits = in_range(highs, high_vectors.low, high_vectors.span);
+    __m128i hits = in_range(highs, high_vectors.range);
     for (const __m128i& other : high_vectors.others)
         hits = _mm_or_si128(hits, _mm_cmpeq_epi8(highs, other));
     return static_cast<unsigned>(_mm_movemask_epi8(hits));

@@ -204,7 +204,8 @@ check "a long word shortened in every check line" \
 rm -f long-word.txt
 
 # ---- a regular file on two threads, the same as one read through a pipe ------
-# The repaired text, and with --check each finding's line and offsets.
+# The repaired text, with --words too, and with --check each finding's line
+# and offsets.
 # Chunks are cut at line ends near every 256 KiB: lines of every length, one
 # far longer than a chunk, none at all, and in UTF-16 units whose bytes hold
 # 0x0A without being a line end (U+040A, U+0A0A).
@@ -226,9 +227,22 @@ for name, (t, encodings) in cases.items():
 line = lambda x: ("ĸот ΑΒΓ " + "x" * x + "\n")
 open("at-piece.8", "wb").write(line(49).encode() * 28000)
 open("at-piece.16le", "wb").write(("\ufeff" + line(22) + line(23) * 12000).encode("utf-16-le"))
+# With --words, twins read by the language of the lines before them
+# (Iнодов stays in Russian text): Ukrainian, Russian and Kazakh lines.
+context = ["їжак і ґанок", "съезд ы эх", "қазақ ұл", "дом кот", "", "ΑΒΓ x"]
+twins = ["Iнодов", "мiсто", "Yлкен", "кyн", "Cлово", "ĸот", "и\u0306ог"]
+t = "".join((random.choice(context) if random.random() < 0.5 else
+             " ".join(random.choice(twins) for _ in range(random.choice([1, 2, 5, 30])))) + "\n"
+            for _ in range(25000))
+open("words.8", "wb").write(t.encode())
+open("words.16le", "wb").write(("\ufeff" + t).encode("utf-16-le"))
 PY
 for f in lines.* no-end.* one-line.* at-piece.*; do
   check "$f: two threads equal one" "$(cat "$f" | "$program" | cksum)" "$("$program" "$f" | cksum)"
+done
+for f in words.* lines.8 no-end.16le; do
+  check "$f: two threads equal one with --words" "$(cat "$f" | "$program" --words | cksum)" \
+    "$("$program" --words "$f" | cksum)"
 done
 for f in lines.8 lines.16be no-end.16le at-piece.8; do
   check "$f: two threads check as one" "$(cat "$f" | "$program" -c --format=json | cksum)" \
@@ -241,7 +255,7 @@ check "two threads from where standard input stands" "$(tail -c +1001 lines.8 | 
   "$( (dd bs=1000 count=1 of=/dev/null status=none; "$program") < lines.8 | cksum)"
 check "two threads to a full disk" "glyphmend-cli: standard output: No space left on device
 2" "$("$program" lines.8 2>&1 >/dev/full; echo $?)"
-rm -f lines.* no-end.* one-line.* at-piece.*
+rm -f lines.* no-end.* one-line.* at-piece.* words.*
 
 # ---- split at line ends by GNU parallel, the same as one run -------------------
 "$source_dir/scripts/make-text" 6000000 3 > split.txt
