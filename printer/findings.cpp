@@ -539,7 +539,7 @@ bool format_counts_in(OutputFormat format, ColumnUnit unit)
 }
 
 FindingPrinter::FindingPrinter(OutputFormat format, ColumnUnit unit, const char* version)
-    : format_(format), unit_(unit)
+    : format_(format), unit_(unit), row_texts_(repair_count)
 {
     if (handlers(format_).start)
         handlers(format_).start(text_, unit_, version);
@@ -557,21 +557,24 @@ void FindingPrinter::start_file(const std::string& path)
 
 const FindingPrinter::LettersText& FindingPrinter::row_text(int row)
 {
-    if (row_texts_.empty())
-        row_texts_.resize(repair_count);
+    const std::unique_ptr<LettersText>& text = row_texts_[static_cast<size_t>(row)];
+    return text ? *text : new_row_text(row);
+}
+
+// Builds what a row's findings print, at the row's first finding.
+const FindingPrinter::LettersText& FindingPrinter::new_row_text(int row)
+{
+    const LetterFix& fix = repairs[static_cast<size_t>(row)];
+    bool pair = fix.search[1] != 0;
+    bool composition = repair_kind(static_cast<size_t>(row)) == RepairKind::composition;
+    Letters letters{composition ? FindingKind::composition : FindingKind::row,
+                    {fix.search[0], pair ? fix.search[1] : U'\0'},
+                    pair ? 2u : 1u,
+                    fix.replacement[0]};
     std::unique_ptr<LettersText>& text = row_texts_[static_cast<size_t>(row)];
-    if (!text) {
-        const LetterFix& fix = repairs[static_cast<size_t>(row)];
-        bool pair = fix.search[1] != 0;
-        bool composition = repair_kind(static_cast<size_t>(row)) == RepairKind::composition;
-        Letters letters{composition ? FindingKind::composition : FindingKind::row,
-                        {fix.search[0], pair ? fix.search[1] : U'\0'},
-                        pair ? 2u : 1u,
-                        fix.replacement[0]};
-        text.reset(new LettersText{});
-        text->from_size = letters.from_size;
-        handlers(format_).letters(*text, letters);
-    }
+    text.reset(new LettersText{});
+    text->from_size = letters.from_size;
+    handlers(format_).letters(*text, letters);
     return *text;
 }
 

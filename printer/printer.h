@@ -54,6 +54,7 @@ public:
 
 private:
     const LettersText& row_text(int row);
+    const LettersText& new_row_text(int row);
     const LettersText& twin_text(const TwinFinding& finding);
     void print(const Report& report);
 

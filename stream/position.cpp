@@ -62,6 +62,9 @@ uint64_t count_line_ends(const uint8_t* p, const uint8_t* end)
     return count;
 }
 
+// From this many bytes on, a UTF-16 stretch skips to its last line end.
+constexpr ptrdiff_t long_utf16_stretch = 1024;
+
 #if defined(STREAM_SIMD)
 // A stretch as counted in one pass: its line ends, and the characters
 // after the last of them (or in all, when it has none).
@@ -71,31 +74,51 @@ struct PlainStretch {
     uint64_t characters;
 };
 
-// Finds the line ends of [p, end), at least 16 bytes, from the back.
+// How many bits of `mask` are set; line ends are few in a block.
+unsigned set_bits(unsigned mask)
+{
+    unsigned count = 0;
+    for (; mask; mask &= mask - 1)
+        ++count;
+    return count;
+}
+
+// The LF bytes in a block of 16 as a bit mask.
+unsigned line_end_mask(const uint8_t* block)
+{
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+    return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n'))));
+}
+
+// Finds the line ends of [p, end), at least 16 bytes, from the back: the
+// last one, then how many come before it, a whole piece of clean text as
+// fast as a stretch between two findings.
 void read_line_ends(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
 {
-    const __m128i lf = _mm_set1_epi8('\n');
-    auto line_end_mask = [&](const uint8_t* block) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
-        return unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lf)));
-    };
     const uint8_t* last = nullptr;
     uint64_t line_ends = 0;
-    auto take = [&](unsigned mask, const uint8_t* block) {
-        if (!last)
-            last = block + (31 - __builtin_clz(mask));
-        for (; mask; mask &= mask - 1)
-            ++line_ends;
-    };
     const uint8_t* q = end;
-    for (; q - p >= 16; q -= 16) {
-        if (unsigned mask = line_end_mask(q - 16))
-            take(mask, q - 16);
+    for (; !last && q - p >= 16; q -= 16) {
+        if (unsigned mask = line_end_mask(q - 16)) {
+            last = q - 16 + (31 - __builtin_clz(mask));
+            line_ends = set_bits(mask);
+        }
     }
-    // The front bytes not yet looked at, in the block that starts the stretch.
-    if (q > p) {
-        if (unsigned mask = line_end_mask(p) & ((1u << (q - p)) - 1))
-            take(mask, p);
+    if (!last) {
+        // The front bytes not yet looked at, in the block that starts the stretch.
+        if (unsigned mask = line_end_mask(p) & ((1u << (q - p)) - 1)) {
+            last = p + (31 - __builtin_clz(mask));
+            line_ends = set_bits(mask);
+        }
+    } else {
+        const uint8_t* counted = p;
+        line_ends += count_in_blocks<false>(counted, q, _mm_set1_epi8('\n'));
+        // The few bytes left before q, in a block that ends at q or starts at p.
+        if (counted < q) {
+            unsigned left = unsigned(q - counted);
+            line_ends += q - p >= 16 ? set_bits(line_end_mask(q - 16) >> (16 - left))
+                                     : set_bits(line_end_mask(p) & ((1u << left) - 1));
+        }
     }
     stretch.line_ends = line_ends;
     stretch.line_start = last ? last + 1 : p;
@@ -206,10 +229,12 @@ bool read_plain(TextEncoding encoding, const uint8_t* p, const uint8_t* end, Pla
     switch (encoding) {
     case TextEncoding::utf8:
         return read_plain_stretch(p, end, stretch);
+    // A long UTF-16 stretch, such as a piece of clean text, costs less
+    // from its last line end on, as the unit path takes it.
     case TextEncoding::utf16le:
-        return (end - p) % 2 == 0 && read_plain_units<false>(p, end, stretch);
+        return end - p < long_utf16_stretch && (end - p) % 2 == 0 && read_plain_units<false>(p, end, stretch);
     default:
-        return (end - p) % 2 == 0 && read_plain_units<true>(p, end, stretch);
+        return end - p < long_utf16_stretch && (end - p) % 2 == 0 && read_plain_units<true>(p, end, stretch);
     }
 }
 #endif
@@ -512,8 +537,7 @@ uint64_t count_utf16_line_ends(const uint8_t* p, const uint8_t* end)
 const uint8_t* PositionTracker::after_last_utf16_line_end(const uint8_t* p, const uint8_t* end,
                                                           bool big_endian, const uint8_t* bytes)
 {
-    constexpr ptrdiff_t long_stretch = 1024;
-    if (end - p < long_stretch)
+    if (end - p < long_utf16_stretch)
         return p;
     const uint8_t* last = big_endian ? last_utf16_line_end<true>(p, end) : last_utf16_line_end<false>(p, end);
     if (!last)

@@ -944,6 +944,8 @@ ByteSpan WordStage::take(uint8_t* piece, size_t size, size_t clean, bool last)
     if (sink_) {
         pass_findings_before(text, last ? UINT64_MAX : text_offset_ + settled);
         track_to(text, text_offset_ + settled);
+        queued_.erase(queued_.begin(), queued_.begin() + ptrdiff_t(passed_));
+        passed_ = 0;
     }
     told_.clear();
     next_told_ = 0;
@@ -1405,7 +1407,7 @@ template <class Codec>
 std::string WordStage::word_as_read(const uint8_t* text, size_t start, size_t end)
 {
     std::string word;
-    auto queued = queued_.begin();
+    auto queued = queued_.begin() + ptrdiff_t(passed_);
     char32_t code = 0;
     for (size_t at = start, size; at < end; at += size) {
         size = Codec::decode(text + at, text + end, code);
@@ -1461,8 +1463,8 @@ void WordStage::report_capital(const uint8_t* text, size_t at, int row)
 
 void WordStage::pass_findings_before(const uint8_t* text, uint64_t offset)
 {
-    for (; !queued_.empty() && queued_.front().offset < offset; queued_.pop_front()) {
-        Finding finding{read_position(text, queued_.front().offset), queued_.front().row};
+    for (; passed_ < queued_.size() && queued_[passed_].offset < offset; ++passed_) {
+        Finding finding{read_position(text, queued_[passed_].offset), queued_[passed_].row};
         count_shrink(finding);
         sink_->found(finding);
     }

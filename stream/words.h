@@ -17,7 +17,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -287,7 +286,9 @@ private:
     // waiting until no twin can come before them.
     std::unique_ptr<PositionTracker> tracker_;
     uint64_t tracked_ = 0;
-    std::deque<QueuedFinding> queued_;
+    // The findings queued, in text order; those before passed_ are passed on.
+    std::vector<QueuedFinding> queued_;
+    size_t passed_ = 0;
     // How much shorter the repaired text is than the text as read, by the
     // letter table's repairs passed on so far: its columns within the line
     // it names, its byte offset in all (line 0: no repair yet).

@@ -150,6 +150,8 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
          "1:42 "},
         {"invalid bytes in the last, partial vector",
          "a" + repeated("\xD0\xB1", 8) + "\x80\xC0\x80\xD0" "a\xCE\x91", "1:15 "},
+        {"a line end first in the last vector, a few bytes after the start",
+         "abc\n" + std::string(15, 'b') + "\xCE\x91", "2:16 "},
         {"invalid bytes but no stray continuation in a long stretch",
          "a" + repeated("\xD0\xB1", 8) + "\xE2\xC0\xFF\xD0" "a\xD0\xB1\xCE\x91", "1:16 "},
         {"utf-16le: lf and a pair within long stretches",
