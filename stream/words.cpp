@@ -152,6 +152,14 @@ struct Utf8 {
         return end;
     }
 
+    // The end of the run of Cyrillic letters below U+0480 at p, by `end`.
+    static const uint8_t* basic_cyrillic_end(const uint8_t* p, const uint8_t* end)
+    {
+        while (end - p >= 2 && (p[0] & 0xFE) == 0xD0 && (p[1] & 0xC0) == 0x80)
+            p += 2;
+        return p;
+    }
+
     // Where the line holding `at` starts, no earlier than `floor`.
     static const uint8_t* line_start(const uint8_t* floor, const uint8_t* at)
     {
@@ -281,6 +289,13 @@ struct Utf16 {
                 return p;
         }
         return end;
+    }
+
+    static const uint8_t* basic_cyrillic_end(const uint8_t* p, const uint8_t* end)
+    {
+        while (end - p >= 2 && (unit_at(p) & 0xFF80) == 0x0400)
+            p += 2;
+        return p;
     }
 
     static const uint8_t* line_start(const uint8_t* floor, const uint8_t* at)
@@ -519,6 +534,16 @@ constexpr std::array<uint8_t, near_kinds_end> make_near_kinds()
 }
 
 constexpr std::array<uint8_t, near_kinds_end> near_kinds = make_near_kinds();
+
+constexpr bool basic_cyrillic_are_letters()
+{
+    for (char32_t code = 0x0400; code < 0x0480; ++code) {
+        if (near_kinds[code] != uint8_t(LetterKind::letter))
+            return false;
+    }
+    return true;
+}
+static_assert(basic_cyrillic_are_letters(), "a run of Cyrillic letters below U+0480 is all letters");
 
 }  // namespace
 
@@ -1050,6 +1075,13 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
             at = hit + Codec::unit;
             continue;
         }
+        if (is_table_capital(code)) {
+            if (size_t end = capital_word_end<Codec>(text, from, hit, settled)) {
+                repair_capital<Codec>(text, hit, code);
+                at = end;
+                continue;
+            }
+        }
         // Close after the last word, reading on from it costs less than
         // walking back from the hit.
         size_t start = hit - at <= near_hit ? std::max(at, resume) : word_start<Codec>(text, from, hit);
@@ -1077,6 +1109,39 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
             rewrite_word<Codec>(text, start, end, twins);
     }
     return settled;
+}
+
+// Where the word that starts with the Greek capital at `hit` ends, when its
+// other letters are all Cyrillic ones below U+0480, as in most damaged
+// words (Οла): such a word is Cyrillic, and its capital is repaired with no
+// more of it decoded. 0 for any other word.
+template <class Codec>
+size_t WordStage::capital_word_end(const uint8_t* text, size_t from, size_t hit, size_t settled) const
+{
+    char32_t code = 0;
+    if (hit > from && Codec::decode_before(text + from, text + hit, code) && is_word_character(code))
+        return 0;
+    // Greek capitals take two bytes in either encoding.
+    size_t letters = hit + 2;
+    size_t end = size_t(Codec::basic_cyrillic_end(text + letters, text + settled) - text);
+    if (end == letters || end - hit > word_limit_)
+        return 0;
+    bool goes_on = end < settled && Codec::decode(text + end, text + settled, code) &&
+                   is_word_character(code);
+    return goes_on ? 0 : end;
+}
+
+// Repairs the Greek capital at `at`, which has no mark after it.
+template <class Codec>
+void WordStage::repair_capital(const uint8_t* text, size_t at, char32_t capital)
+{
+    int row = capital_row(capital);
+    if (sink_)
+        report_capital(text, at, row);
+    Patch& patch = patches_.emplace_back();
+    patch.at = uint32_t(at);
+    Codec::put(repairs[row].replacement[0], patch.bytes);
+    changed_ = true;
 }
 
 // The first byte in [at, settled) that may start a hit, or settled. The
