@@ -627,7 +627,7 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
         }
         uint8_t replacement[2];
         put_unit<big_endian>(repairs[row].replacement[0], replacement);
-        size_t start = at + 2 - 2 * units_in(repairs[row].search);
+        size_t start = repairs[row].search[1] ? at - 2 : at;
         take_fix(start, at + 2, row, replacement);
     }
     // An odd last byte is no unit; it passes through as it is.
