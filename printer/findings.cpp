@@ -9,8 +9,8 @@
 #include "stream/position.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
+#include <cstring>
 
 // Kinds of finding: a row of the letter table, a composition of a base
 // letter and its mark, and a twin in a word.
@@ -71,10 +71,41 @@ constexpr KindText kind_texts[] = {
 
 const KindText& kind_text(FindingKind kind) { return kind_texts[static_cast<int>(kind)]; }
 
+// "000" to "999" in a row, for writing numbers three digits at a time.
+struct DigitTriples {
+    char digits[3000];
+    constexpr DigitTriples() : digits()
+    {
+        for (int i = 0; i < 1000; ++i) {
+            digits[3 * i] = char('0' + i / 100);
+            digits[3 * i + 1] = char('0' + i / 10 % 10);
+            digits[3 * i + 2] = char('0' + i % 10);
+        }
+    }
+};
+constexpr DigitTriples digit_triples;
+
+// Writes `number` in decimal at `p` and returns the end. Millions of lines
+// and columns are printed, mostly of a few digits, so three digits cost
+// one copy from a table. Below 1000 it writes three bytes whatever the
+// digits (the leading zeros skipped, the next triple's first digits after
+// them), so `p` needs room for three.
+char* put_decimal(char* p, uint64_t number)
+{
+    if (number < 1000) {
+        size_t zeros = number < 10 ? 2 : number < 100 ? 1 : 0;
+        std::memcpy(p, digit_triples.digits + 3 * number + zeros, 3);
+        return p + 3 - zeros;
+    }
+    p = put_decimal(p, number / 1000);
+    std::memcpy(p, digit_triples.digits + 3 * (number % 1000), 3);
+    return p + 3;
+}
+
 void append_number(std::string& out, uint64_t number)
 {
     char digits[24];
-    out.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
+    out.append(digits, put_decimal(digits, number));
 }
 
 void append_code(std::string& out, char32_t code)
@@ -270,9 +301,9 @@ size_t gnu_put(std::string& text, size_t size, const Report& report)
         text.resize(std::max(2 * text.size(), size + most));
     char* p = std::copy(path.begin(), path.end(), &text[size]);
     *p++ = ':';
-    p = std::to_chars(p, p + most_digits, report.at.line).ptr;
+    p = put_decimal(p, report.at.line);
     *p++ = ':';
-    p = std::to_chars(p, p + most_digits, report.column).ptr;
+    p = put_decimal(p, report.column);
     p = std::copy(letters.begin(), letters.end(), p);
     p = std::copy(word.begin(), word.end(), p);
     *p++ = '\n';

@@ -19,8 +19,12 @@ status_of() { "$@" >/dev/null 2>&1; echo $?; }
 # ---- columns in three units, against Python's count ---------------------------
 # Four-byte characters, combining marks and a shrinking repair (U+1D0F, three
 # bytes, becomes two) come before look-alikes and twins on the same line; the
-# twin e comes alone and with a diaeresis.
+# twin e comes alone and with a diaeresis. In wide.txt, line 1000 has
+# look-alikes at columns on either side of every number of digits up to four.
 python3 - <<'PY'
+columns = [9, 10, 99, 100, 999, 1000, 1001]
+wide = "".join("\u0431" * (b - a - 1) + "\u1D0F" for a, b in zip([0] + columns, columns))
+open("wide.txt", "wb").write(("\n" * 999 + wide).encode("utf-8"))
 line = ("x\n\U0001D54F\u1D0F e\u0301\U0001F600 C\u043B\u043E\u0432\u043E \u0438\u0306\u0391 \u0433\u0301"
         " \u0441e\u043B\u043E e\u0308\u0436\n\U0001F600\u0392")
 open("u8.txt", "wb").write(line.encode("utf-8"))
@@ -30,12 +34,12 @@ open("u16be.txt", "wb").write(b"\xFE\xFF" + line.encode("utf-16-be"))
 PY
 # The JSON runs give the values as separate arguments.
 for unit in code-points utf-16 bytes; do
-  "$program" --words -c --columns=$unit u8.txt u8bom.txt u16le.txt u16be.txt > "gnu-$unit.out"
-  "$program" --words -c --format json --columns $unit u8.txt u8bom.txt u16le.txt u16be.txt > "json-$unit.out"
+  "$program" --words -c --columns=$unit u8.txt u8bom.txt u16le.txt u16be.txt wide.txt > "gnu-$unit.out"
+  "$program" --words -c --format json --columns $unit u8.txt u8bom.txt u16le.txt u16be.txt wide.txt > "json-$unit.out"
 done
-check "columns in three units agree with Python, in every kind" "96 findings agree: composition row twin" "$(python3 - <<'PY'
+check "columns in three units agree with Python, in every kind" "117 findings agree: composition row twin" "$(python3 - <<'PY'
 import json, re
-encodings = {"u8.txt": ("utf-8", 0), "u8bom.txt": ("utf-8", 3),
+encodings = {"u8.txt": ("utf-8", 0), "u8bom.txt": ("utf-8", 3), "wide.txt": ("utf-8", 0),
              "u16le.txt": ("utf-16-le", 2), "u16be.txt": ("utf-16-be", 2)}
 def expected(path, offset, text):
     encoding, bom = encodings[path]
@@ -51,7 +55,7 @@ agree = 0
 for unit in ("code-points", "utf-16", "bytes"):
     gnu = open("gnu-%s.out" % unit).read().splitlines()
     found = [json.loads(l) for l in open("json-%s.out" % unit)]
-    assert len(gnu) == len(found) == 32, (unit, len(gnu), len(found))
+    assert len(gnu) == len(found) == 39, (unit, len(gnu), len(found))
     for g, f in zip(gnu, found):
         columns, line = expected(f["path"], f["byte_offset"], f["from"]["text"])
         want = "%s:%d:%d:" % (f["path"], line, columns[unit])
@@ -65,7 +69,7 @@ PY
 
 # Each kind's text is built once and kept: every line must still name its own
 # finding's letters, as the JSON lists them.
-check "each check line describes its own finding" "32 lines, 8 kinds" "$(python3 - <<'PY'
+check "each check line describes its own finding" "39 lines, 8 kinds" "$(python3 - <<'PY'
 import json
 gnu = open("gnu-code-points.out").read().splitlines()
 found = [json.loads(l) for l in open("json-code-points.out")]
