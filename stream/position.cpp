@@ -201,8 +201,7 @@ bool read_plain_units(const uint8_t* p, const uint8_t* end, PlainStretch& stretc
             return false;
         unsigned mask = unsigned(_mm_movemask_epi8(line_end)) & fresh & 0x5555u;
         last = block + (31 - __builtin_clz(mask));
-        for (; mask; mask &= mask - 1)
-            ++line_ends;
+        line_ends += set_bits(mask);
         return true;
     };
     const uint8_t* q = p;
