@@ -222,38 +222,22 @@ constexpr KeyFilter make_utf8_key_filter()
 constexpr KeyFilter utf8_key_filter = make_utf8_key_filter();
 static_assert(utf8_key_filter.low <= 0xDF, "some look-alike ends with a two-byte character");
 
-// The rows by their key byte, the longer searches first and in table order
-// within each key, so a key byte leads straight to the few rows it can
-// complete.
-struct KeyRows {
-    uint8_t first;  // into utf8_rows_by_key
-    uint8_t count;
-};
-
-struct Utf8RowIndex {
-    std::array<uint8_t, fix_count> rows_by_key;
-    std::array<KeyRows, 256> key_rows;
-};
-
-constexpr Utf8RowIndex make_utf8_row_index()
+// Whether a byte is one of utf8_keys, for the scan without vectors.
+constexpr std::array<bool, 256> make_utf8_key_bytes()
 {
-    Utf8RowIndex index{};
-    size_t placed = 0;
-    for (size_t key = 0; key < 256; ++key) {
-        index.key_rows[key].first = static_cast<uint8_t>(placed);
-        for (size_t size : {5, 4, 3, 2, 1}) {
-            for (size_t row = 0; row < fix_count; ++row) {
-                const Utf8Fix& fix = utf8_fixes[row];
-                if (fix.search[fix.key_at] == key && fix.search_size == size && is_scanned(row))
-                    index.rows_by_key[placed++] = static_cast<uint8_t>(row);
-            }
-        }
-        index.key_rows[key].count = static_cast<uint8_t>(placed - index.key_rows[key].first);
-    }
-    return index;
+    std::array<bool, 256> keys{};
+    for (size_t i = 0; i < utf8_keys.count; ++i)
+        keys[utf8_keys.bytes[i]] = true;
+    return keys;
 }
 
-constexpr Utf8RowIndex utf8_row_index = make_utf8_row_index();
+constexpr std::array<bool, 256> is_utf8_key = make_utf8_key_bytes();
+
+// A key's rows in an index's rows_by_key.
+struct KeyRows {
+    uint8_t first;
+    uint8_t count;
+};
 
 // The scanned rows by the low byte of their search's last unit, in table
 // order within each, so that a UTF-16 key unit leads straight to the few

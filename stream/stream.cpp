@@ -133,7 +133,7 @@ const uint8_t* find_candidates(const uint8_t* p, const uint8_t* end, Watch watch
     for (; p < end; p += 32) {
         mask = 0;
         for (size_t i = 0; i < 32 && p + i < end; ++i) {
-            if (utf8_row_index.key_rows[p[i]].count || is_watched(p[i], watch))
+            if (is_utf8_key[p[i]] || is_watched(p[i], watch))
                 mask |= 1u << i;
         }
         if (mask)
