@@ -7,6 +7,20 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define STREAM_SIMD 1
+
+// Most x86 processors also have 32-byte vectors (AVX2). The scans that run
+// at the speed of memory take them where the processor has them, in code
+// built for them alone (WIDE_CODE); everything else stays on SSE2, so the
+// program still runs on any x86 processor.
+#if defined(__GNUC__)
+#include <immintrin.h>
+#define STREAM_WIDE 1
+#define WIDE_CODE __attribute__((target("avx2")))
+
+// Whether the wide scans run: where the processor has them, unless turned
+// off with allow_wide_scans (declared in stream.h).
+bool wide_scans();
+#endif
 #elif defined(__wasm_simd128__)
 #include <wasm_simd128.h>
 #define STREAM_SIMD 1

@@ -17,6 +17,32 @@
 
 #include "stream/simd.h"
 
+#if defined(STREAM_WIDE)
+namespace {
+
+bool processor_has_wide_vectors()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+
+const bool has_wide_vectors = processor_has_wide_vectors();
+bool wide_allowed = true;
+
+}  // namespace
+
+bool wide_scans() { return has_wide_vectors && wide_allowed; }
+#endif
+
+void allow_wide_scans(bool allow)
+{
+#if defined(STREAM_WIDE)
+    wide_allowed = allow;
+#else
+    (void)allow;
+#endif
+}
+
 namespace {
 
 constexpr size_t hold_limit = longest_utf8_search() - 1;
@@ -94,6 +120,48 @@ unsigned key_mask(const uint8_t* p, const ScanVectors& scan)
 }
 #endif
 
+#if defined(STREAM_WIDE)
+// ScanVectors across 32 bytes. With no ASCII letters to watch, the ASCII
+// test takes 0x7F as its bound, which no signed byte exceeds.
+struct WideScan {
+    __m256i bias, limit, below_ascii_letters;
+    __m256i others[utf8_key_filter.others.count];
+};
+
+WIDE_CODE unsigned wide_key_mask(const uint8_t* p, const WideScan& scan)
+{
+    __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i hits = _mm256_cmpgt_epi8(scan.limit, _mm256_add_epi8(block, scan.bias));
+    hits = _mm256_or_si256(hits, _mm256_cmpgt_epi8(block, scan.below_ascii_letters));
+    for (const __m256i& other : scan.others)
+        hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(block, other));
+    return static_cast<unsigned>(_mm256_movemask_epi8(hits));
+}
+
+// find_candidates, a block in one test.
+WIDE_CODE const uint8_t* find_wide_candidates(const uint8_t* p, const uint8_t* end, const ScanVectors& narrow,
+                                              unsigned& mask)
+{
+    WideScan scan;
+    scan.bias = _mm256_broadcastsi128_si256(narrow.keys.bias);
+    scan.limit = _mm256_broadcastsi128_si256(narrow.keys.limit);
+    scan.below_ascii_letters = _mm256_set1_epi8(narrow.ascii ? 'A' - 1 : 0x7F);
+    for (size_t k = 0; k < utf8_key_filter.others.count; ++k)
+        scan.others[k] = _mm256_broadcastsi128_si256(narrow.others[k]);
+    for (; end - p >= 32; p += 32) {
+        if ((mask = wide_key_mask(p, scan)))
+            return p;
+    }
+    if (p < end) {
+        uint8_t padded[32] = {};
+        std::memcpy(padded, p, end - p);
+        if ((mask = wide_key_mask(padded, scan)))
+            return p;
+    }
+    return end;
+}
+#endif
+
 bool is_watched(uint8_t byte, Watch watch)
 {
     return watch != Watch::keys && is_hit_byte(byte, watch == Watch::twins);
@@ -116,6 +184,10 @@ const uint8_t* find_candidates(const uint8_t* p, const uint8_t* end, Watch watch
 {
 #if defined(STREAM_SIMD)
     const ScanVectors& scan = scan_vectors[size_t(watch)];
+#if defined(STREAM_WIDE)
+    if (wide_scans())
+        return find_wide_candidates(p, end, scan, mask);
+#endif
     for (; end - p >= 32; p += 32) {
         mask = key_mask(p, scan) | key_mask(p + 16, scan) << 16;
         if (mask)
@@ -225,9 +297,63 @@ unsigned utf16_watch_mask(const uint8_t* p)
 // of units from it. Cyrillic units never qualify, so this too runs at the
 // speed of memory. Kept out of line: inlined into the scan, the watching
 // loop ran 15 % slower over clean text.
+#if defined(STREAM_WIDE)
+// The high bytes of the 32 units at p, in order: packing works within each
+// half of the vectors, so the quarters come out as a0 b0 a1 b1 and are put
+// back in order.
+template <bool big_endian>
+WIDE_CODE __m256i wide_high_bytes(const uint8_t* p)
+{
+    __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    __m256i packed;
+    if (big_endian) {
+        __m256i low_lane = _mm256_set1_epi16(0xFF);
+        packed = _mm256_packus_epi16(_mm256_and_si256(first, low_lane), _mm256_and_si256(second, low_lane));
+    } else {
+        packed = _mm256_packus_epi16(_mm256_srli_epi16(first, 8), _mm256_srli_epi16(second, 8));
+    }
+    return _mm256_permute4x64_epi64(packed, 0xD8);
+}
+
+// The scan of find_key_unit over 64 bytes at a time: the first unit found,
+// or null with p moved to where fewer than 64 bytes are left.
+template <bool big_endian, bool watch>
+WIDE_CODE const uint8_t* find_wide_key_unit(const uint8_t*& p, const uint8_t* end)
+{
+    const __m256i bias = _mm256_broadcastsi128_si256(high_vectors.range.bias);
+    const __m256i limit = _mm256_broadcastsi128_si256(high_vectors.range.limit);
+    const __m256i bit_6 = _mm256_set1_epi8(0x40);
+    __m256i others[utf16_high_filter.others.count];
+    for (size_t k = 0; k < utf16_high_filter.others.count; ++k)
+        others[k] = _mm256_broadcastsi128_si256(high_vectors.others[k]);
+    for (; end - p >= 64; p += 64) {
+        __m256i highs = wide_high_bytes<big_endian>(p);
+        __m256i hits = _mm256_cmpgt_epi8(limit, _mm256_add_epi8(highs, bias));
+        for (const __m256i& other : others)
+            hits = _mm256_or_si256(hits, _mm256_cmpeq_epi8(highs, other));
+        if (watch) {
+            __m256i lows = wide_high_bytes<!big_endian>(p);
+            __m256i below_0100 = _mm256_cmpeq_epi8(highs, _mm256_setzero_si256());
+            __m256i with_bit_6 = _mm256_cmpeq_epi8(_mm256_and_si256(lows, bit_6), bit_6);
+            hits = _mm256_or_si256(hits, _mm256_and_si256(below_0100, with_bit_6));
+        }
+        if (unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(hits)))
+            return p + 2 * __builtin_ctz(mask);
+    }
+    return nullptr;
+}
+#endif
+
 template <bool big_endian, bool watch>
 __attribute__((noinline)) const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end)
 {
+#if defined(STREAM_WIDE)
+    if (wide_scans()) {
+        if (const uint8_t* found = find_wide_key_unit<big_endian, watch>(p, end))
+            return found;
+    }
+#endif
 #if defined(STREAM_SIMD)
     for (; end - p >= 64; p += 64) {
         unsigned mask = utf16_key_mask<big_endian>(p) | utf16_key_mask<big_endian>(p + 32) << 16;

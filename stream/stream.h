@@ -74,6 +74,11 @@ private:
     bool nul_ = false;
 };
 
+// The scans take the processor's widest vectors that they know; false keeps
+// them to the narrower ones every processor of the build's kind has, so
+// that tests check both on one machine. Call while no stream repairs.
+void allow_wide_scans(bool allow);
+
 // The encoding that a text's first bytes (all of it, or at least three)
 // announce, and the size of its byte order mark.
 TextEncoding announced_encoding(const uint8_t* start, size_t size, size_t& bom);

@@ -184,11 +184,11 @@ Bytes make_text(Input& in, const char* const (&fragments)[count])
     uint32_t kind = choice % 4;
     int encoding = kind < 2 ? 0 : int(kind - 1);
     Bytes text = BOMS[kind];
+    Bytes prose;
     if (choice / 4 % 2) {
-        const Bytes prose = encoded(CLEAN_PROSE, encoding);
         for (uint32_t times = choice / 8 % 8 * 8 + 1; times > 0; --times)
-            text += prose;
-        text += encoded(fragments[in.below(count)], encoding);
+            prose += encoded(CLEAN_PROSE, encoding);
+        text += prose + encoded(fragments[in.below(count)], encoding);
     }
     for (uint32_t left = in.below(600); left > 0; --left) {
         // About one pick in nine is a run: long texts cost the model time.
@@ -203,6 +203,10 @@ Bytes make_text(Input& in, const char* const (&fragments)[count])
                 text += fragment;
         }
     }
+    // Half of those texts also end with the prose, so that the fragments
+    // before it lie within whole blocks of the scans, not in their tails.
+    if (choice / 64 % 2)
+        text += prose;
     return text;
 }
 

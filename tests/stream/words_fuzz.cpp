@@ -327,12 +327,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const size_t LARGEST[] = {1, 2, 3, 5, 17, RepairStream::piece_size};
     static const size_t LIMITS[] = {2, 5, 12, 40, RepairStream::longest_word};
     std::mt19937 cuts(in.below(65536));
-    // One byte picks the cuts, the word limit and the rule, so that even the
-    // short inputs a fixed-seed run tries leave bytes for the text.
+    // One byte picks the cuts, the word limit, the rule and the vector
+    // width, so that even the short inputs a fixed-seed run tries leave
+    // bytes for the text.
     uint32_t choice = in.byte();
     size_t largest = LARGEST[choice % 6];
     size_t limit = LIMITS[choice / 6 % 5];
     bool twins = choice / 30 % 2 == 0;
+    allow_wide_scans(choice / 60 % 2 == 0);
     const Bytes text = make_text(in, FRAGMENTS);
 
     const Expected e = expected(text, limit, twins);
