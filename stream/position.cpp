@@ -176,6 +176,118 @@ bool read_plain_stretch(const uint8_t* p, const uint8_t* end, PlainStretch& stre
     return true;
 }
 
+#if defined(STREAM_WIDE)
+WIDE_CODE unsigned wide_line_end_mask(const uint8_t* block)
+{
+    __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+    return unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('\n'))));
+}
+
+// The LF bytes in [p, q), where p has at least 32 bytes after it, as
+// count_in_blocks counts them.
+WIDE_CODE uint64_t wide_line_ends_before(const uint8_t* p, const uint8_t* q)
+{
+    if (q - p < 32)
+        return set_bits(wide_line_end_mask(p) & ((1u << (q - p)) - 1));
+    const __m256i lf = _mm256_set1_epi8('\n');
+    const __m256i zero = _mm256_setzero_si256();
+    uint64_t count = 0;
+    while (q - p >= 32) {
+        const uint8_t* stop = p + std::min<size_t>(size_t(q - p) / 32, 255) * 32;
+        __m256i lanes = zero;
+        for (; p < stop; p += 32)
+            lanes = _mm256_sub_epi8(lanes, _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), lf));
+        __m256i sums = _mm256_sad_epu8(lanes, zero);
+        __m128i halves = _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
+        count += uint32_t(_mm_cvtsi128_si32(halves)) + uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(halves, 8)));
+    }
+    // The few bytes left before q, in the block that ends at q.
+    if (p < q)
+        count += set_bits(wide_line_end_mask(q - 32) >> (32 - (q - p)));
+    return count;
+}
+
+// read_line_ends, 32 bytes a step, for a stretch of at least 32.
+WIDE_CODE void read_wide_line_ends(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
+{
+    const uint8_t* last = nullptr;
+    uint64_t line_ends = 0;
+    const uint8_t* q = end;
+    for (; !last && q - p >= 32; q -= 32) {
+        if (unsigned mask = wide_line_end_mask(q - 32)) {
+            last = q - 32 + (31 - __builtin_clz(mask));
+            line_ends = set_bits(mask);
+        }
+    }
+    if (!last) {
+        // The front bytes not yet looked at, fewer than 32.
+        if (unsigned mask = wide_line_end_mask(p) & ((1u << (q - p)) - 1)) {
+            last = p + (31 - __builtin_clz(mask));
+            line_ends = set_bits(mask);
+        }
+    } else {
+        line_ends += wide_line_ends_before(p, q);
+    }
+    stretch.line_ends = line_ends;
+    stretch.line_start = last ? last + 1 : p;
+}
+
+// 32 zero bytes, then 32 bytes 0xFF: loaded at `n`, the last n lanes are set.
+alignas(32) constexpr uint8_t last_wide_lanes[64] = {
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// What the blocks of read_wide_stretch have counted so far.
+struct WideCount {
+    __m256i stray, continuations, lead;  // `lead`: the last block's leads
+};
+
+// Takes a block of 32 as read_plain_stretch's `take` takes 16. A lead's
+// continuation may lie in the next block, so the leads move up one byte
+// with the last lead of the block before carried in.
+WIDE_CODE void take_wide_block(WideCount& count, __m256i block, __m256i fresh)
+{
+    const __m256i continuation_top = _mm256_set1_epi8(-64);
+    const __m256i lead_bottom = _mm256_set1_epi8(-63);
+    const __m256i lead_top = _mm256_set1_epi8(-32);
+    __m256i continuation = _mm256_and_si256(_mm256_cmpgt_epi8(continuation_top, block), fresh);
+    __m256i lead = _mm256_and_si256(_mm256_cmpgt_epi8(block, lead_bottom), _mm256_cmpgt_epi8(lead_top, block));
+    __m256i before = _mm256_permute2x128_si256(count.lead, lead, 0x21);
+    __m256i after_lead = _mm256_alignr_epi8(lead, before, 15);
+    count.stray = _mm256_or_si256(count.stray, _mm256_andnot_si256(after_lead, continuation));
+    count.continuations = _mm256_add_epi64(
+        count.continuations,
+        _mm256_sad_epu8(_mm256_and_si256(continuation, _mm256_set1_epi8(1)), _mm256_setzero_si256()));
+    count.lead = lead;
+}
+
+// read_plain_stretch, 32 bytes a step, for a stretch of at least 32.
+WIDE_CODE bool read_wide_stretch(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
+{
+    read_wide_line_ends(p, end, stretch);
+    const uint8_t* start = stretch.line_start;
+    WideCount count{_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
+    const __m256i all = _mm256_set1_epi8(-1);
+    const uint8_t* q = start;
+    for (; end - q >= 32; q += 32)
+        take_wide_block(count, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q)), all);
+    if (size_t rest = size_t(end - q))
+        take_wide_block(count, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(end - 32)),
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(last_wide_lanes + rest)));
+    // A lead as the last byte waits for its continuation: the byte path's.
+    if (!_mm256_testz_si256(count.stray, count.stray) || _mm256_movemask_epi8(count.lead) < 0)
+        return false;
+    // One call sees at most a piece, so each quarter's sum fits 32 bits.
+    __m128i sums = _mm_add_epi64(_mm256_castsi256_si128(count.continuations),
+                                 _mm256_extracti128_si256(count.continuations, 1));
+    uint32_t sum = uint32_t(_mm_cvtsi128_si32(sums)) + uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+    stretch.characters = uint64_t(end - start) - sum;
+    return true;
+}
+#endif
+
 // The same for whole UTF-16 units, at least 16 bytes of them, when they
 // hold no surrogate: then each unit but LF counts one. UTF-16 lines run
 // longer in bytes than stretches between findings, so one pass forward
@@ -227,6 +339,10 @@ bool read_plain(TextEncoding encoding, const uint8_t* p, const uint8_t* end, Pla
         return false;
     switch (encoding) {
     case TextEncoding::utf8:
+#if defined(STREAM_WIDE)
+        if (end - p >= 32 && wide_scans())
+            return read_wide_stretch(p, end, stretch);
+#endif
         return read_plain_stretch(p, end, stretch);
     // A long UTF-16 stretch, such as a piece of clean text, costs less
     // from its last line end on, as the unit path takes it.

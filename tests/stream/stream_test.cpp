@@ -170,13 +170,31 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
         {"utf-16le: a long stretch's only lf at its start",
          utf16le(u"\u0431\n" + std::u16string(600, u'\u0431') + u"\u0391"), "2:601 "},
     };
-    for (const Case& c : cases) {
-        for (size_t piece : {size_t{1}, RepairStream::piece_size}) {
-            Recorder recorder;
-            repaired(c.input, piece, &recorder);
-            EXPECT_EQ(recorder.places, c.places) << c.name << ", pieces of " << piece;
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    // A stray continuation at every place of a vector, two-byte letters
+    // before and after it: the vectors carry each block's last lead into
+    // the next.
+    std::vector<std::string> stray_places;
+    for (size_t shift = 0; shift < 64; ++shift)
+        stray_places.push_back("1:" + std::to_string(shift + 50) + " ");
+    for (size_t shift = 0; shift < 64; ++shift) {
+        all.push_back({"a stray continuation",
+                       std::string(shift, 'a') + repeated("\xD0\xB1", 24) + "\x80" + repeated("\xD0\xB1", 24) +
+                           "\xCE\x91",
+                       stray_places[shift].c_str()});
+    }
+    for (bool wide : {true, false}) {
+        allow_wide_scans(wide);
+        for (const Case& c : all) {
+            for (size_t piece : {size_t{1}, RepairStream::piece_size}) {
+                Recorder recorder;
+                repaired(c.input, piece, &recorder);
+                EXPECT_EQ(recorder.places, c.places)
+                    << c.name << ", pieces of " << piece << (wide ? ", wide vectors" : "");
+            }
         }
     }
+    allow_wide_scans(true);
 }
 
 TEST(RepairStream, ChangedOnlyWhenSomethingWasRepaired)
