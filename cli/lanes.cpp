@@ -347,9 +347,13 @@ bool repair_in_lanes(int source, RepairStream& first, bool words, FindingSink* f
     size_t bom;
     TextEncoding encoding = announced_encoding(first.input_area(), piece, bom);
     Lanes lanes(source, offset - piece, encoding, words, findings, emit);
+    ProcessorPair processors;
     std::thread other;
     try {
-        other = std::thread([&] { lanes.run(1, first); });
+        other = std::thread([&] {
+            processors.hold_second();
+            lanes.run(1, first);
+        });
     } catch (const std::system_error&) {
         return false;
     }

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -327,6 +329,52 @@ long read_at(int file, void* into, size_t size, uint64_t offset, std::string& er
 }
 
 void move_to(int file, uint64_t offset) { lseek(file, off_t(offset), SEEK_SET); }
+
+namespace {
+
+bool hold_to(int processor)
+{
+    cpu_set_t only;
+    CPU_ZERO(&only);
+    CPU_SET(processor, &only);
+    return pthread_setaffinity_np(pthread_self(), sizeof only, &only) == 0;
+}
+
+}  // namespace
+
+ProcessorPair::ProcessorPair()
+{
+    static_assert(sizeof(cpu_set_t) <= sizeof before_, "a processor set fits");
+    cpu_set_t allowed;
+    int here = sched_getcpu();
+    if (here < 0 || here >= CPU_SETSIZE || sched_getaffinity(0, sizeof allowed, &allowed) != 0)
+        return;
+    // The next processor the thread may use, after the one it runs on.
+    int second = -1;
+    for (int step = 1; step < CPU_SETSIZE && second < 0; ++step) {
+        if (CPU_ISSET((here + step) % CPU_SETSIZE, &allowed))
+            second = (here + step) % CPU_SETSIZE;
+    }
+    if (second < 0 || !hold_to(here))
+        return;
+    std::memcpy(before_, &allowed, sizeof allowed);
+    second_ = second;
+}
+
+ProcessorPair::~ProcessorPair()
+{
+    if (second_ < 0)
+        return;
+    cpu_set_t before;
+    std::memcpy(&before, before_, sizeof before);
+    pthread_setaffinity_np(pthread_self(), sizeof before, &before);
+}
+
+void ProcessorPair::hold_second() const
+{
+    if (second_ >= 0)
+        hold_to(second_);
+}
 
 bool write_all(int file, const void* bytes, size_t size, std::string& error)
 {

@@ -243,6 +243,10 @@ long read_some(int file, void* into, size_t size, std::string& error)
     return -1;
 }
 
+ProcessorPair::ProcessorPair() = default;
+ProcessorPair::~ProcessorPair() = default;
+void ProcessorPair::hold_second() const {}
+
 bool offset_of(int file, uint64_t& offset)
 {
     HANDLE handle = handle_of(file);
