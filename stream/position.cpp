@@ -195,8 +195,10 @@ WIDE_CODE uint64_t wide_line_ends_before(const uint8_t* p, const uint8_t* q)
     while (q - p >= 32) {
         const uint8_t* stop = p + std::min<size_t>(size_t(q - p) / 32, 255) * 32;
         __m256i lanes = zero;
-        for (; p < stop; p += 32)
-            lanes = _mm256_sub_epi8(lanes, _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), lf));
+        for (; p < stop; p += 32) {
+            __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            lanes = _mm256_sub_epi8(lanes, _mm256_cmpeq_epi8(block, lf));
+        }
         __m256i sums = _mm256_sad_epu8(lanes, zero);
         __m128i halves = _mm_add_epi64(_mm256_castsi256_si128(sums), _mm256_extracti128_si256(sums, 1));
         count += uint32_t(_mm_cvtsi128_si32(halves)) + uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(halves, 8)));
@@ -253,7 +255,8 @@ WIDE_CODE void take_wide_block(WideCount& count, __m256i block, __m256i fresh)
     const __m256i lead_bottom = _mm256_set1_epi8(-63);
     const __m256i lead_top = _mm256_set1_epi8(-32);
     __m256i continuation = _mm256_and_si256(_mm256_cmpgt_epi8(continuation_top, block), fresh);
-    __m256i lead = _mm256_and_si256(_mm256_cmpgt_epi8(block, lead_bottom), _mm256_cmpgt_epi8(lead_top, block));
+    __m256i lead =
+        _mm256_and_si256(_mm256_cmpgt_epi8(block, lead_bottom), _mm256_cmpgt_epi8(lead_top, block));
     __m256i before = _mm256_permute2x128_si256(count.lead, lead, 0x21);
     __m256i after_lead = _mm256_alignr_epi8(lead, before, 15);
     count.stray = _mm256_or_si256(count.stray, _mm256_andnot_si256(after_lead, continuation));

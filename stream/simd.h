@@ -11,7 +11,7 @@
 // Most x86 processors also have 32-byte vectors (AVX2). The scans that run
 // at the speed of memory take them where the processor has them, in code
 // built for them alone (WIDE_CODE); everything else stays on SSE2, so the
-// program still runs on any x86 processor.
+// program still runs on processors without them.
 #if defined(__GNUC__)
 #include <immintrin.h>
 #define STREAM_WIDE 1

@@ -292,11 +292,6 @@ unsigned utf16_watch_mask(const uint8_t* p)
 }
 #endif
 
-// The first unit in [p, end) that may end a search, or with `watch` may
-// start a twin, or end; p lies on the unit grid and end is a whole number
-// of units from it. Cyrillic units never qualify, so this too runs at the
-// speed of memory. Kept out of line: inlined into the scan, the watching
-// loop ran 15 % slower over clean text.
 #if defined(STREAM_WIDE)
 // The high bytes of the 32 units at p, in order: packing works within each
 // half of the vectors, so the quarters come out as a0 b0 a1 b1 and are put
@@ -345,6 +340,11 @@ WIDE_CODE const uint8_t* find_wide_key_unit(const uint8_t*& p, const uint8_t* en
 }
 #endif
 
+// The first unit in [p, end) that may end a search, or with `watch` may
+// start a twin, or end; p lies on the unit grid and end is a whole number
+// of units from it. Cyrillic units never qualify, so this too runs at the
+// speed of memory. Kept out of line: inlined into the scan, the watching
+// loop ran 15 % slower over clean text.
 template <bool big_endian, bool watch>
 __attribute__((noinline)) const uint8_t* find_key_unit(const uint8_t* p, const uint8_t* end)
 {

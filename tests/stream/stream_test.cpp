@@ -178,9 +178,9 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
     for (size_t shift = 0; shift < 64; ++shift)
         stray_places.push_back("1:" + std::to_string(shift + 50) + " ");
     for (size_t shift = 0; shift < 64; ++shift) {
+        const std::string letters = repeated("\xD0\xB1", 24);
         all.push_back({"a stray continuation",
-                       std::string(shift, 'a') + repeated("\xD0\xB1", 24) + "\x80" + repeated("\xD0\xB1", 24) +
-                           "\xCE\x91",
+                       std::string(shift, 'a') + letters + "\x80" + letters + "\xCE\x91",
                        stray_places[shift].c_str()});
     }
     for (bool wide : {true, false}) {
