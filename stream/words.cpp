@@ -903,6 +903,29 @@ template <class Codec>
     return word.resume;
 }
 
+// Where the word at `hit` ends when it is ASCII letters alone, with ASCII
+// that is no letter (or the region's ends) on both sides; else 0. Such a
+// word has no Cyrillic letter for a twin to join, so it never changes and
+// is passed over undecoded: text that quotes Latin words and names holds
+// them by the thousand.
+template <class Codec>
+size_t ascii_word_end(const uint8_t* text, size_t from, size_t hit, size_t settled)
+{
+    auto ascii = [&](size_t at) {
+        char32_t code = 0;
+        size_t size = Codec::decode_near(text + at, text + settled, code);
+        return size == Codec::unit && code < 0x80 ? int(code) : -1;
+    };
+    auto letter = [](int code) { return code >= 0 && unsigned((code | 0x20) - 'a') < 26; };
+    if (hit > from && (ascii(hit - Codec::unit) < 0 || letter(ascii(hit - Codec::unit))))
+        return 0;
+    size_t at = hit;
+    while (at < settled && letter(ascii(at)))
+        at += Codec::unit;
+    bool bounded = at == settled || ascii(at) >= 0;
+    return at > hit && bounded ? at : 0;
+}
+
 }  // namespace
 
 WordStage::WordStage(FindingSink* sink, bool twins, size_t word_limit, size_t largest_piece)
@@ -1067,6 +1090,11 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
         size_t hit = next_hit<Codec>(text, at, settled);
         if (hit >= settled)
             break;
+        if (size_t end = ascii_word_end<Codec>(text, from, hit, settled)) {
+            at = end;
+            resume = end < settled ? end + Codec::unit : end;
+            continue;
+        }
         char32_t code = 0;
         // Below 0x80, UTF-8's hit bytes are letters alone.
         bool ascii_letter = Codec::unit == 1 && text[hit] < 0x80;
