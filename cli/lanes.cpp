@@ -366,6 +366,7 @@ bool repair_in_lanes(int source, RepairStream& first, bool words, FindingSink* f
     } catch (const std::system_error&) {
         return false;
     }
+    processors.hold_first();
     lanes.run(0, first);
     other.join();
     if (lanes.text_end())

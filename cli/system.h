@@ -66,11 +66,14 @@ bool write_all(int file, const void* bytes, size_t size, std::string& error);
 // Two threads that share a file's work, each held to a processor of its own:
 // left to itself, the scheduler of a virtual machine ran both on one
 // processor for milliseconds at a time, and the two threads took from 21 to
-// 37 ms over 64 MiB of damaged text (held apart, 20 to 23). The thread that makes the pair
-// keeps to the processor it runs on until the pair goes, when it gets back
-// the processors it had; hold_second holds the thread that calls it to
-// another one. With a single processor to use, nothing is held. On Windows,
-// where nothing of this was measured, the system places the threads itself.
+// 37 ms over 64 MiB of damaged text (held apart, 20 to 23). The pair is made
+// on the first thread; hold_first holds the thread to the processor it ran
+// on then, until the pair goes, when it gets back the processors it had, and
+// hold_second holds the thread that calls it to another one. The second
+// thread starts before the first is held, or it would start held with it,
+// and wait for the first to give way before it ran at all. With a single
+// processor to use, nothing is held. On Windows, where nothing of this was
+// measured, the system places the threads itself.
 class ProcessorPair {
 public:
     ProcessorPair();
@@ -78,10 +81,13 @@ public:
     ProcessorPair(const ProcessorPair&) = delete;
     ProcessorPair& operator=(const ProcessorPair&) = delete;
 
+    void hold_first();
     void hold_second() const;
 
 private:
-    int second_ = -1;  // the second thread's processor, or -1 for none
+    int first_ = -1;   // the first thread's processor
+    int second_ = -1;  // the second thread's, or -1 for none
+    bool first_held_ = false;
     // The first thread's processors before, as the system's set of them.
     alignas(8) unsigned char before_[128] = {};
 };

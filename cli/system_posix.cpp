@@ -350,25 +350,24 @@ ProcessorPair::ProcessorPair()
     if (here < 0 || here >= CPU_SETSIZE || sched_getaffinity(0, sizeof allowed, &allowed) != 0)
         return;
     // The next processor the thread may use, after the one it runs on.
-    int second = -1;
-    for (int step = 1; step < CPU_SETSIZE && second < 0; ++step) {
+    for (int step = 1; step < CPU_SETSIZE && second_ < 0; ++step) {
         if (CPU_ISSET((here + step) % CPU_SETSIZE, &allowed))
-            second = (here + step) % CPU_SETSIZE;
+            second_ = (here + step) % CPU_SETSIZE;
     }
-    if (second < 0 || !hold_to(here))
-        return;
     std::memcpy(before_, &allowed, sizeof allowed);
-    second_ = second;
+    first_ = here;
 }
 
 ProcessorPair::~ProcessorPair()
 {
-    if (second_ < 0)
+    if (!first_held_)
         return;
     cpu_set_t before;
     std::memcpy(&before, before_, sizeof before);
     pthread_setaffinity_np(pthread_self(), sizeof before, &before);
 }
+
+void ProcessorPair::hold_first() { first_held_ = second_ >= 0 && hold_to(first_); }
 
 void ProcessorPair::hold_second() const
 {

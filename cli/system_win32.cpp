@@ -245,6 +245,7 @@ long read_some(int file, void* into, size_t size, std::string& error)
 
 ProcessorPair::ProcessorPair() = default;
 ProcessorPair::~ProcessorPair() = default;
+void ProcessorPair::hold_first() {}
 void ProcessorPair::hold_second() const {}
 
 bool offset_of(int file, uint64_t& offset)
