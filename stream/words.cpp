@@ -903,6 +903,16 @@ template <class Codec>
     return word.resume;
 }
 
+constexpr bool ascii_words_hold_letters_alone()
+{
+    for (char32_t code = 0; code < 0x80; ++code) {
+        bool letter = (code | 0x20) - 'a' < 26;
+        if ((LetterKind(near_properties[code] & kind_bits) != LetterKind::other) != letter)
+            return false;
+    }
+    return true;
+}
+
 // Where the word at `hit` ends when it is ASCII letters alone, with ASCII
 // that is no letter (or the region's ends) on both sides; else 0. Such a
 // word has no Cyrillic letter for a twin to join, so it never changes and
@@ -911,6 +921,7 @@ template <class Codec>
 template <class Codec>
 size_t ascii_word_end(const uint8_t* text, size_t from, size_t hit, size_t settled)
 {
+    static_assert(ascii_words_hold_letters_alone(), "an ASCII character is in a word when it is a letter");
     auto ascii = [&](size_t at) {
         char32_t code = 0;
         size_t size = Codec::decode_near(text + at, text + settled, code);
