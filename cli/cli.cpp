@@ -4,6 +4,7 @@
 #include "cli/cli.h"
 
 #include "cli/lanes.h"
+#include "cli/rooms.h"
 
 #include "printer/printer.h"
 #include "printer/quoting.h"
@@ -434,7 +435,7 @@ private:
                      const std::function<bool(ByteSpan)>& emit, std::string& error)
     {
         if (got == long(RepairStream::piece_size) &&
-            repair_in_lanes(source, stream, options_.words, sink, emit, error))
+            repair_in_lanes(source, stream, rooms_, options_.words, sink, emit, error))
             return error.empty();
         Unwatched rest;
         return pump(source, stream, rest, got, emit, error);
@@ -444,7 +445,8 @@ private:
     // input than one piece before it writes.
     void filter(const Argument& file, Source& source)
     {
-        RepairStream stream(nullptr, options_.words);
+        StreamRooms::Room room = room_for(source);
+        RepairStream stream(nullptr, options_.words, room.bytes());
         BinaryWatch watch;
         std::string error, write_error;
         std::function<bool(ByteSpan)> write = [&](ByteSpan bytes) {
@@ -489,7 +491,8 @@ private:
         FindingPrinter& printer = *findings_;
         printer.start_file(file.shown);
         FlushingSink sink(*this);
-        RepairStream stream(&sink, options_.words);
+        StreamRooms::Room room = room_for(source);
+        RepairStream stream(&sink, options_.words, room.bytes());
         BinaryWatch watch;
         std::string error;
         long got = read_piece(source.file(), stream, watch, error);
@@ -517,7 +520,8 @@ private:
         std::string error;
         DiffPlan plan;
         {
-            RepairStream stream(&plan, options_.words);
+            StreamRooms::Room room = room_for(source);
+            RepairStream stream(&plan, options_.words, room.bytes());
             BinaryWatch watch;
             bool read = pump(source.file(), stream, watch, [&](ByteSpan bytes) {
                 plan.count_lines(bytes.data, bytes.size);
@@ -538,7 +542,8 @@ private:
         DiffPlan replan;
         // patch and git apply refuse full names.
         DiffPrinter printer(relative_to_current_folder(file.shown), plan);
-        RepairStream stream(&replan, options_.words);
+        StreamRooms::Room room = room_for(source);
+        RepairStream stream(&replan, options_.words, room.bytes());
         BinaryWatch watch;
         DiffReading reading{watch, printer};
         bool read = pump(source.file(), stream, reading, [&](ByteSpan bytes) {
@@ -568,7 +573,8 @@ private:
         std::string error;
         bool needs_repair = false;
         {
-            RepairStream probe(nullptr, options_.words);
+            StreamRooms::Room room = room_for(source);
+            RepairStream probe(nullptr, options_.words, room.bytes());
             BinaryWatch watch;
             bool read = pump(source.file(), probe, watch, [&](ByteSpan) {
                 return !probe.changed() && !skips(watch);
@@ -584,7 +590,8 @@ private:
         Rewrite rewrite;
         if (!rewind_file(source.file(), error) || !rewrite.begin(file.native, source.file(), error))
             return trouble(file, error);
-        RepairStream stream(nullptr, options_.words);
+        StreamRooms::Room room = room_for(source);
+        RepairStream stream(nullptr, options_.words, room.bytes());
         BinaryWatch watch;
         std::string write_error;
         bool read = pump(source.file(), stream, watch, [&](ByteSpan bytes) {
@@ -601,7 +608,15 @@ private:
             trouble(file, error);
     }
 
+    // A room for a stream of the text in `source`.
+    StreamRooms::Room room_for(const Source& source)
+    {
+        uint64_t size;
+        return rooms_.take(regular_file_size(source.file(), size) && size > RepairStream::piece_size);
+    }
+
     const Options& options_;
+    StreamRooms rooms_;
     std::unique_ptr<FindingPrinter> findings_;  // only for --check
     int status_ = EXIT_REPAIRED;
     bool output_failed_ = false;

@@ -167,9 +167,10 @@ private:
 // into, and on the virtual machines measured a fault took about 13 us, as
 // long as copying fifty pages.
 struct Lane {
-    Lane(Turns& turns, FindingSink* out, TextEncoding encoding, bool words, RepairStream* given)
+    Lane(Turns& turns, FindingSink* out, TextEncoding encoding, bool words, RepairStream* given,
+         uint8_t* room)
         : findings(turns, out),
-          own(given ? nullptr : new RepairStream(out ? &findings : nullptr, words)),
+          own(given ? nullptr : new RepairStream(out ? &findings : nullptr, words, room)),
           stream(given ? *given : *own)
     {
         if (!given)
@@ -195,10 +196,11 @@ public:
     }
 
     // Runs thread `index` (0 or 1); chunk 0, which thread 0 takes, is in
-    // `first` already, which reports straight to the findings' sink.
-    void run(int index, RepairStream& first)
+    // `first` already, which reports straight to the findings' sink. A
+    // stream of the thread's own is made in `room`.
+    void run(int index, RepairStream& first, uint8_t* room)
     {
-        Lane lane(turns_, findings_, encoding_, words_, index == 0 && !findings_ ? &first : nullptr);
+        Lane lane(turns_, findings_, encoding_, words_, index == 0 && !findings_ ? &first : nullptr, room);
         std::unique_ptr<uint8_t[]> look(new uint8_t[look_size]);
         for (uint64_t chunk = uint64_t(index);; chunk += 2) {
             uint64_t start = 0;
@@ -347,7 +349,7 @@ private:
 
 }  // namespace
 
-bool repair_in_lanes(int source, RepairStream& first, bool words, FindingSink* findings,
+bool repair_in_lanes(int source, RepairStream& first, StreamRooms& rooms, bool words, FindingSink* findings,
                      const std::function<bool(ByteSpan)>& emit, std::string& read_error)
 {
     uint64_t offset;
@@ -356,18 +358,20 @@ bool repair_in_lanes(int source, RepairStream& first, bool words, FindingSink* f
     size_t bom;
     TextEncoding encoding = announced_encoding(first.input_area(), piece, bom);
     Lanes lanes(source, offset - piece, encoding, words, findings, emit);
+    // Each thread's stream of its own, if it needs one, in a room of its own.
+    StreamRooms::Room first_room = rooms.take(true), second_room = rooms.take(true);
     ProcessorPair processors;
     std::thread other;
     try {
         other = std::thread([&] {
             processors.hold_second();
-            lanes.run(1, first);
+            lanes.run(1, first, second_room.bytes());
         });
     } catch (const std::system_error&) {
         return false;
     }
     processors.hold_first();
-    lanes.run(0, first);
+    lanes.run(0, first, first_room.bytes());
     other.join();
     if (lanes.text_end())
         move_to(source, offset - piece + lanes.text_end());

@@ -11,6 +11,7 @@
 // the same, and hands it on in its turn.
 #pragma once
 
+#include "cli/rooms.h"
 #include "stream/stream.h"
 
 #include <functional>
@@ -24,6 +25,6 @@
 // text. Returns false, having done nothing, when `source` cannot be read at
 // any offset or no second thread could start; `read_error` then tells why
 // the source could not be read to its end (what was read is still handed
-// on).
-bool repair_in_lanes(int source, RepairStream& first, bool words, FindingSink* findings,
+// on). The threads' own streams take their rooms from `rooms`.
+bool repair_in_lanes(int source, RepairStream& first, StreamRooms& rooms, bool words, FindingSink* findings,
                      const std::function<bool(ByteSpan)>& emit, std::string& read_error);

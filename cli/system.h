@@ -62,6 +62,28 @@ long read_at(int file, void* into, size_t size, uint64_t offset, std::string& er
 void move_to(int file, uint64_t offset);
 // All `size` bytes, or false with the reason.
 bool write_all(int file, const void* bytes, size_t size, std::string& error);
+// The size of a regular file; false for anything else.
+bool regular_file_size(int file, uint64_t& size);
+
+// Zeroed memory in large pages (2 MiB) where the system gives them: on
+// Linux when transparent large pages are allowed, and otherwise in ordinary
+// pages there. A large page is faulted in at once, which took as long as
+// ten to thirty 4 KiB pages one by one. data() is null on Windows, where
+// large pages need a privilege that users seldom hold.
+class LargePages {
+public:
+    explicit LargePages(size_t size);
+    ~LargePages();
+    LargePages(const LargePages&) = delete;
+    LargePages& operator=(const LargePages&) = delete;
+
+    uint8_t* data() const { return data_; }
+
+private:
+    void* mapping_ = nullptr;
+    size_t mapped_ = 0;
+    uint8_t* data_ = nullptr;
+};
 
 // Two threads that share a file's work, each held to a processor of its own:
 // left to itself, the scheduler of a virtual machine ran both on one

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -390,6 +391,40 @@ bool write_all(int file, const void* bytes, size_t size, std::string& error)
         size -= static_cast<size_t>(put);
     }
     return true;
+}
+
+bool regular_file_size(int file, uint64_t& size)
+{
+    struct stat status;
+    if (fstat(file, &status) != 0 || !S_ISREG(status.st_mode))
+        return false;
+    size = static_cast<uint64_t>(status.st_size);
+    return true;
+}
+
+// Mapped with a large page's worth to spare, so that a whole large page
+// starts within it; the spare pages are never written and cost nothing.
+LargePages::LargePages(size_t size)
+{
+    constexpr size_t large_page = 2 << 20;
+    size_t rounded = (size + large_page - 1) / large_page * large_page;
+    size_t span = rounded + large_page;
+    void* mapping = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED)
+        return;
+    mapping_ = mapping;
+    mapped_ = span;
+    uintptr_t start = (reinterpret_cast<uintptr_t>(mapping) + large_page - 1) & ~uintptr_t(large_page - 1);
+    data_ = reinterpret_cast<uint8_t*>(start);
+#if defined(MADV_HUGEPAGE)
+    madvise(data_, rounded, MADV_HUGEPAGE);
+#endif
+}
+
+LargePages::~LargePages()
+{
+    if (mapping_)
+        munmap(mapping_, mapped_);
 }
 
 struct Rewrite::Metadata {

@@ -315,6 +315,19 @@ bool write_all(int file, const void* bytes, size_t size, std::string& error)
     return true;
 }
 
+bool regular_file_size(int file, uint64_t& size)
+{
+    HANDLE handle = handle_of(file);
+    LARGE_INTEGER bytes;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &bytes))
+        return false;
+    size = static_cast<uint64_t>(bytes.QuadPart);
+    return true;
+}
+
+LargePages::LargePages(size_t) {}
+LargePages::~LargePages() = default;
+
 struct Rewrite::Metadata {
     BY_HANDLE_FILE_INFORMATION original;
 };

@@ -594,11 +594,27 @@ bool is_told_unit(const uint8_t* at, const uint8_t* end, bool twins)
 }  // namespace
 
 RepairStream::RepairStream(FindingSink* sink, bool words, size_t word_limit)
+    : RepairStream(sink, words, word_limit, nullptr)
+{
+}
+
+RepairStream::RepairStream(FindingSink* sink, bool words, uint8_t* room)
+    : RepairStream(sink, words, longest_word, room)
+{
+}
+
+RepairStream::RepairStream(FindingSink* sink, bool words, size_t word_limit, uint8_t* room)
     : words_(new WordStage(sink, words, word_limit, hold_limit + piece_size)),
       front_(WordStage::most_carried(word_limit)),
-      buffer_(new uint8_t[front_ + hold_limit + piece_size + word_slack]),
+      own_room_(room ? nullptr : new uint8_t[room_size(word_limit)]),
+      buffer_(room ? room : own_room_.get()),
       sink_(sink)
 {
+}
+
+size_t RepairStream::room_size(size_t word_limit)
+{
+    return WordStage::most_carried(word_limit) + hold_limit + piece_size + word_slack;
 }
 
 RepairStream::~RepairStream() = default;

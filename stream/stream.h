@@ -106,6 +106,11 @@ public:
     // follows the letter table's repairs; a shorter word limit is for tests.
     explicit RepairStream(FindingSink* sink = nullptr, bool words = false,
                           size_t word_limit = longest_word);
+    // The same in `room`, room_size() bytes that the caller gives and keeps
+    // until the stream goes, so that it decides how the system backs the
+    // memory a piece is read into (null: the stream makes its own).
+    RepairStream(FindingSink* sink, bool words, uint8_t* room);
+    static size_t room_size(size_t word_limit = longest_word);
     ~RepairStream();
     RepairStream(const RepairStream&) = delete;
     RepairStream& operator=(const RepairStream&) = delete;
@@ -134,17 +139,19 @@ public:
     TextEncoding encoding() const { return encoding_; }
 
 private:
+    RepairStream(FindingSink* sink, bool words, size_t word_limit, uint8_t* room);
     bool settle_encoding(size_t size, bool last);
     size_t repair_utf8(size_t end, bool last);
     template <bool big_endian>
     size_t repair_utf16(size_t end, bool last);
     void take_fix(size_t start, size_t end, int row, const uint8_t* replacement);
     void take_rest(size_t end);
-    uint8_t* text() { return buffer_.get() + front_; }
+    uint8_t* text() { return buffer_ + front_; }
 
     std::unique_ptr<WordStage> words_;  // Greek capitals, and the word rule
     size_t front_;                      // room for the words that wait
-    std::unique_ptr<uint8_t[]> buffer_;
+    std::unique_ptr<uint8_t[]> own_room_;
+    uint8_t* buffer_;
     FindingSink* sink_;
     size_t held_ = 0;       // bytes carried over from the previous piece
     size_t held_from_ = 0;  // where they still lie, until input_area moves them
