@@ -164,8 +164,8 @@ private:
 // stream of its own or in the one given: without findings, whose lines each
 // stream counts for itself, thread 0 goes on in the stream that took chunk
 // 0. A new stream's buffer costs a page fault a page as it is first read
-// into, and on the virtual machines measured a fault took about 13 us, as
-// long as copying fifty pages.
+// into, unless it lies in a large page, and on the virtual machines
+// measured a fault took about 13 us, as long as copying fifty pages.
 struct Lane {
     Lane(Turns& turns, FindingSink* out, TextEncoding encoding, bool words, RepairStream* given,
          uint8_t* room)
@@ -200,7 +200,8 @@ public:
     // stream of the thread's own is made in `room`.
     void run(int index, RepairStream& first, uint8_t* room)
     {
-        Lane lane(turns_, findings_, encoding_, words_, index == 0 && !findings_ ? &first : nullptr, room);
+        RepairStream* given = index == 0 && !findings_ ? &first : nullptr;
+        Lane lane(turns_, findings_, encoding_, words_, given, room);
         std::unique_ptr<uint8_t[]> look(new uint8_t[look_size]);
         for (uint64_t chunk = uint64_t(index);; chunk += 2) {
             uint64_t start = 0;
@@ -349,8 +350,9 @@ private:
 
 }  // namespace
 
-bool repair_in_lanes(int source, RepairStream& first, StreamRooms& rooms, bool words, FindingSink* findings,
-                     const std::function<bool(ByteSpan)>& emit, std::string& read_error)
+bool repair_in_lanes(int source, RepairStream& first, StreamRooms& rooms, bool words,
+                     FindingSink* findings, const std::function<bool(ByteSpan)>& emit,
+                     std::string& read_error)
 {
     uint64_t offset;
     if ((words && findings) || !offset_of(source, offset) || offset < piece)

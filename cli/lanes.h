@@ -26,5 +26,6 @@
 // any offset or no second thread could start; `read_error` then tells why
 // the source could not be read to its end (what was read is still handed
 // on). The threads' own streams take their rooms from `rooms`.
-bool repair_in_lanes(int source, RepairStream& first, StreamRooms& rooms, bool words, FindingSink* findings,
-                     const std::function<bool(ByteSpan)>& emit, std::string& read_error);
+bool repair_in_lanes(int source, RepairStream& first, StreamRooms& rooms, bool words,
+                     FindingSink* findings, const std::function<bool(ByteSpan)>& emit,
+                     std::string& read_error);
