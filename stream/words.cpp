@@ -152,6 +152,20 @@ struct Utf8 {
         return end;
     }
 
+    // The first byte in [p, end) that is not ASCII, or end.
+    static const uint8_t* ascii_end(const uint8_t* p, const uint8_t* end)
+    {
+#if defined(STREAM_SIMD)
+        for (; end - p >= 16; p += 16) {
+            if (int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))))
+                return p + __builtin_ctz(static_cast<unsigned>(mask));
+        }
+#endif
+        while (p < end && *p < 0x80)
+            ++p;
+        return p;
+    }
+
     // The end of the run of Cyrillic letters below U+0480 at p, by `end`.
     static const uint8_t* basic_cyrillic_end(const uint8_t* p, const uint8_t* end)
     {
@@ -289,6 +303,24 @@ struct Utf16 {
                 return p;
         }
         return end;
+    }
+
+    static const uint8_t* ascii_end(const uint8_t* p, const uint8_t* end)
+    {
+#if defined(STREAM_SIMD)
+        // The bits of a unit above 0x7F, where its two bytes lie in a lane.
+        const __m128i above_ascii = _mm_set1_epi16(short(big_endian ? 0x80FF : 0xFF80));
+        for (; end - p >= 16; p += 16) {
+            __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            unsigned ascii = unsigned(
+                _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, above_ascii), _mm_setzero_si128())));
+            if (ascii != 0xFFFF)
+                return p + __builtin_ctz(~ascii);
+        }
+#endif
+        while (end - p >= 2 && unit_at(p) < 0x80)
+            p += 2;
+        return p;
     }
 
     static const uint8_t* basic_cyrillic_end(const uint8_t* p, const uint8_t* end)
@@ -913,13 +945,14 @@ constexpr bool ascii_words_hold_letters_alone()
     return true;
 }
 
-// Where the word at `hit` ends when it is ASCII letters alone, with ASCII
-// that is no letter (or the region's ends) on both sides; else 0. Such a
-// word has no Cyrillic letter for a twin to join, so it never changes and
-// is passed over undecoded: text that quotes Latin words and names holds
-// them by the thousand.
+// Where the words of ASCII letters alone from `hit` on end, each with
+// ASCII that is no letter (or the region's ends) on both sides: at the
+// character after the last of them; else 0. Such words have no Cyrillic
+// letter for a twin to join, so they never change and are passed over
+// undecoded, a run of ASCII at a time: text that quotes Latin words, names
+// and commands holds them by the thousand.
 template <class Codec>
-size_t ascii_word_end(const uint8_t* text, size_t from, size_t hit, size_t settled)
+size_t ascii_words_end(const uint8_t* text, size_t from, size_t hit, size_t settled)
 {
     static_assert(ascii_words_hold_letters_alone(), "an ASCII character is in a word when it is a letter");
     auto ascii = [&](size_t at) {
@@ -930,11 +963,14 @@ size_t ascii_word_end(const uint8_t* text, size_t from, size_t hit, size_t settl
     auto letter = [](int code) { return code >= 0 && unsigned((code | 0x20) - 'a') < 26; };
     if (hit > from && (ascii(hit - Codec::unit) < 0 || letter(ascii(hit - Codec::unit))))
         return 0;
-    size_t at = hit;
-    while (at < settled && letter(ascii(at)))
-        at += Codec::unit;
-    bool bounded = at == settled || ascii(at) >= 0;
-    return at > hit && bounded ? at : 0;
+    size_t run_end = size_t(Codec::ascii_end(text + hit, text + settled) - text);
+    if (run_end == settled)
+        return run_end > hit ? settled : 0;
+    // The word that the run's end cuts may go on in letters of any script.
+    size_t at = run_end;
+    while (at > hit && letter(ascii(at - Codec::unit)))
+        at -= Codec::unit;
+    return at > hit + Codec::unit ? at - Codec::unit : 0;
 }
 
 }  // namespace
@@ -1101,7 +1137,7 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
         size_t hit = next_hit<Codec>(text, at, settled);
         if (hit >= settled)
             break;
-        if (size_t end = ascii_word_end<Codec>(text, from, hit, settled)) {
+        if (size_t end = ascii_words_end<Codec>(text, from, hit, settled)) {
             at = end;
             resume = end < settled ? end + Codec::unit : end;
             continue;

@@ -55,6 +55,7 @@ const WordCase word_cases[] = {
     {"Coca-Колa", "Coca-Кола"},
     {"\u03BFкн\u03BF", "окно"},
     {"Coca", "Coca"},                          // no Cyrillic letter
+    {"a quote in Latin words, then Дo", "a quote in Latin words, then До"},
     {"\u0391\u03BFрта", "Аорта", "А\u03BFрта"},  // a Greek capital counts once the rows made it Cyrillic
     {"пe\u0308с", "пёс"},                      // the twin e and its diaeresis make ё
     {"к\u0483a", "к\u0483а"},                  // a Cyrillic mark is no letter, but in the word
@@ -126,12 +127,13 @@ std::string utf16be(const std::u16string& text)
 TEST(WordRule, RepairsUtf16WordsInTheirOwnEncoding)
 {
     const std::u16string damaged = u"Cлово Wi-Fi мiсто ΑΒΓ: Ηовый ΛΟΓΟΣ \u0441\u043B\u043E\u0432\u043E "
-                                   u"\u043E\u043A\u043D\u03BF x \u043F\u0440\u0438\u0432e\u0442";
-    const std::u16string repaired_text = u"Слово Wi-Fi місто АВГ: Новый ΛΟΓΟΣ слово окно x привет";
+                                   u"\u043E\u043A\u043D\u03BF x \u043F\u0440\u0438\u0432e\u0442 Latin words, then Дo, вот";
+    const std::u16string repaired_text =
+        u"Слово Wi-Fi місто АВГ: Новый ΛΟΓΟΣ слово окно x привет Latin words, then До, вот";
     // Without the rule only the Greek capitals' word changes.
     const std::u16string capitals_repaired =
         u"Cлово Wi-Fi мiсто АВГ: Новый ΛΟΓΟΣ \u0441\u043B\u043E\u0432\u043E "
-        u"\u043E\u043A\u043D\u03BF x \u043F\u0440\u0438\u0432e\u0442";
+        u"\u043E\u043A\u043D\u03BF x \u043F\u0440\u0438\u0432e\u0442 Latin words, then Дo, вот";
     // Shorter than a vector, a text is looked at a unit at a time.
     EXPECT_EQ(repaired(utf16le(u"\u00EFжак"), true, RepairStream::piece_size), utf16le(u"їжак"));
     for (size_t piece : {size_t(3), RepairStream::piece_size}) {
