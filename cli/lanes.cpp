@@ -16,7 +16,7 @@
 namespace {
 
 constexpr uint64_t piece = RepairStream::piece_size;
-// How much a thread reads at a time while it looks for a line end.
+// How much a thread reads at first while it looks for a line end.
 constexpr size_t look_size = 16 * 1024;
 // How far apart chunks start: a little less than a piece, so that a
 // chunk's first piece mostly reaches the line end that ends it.
@@ -297,9 +297,10 @@ private:
         uint64_t at = start, limit = (chunk + 1) * stride;
         uint64_t first_line = chunk == 0 ? 1 : stream.line();
         bool turn = false;
+        size_t look = look_size;
         for (;;) {
             uint8_t* area = stream.input_area();
-            size_t want = at < limit ? piece : look_size;
+            size_t want = at < limit ? piece : look;
             std::string error;
             // The first piece of the text is in the area already.
             long got = chunk == 0 && at == 0 ? long(piece) : read_at(source_, area, want, origin_ + at, error);
@@ -336,6 +337,10 @@ private:
                 turns_.pass(chunk, at, findings_ ? stream.line() - first_line : 0, last);
                 return !last;
             }
+            // Past the limit a line end most often comes soon; a long line
+            // is read on in ever larger pieces.
+            if (want == look)
+                look = std::min<size_t>(2 * look, piece);
         }
     }
 
