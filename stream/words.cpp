@@ -961,16 +961,16 @@ size_t ascii_words_end(const uint8_t* text, size_t from, size_t hit, size_t sett
         return size == Codec::unit && code < 0x80 ? int(code) : -1;
     };
     auto letter = [](int code) { return code >= 0 && unsigned((code | 0x20) - 'a') < 26; };
-    if (hit > from && (ascii(hit - Codec::unit) < 0 || letter(ascii(hit - Codec::unit))))
+    if (!letter(ascii(hit)) || (hit > from && (ascii(hit - Codec::unit) < 0 || letter(ascii(hit - Codec::unit)))))
         return 0;
     size_t run_end = size_t(Codec::ascii_end(text + hit, text + settled) - text);
     if (run_end == settled)
-        return run_end > hit ? settled : 0;
+        return settled;
     // The word that the run's end cuts may go on in letters of any script.
     size_t at = run_end;
     while (at > hit && letter(ascii(at - Codec::unit)))
         at -= Codec::unit;
-    return at > hit + Codec::unit ? at - Codec::unit : 0;
+    return at > hit ? at - Codec::unit : 0;
 }
 
 }  // namespace
