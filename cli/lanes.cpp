@@ -41,9 +41,13 @@ size_t after_first_line_end(const uint8_t* bytes, size_t size, uint64_t at, Text
         const void* line_end = std::memchr(bytes, '\n', size);
         return line_end ? size_t(static_cast<const uint8_t*>(line_end) - bytes) + 1 : none;
     }
-    size_t low = encoding == TextEncoding::utf16be ? 1 : 0;
-    for (size_t unit = size_t(at % 2); unit + 2 <= size; unit += 2) {
-        if (bytes[unit + low] == '\n' && bytes[unit + 1 - low] == 0)
+    // Bytes 0x0A are few in UTF-16 text, whatever its lines' length, so
+    // each is found by memchr and then tested on the grid.
+    size_t low = encoding == TextEncoding::utf16be ? 1 : 0, first = size_t(at % 2);
+    for (const uint8_t* p = bytes; const void* found = std::memchr(p, '\n', size_t(bytes + size - p));) {
+        size_t byte = size_t(static_cast<const uint8_t*>(found) - bytes), unit = byte - low;
+        p = static_cast<const uint8_t*>(found) + 1;
+        if (byte >= first + low && (unit - first) % 2 == 0 && unit + 2 <= size && bytes[unit + 1 - low] == 0)
             return unit + 2;
     }
     return none;

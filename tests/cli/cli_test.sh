@@ -208,11 +208,12 @@ rm -f long-word.txt
 # and offsets.
 # Chunks are cut at line ends near every 256 KiB: lines of every length, one
 # far longer than a chunk, none at all, and in UTF-16 units whose bytes hold
-# 0x0A without being a line end (U+040A, U+0A0A).
+# 0x0A without being a line end, on the grid of units and off it (U+040A,
+# U+0A0A, U+0A05 between U+0400).
 python3 - <<'PY'
 import random
 random.seed(7)
-words = ["ᴏкнᴏ", "и\u0306ог", "ΑΒΓ", "ĸот", "ʙода", "дом", "Њива", "\u0a0a", "e\u0308ж", "и", "в", "на"]
+words = ["ᴏкнᴏ", "и\u0306ог", "ΑΒΓ", "ĸот", "ʙода", "дом", "Њива", "\u0a0a", "Ѐ\u0a05Ѐ", "e\u0308ж", "и", "в", "на"]
 def text(lines):
     return "".join(" ".join(random.choice(words) for _ in range(n)) + "\n" for n in lines)
 lengths = [random.choice([0, 1, 3, 20, 200, 600]) for _ in range(200)]
