@@ -961,7 +961,10 @@ size_t ascii_words_end(const uint8_t* text, size_t from, size_t hit, size_t sett
         return size == Codec::unit && code < 0x80 ? int(code) : -1;
     };
     auto letter = [](int code) { return code >= 0 && unsigned((code | 0x20) - 'a') < 26; };
-    if (!letter(ascii(hit)) || (hit > from && (ascii(hit - Codec::unit) < 0 || letter(ascii(hit - Codec::unit)))))
+    // The run starts at a letter after ASCII that is no letter, or at the region's start.
+    if (!letter(ascii(hit)))
+        return 0;
+    if (hit > from && (ascii(hit - Codec::unit) < 0 || letter(ascii(hit - Codec::unit))))
         return 0;
     size_t run_end = size_t(Codec::ascii_end(text + hit, text + settled) - text);
     if (run_end == settled)
