@@ -166,14 +166,6 @@ struct Utf8 {
         return p;
     }
 
-    // The end of the run of Cyrillic letters below U+0480 at p, by `end`.
-    static const uint8_t* basic_cyrillic_end(const uint8_t* p, const uint8_t* end)
-    {
-        while (end - p >= 2 && (p[0] & 0xFE) == 0xD0 && (p[1] & 0xC0) == 0x80)
-            p += 2;
-        return p;
-    }
-
     // Where the line holding `at` starts, no earlier than `floor`.
     static const uint8_t* line_start(const uint8_t* floor, const uint8_t* at)
     {
@@ -319,13 +311,6 @@ struct Utf16 {
         }
 #endif
         while (end - p >= 2 && unit_at(p) < 0x80)
-            p += 2;
-        return p;
-    }
-
-    static const uint8_t* basic_cyrillic_end(const uint8_t* p, const uint8_t* end)
-    {
-        while (end - p >= 2 && (unit_at(p) & 0xFF80) == 0x0400)
             p += 2;
         return p;
     }
@@ -1154,8 +1139,7 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
             continue;
         }
         if (is_table_capital(code)) {
-            if (size_t end = capital_word_end<Codec>(text, from, hit, settled)) {
-                repair_capital<Codec>(text, hit, code);
+            if (size_t end = repair_capital_word<Codec>(text, from, hit, settled)) {
                 at = end;
                 continue;
             }
@@ -1189,37 +1173,55 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
     return settled;
 }
 
-// Where the word that starts with the Greek capital at `hit` ends, when its
-// other letters are all Cyrillic ones below U+0480, as in most damaged
-// words (Οла): such a word is Cyrillic, and its capital is repaired with no
-// more of it decoded. 0 for any other word.
+// The Cyrillic letter below U+0480, or capital of the table, that takes
+// the two bytes at p before `end`; else 0.
 template <class Codec>
-size_t WordStage::capital_word_end(const uint8_t* text, size_t from, size_t hit, size_t settled) const
+char32_t plain_word_letter(const uint8_t* p, const uint8_t* end)
 {
     char32_t code = 0;
-    if (hit > from && Codec::decode_before(text + from, text + hit, code) && is_word_character(code))
-        return 0;
-    // Greek capitals take two bytes in either encoding.
-    size_t letters = hit + 2;
-    size_t end = size_t(Codec::basic_cyrillic_end(text + letters, text + settled) - text);
-    if (end == letters || end - hit > word_limit_)
-        return 0;
-    bool goes_on = end < settled && Codec::decode(text + end, text + settled, code) &&
-                   is_word_character(code);
-    return goes_on ? 0 : end;
+    bool plain = Codec::decode_near(p, end, code) == 2 && (code - 0x400 < 0x80 || is_table_capital(code));
+    return plain ? code : 0;
 }
 
-// Repairs the Greek capital at `at`, which has no mark after it.
+// Repairs the word that holds the Greek capital at `hit` when it is made
+// of Cyrillic letters below U+0480 and capitals of the table, with a
+// Cyrillic letter among them, as most damaged words are (Οла, and ΧΑБΑΡΟВСК
+// in text set in capitals): such a word is Cyrillic, and its capitals are
+// repaired with no more of it decoded. Returns where it ends; 0 for any
+// other word, which is left as it is. No hit comes before `hit` in its
+// word, so the letters before it are Cyrillic ones or none of these.
 template <class Codec>
-void WordStage::repair_capital(const uint8_t* text, size_t at, char32_t capital)
+size_t WordStage::repair_capital_word(const uint8_t* text, size_t from, size_t hit, size_t settled)
 {
-    int row = capital_row(capital);
-    if (sink_)
-        report_capital(text, at, row);
-    Patch& patch = patches_.emplace_back();
-    patch.at = uint32_t(at);
-    Codec::put(repairs[row].replacement[0], patch.bytes);
+    size_t start = hit;
+    while (start - from >= 2 && plain_word_letter<Codec>(text + start - 2, text + hit))
+        start -= 2;
+    char32_t code = 0;
+    if (start > from && Codec::decode_before(text + from, text + start, code) && is_word_character(code))
+        return 0;
+    bool cyrillic = start < hit;
+    size_t first_patch = patches_.size(), end = hit;
+    // Greek capitals take two bytes in either encoding.
+    for (; end < settled && (code = plain_word_letter<Codec>(text + end, text + settled)); end += 2) {
+        if (!is_table_capital(code)) {
+            cyrillic = true;
+            continue;
+        }
+        Patch& patch = patches_.emplace_back();
+        patch.at = uint32_t(end);
+        Codec::put(repairs[capital_row(code)].replacement[0], patch.bytes);
+    }
+    bool goes_on = end < settled && Codec::decode(text + end, text + settled, code) && is_word_character(code);
+    if (!cyrillic || goes_on || end - start > word_limit_) {
+        patches_.resize(first_patch);
+        return 0;
+    }
+    for (size_t i = first_patch; sink_ && i < patches_.size(); ++i) {
+        Codec::decode_near(text + patches_[i].at, text + end, code);
+        report_capital(text, patches_[i].at, capital_row(code));
+    }
     changed_ = true;
+    return end;
 }
 
 // The first byte in [at, settled) that may start a hit, or settled. The
