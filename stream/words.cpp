@@ -799,6 +799,9 @@ uint16_t properties_of(char32_t code)
     return code < near_kinds_end ? near_properties[code] : properties_from_rules(code, letter_kind(code));
 }
 
+// Whether a letter is Greek and no capital of the table: its word is Greek.
+bool is_greek_letter(char32_t code) { return properties_of(code) & greek_bit; }
+
 // How far after the last word a hit is read on to rather than walked back
 // from: about a word, as in text where every word is damaged.
 constexpr size_t near_hit = 32;
@@ -1138,8 +1141,13 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
             at = hit + Codec::unit;
             continue;
         }
+        // A Greek letter makes its word Greek, which stays as it is.
+        if (!ascii_letter && is_greek_letter(code)) {
+            at = letters_end<Codec>(text, hit, settled);
+            continue;
+        }
         if (is_table_capital(code)) {
-            if (size_t end = repair_capital_word<Codec>(text, from, hit, settled)) {
+            if (size_t end = take_capital_word<Codec>(text, from, hit, settled)) {
                 at = end;
                 continue;
             }
@@ -1183,42 +1191,47 @@ char32_t plain_word_letter(const uint8_t* p, const uint8_t* end)
     return plain ? code : 0;
 }
 
-// Repairs the word that holds the Greek capital at `hit` when it is made
-// of Cyrillic letters below U+0480 and capitals of the table, with a
-// Cyrillic letter among them, as most damaged words are (Οла, and ΧΑБΑΡΟВСК
-// in text set in capitals): such a word is Cyrillic, and its capitals are
-// repaired with no more of it decoded. Returns where it ends; 0 for any
-// other word, which is left as it is. No hit comes before `hit` in its
-// word, so the letters before it are Cyrillic ones or none of these.
+// Takes the word that holds the Greek capital at `hit` when its letters
+// tell at once what it is, and returns where it ends; 0 for any other
+// word, which is left as it is. A word made of Cyrillic letters below
+// U+0480 and capitals of the table, with a Cyrillic letter among them, is
+// Cyrillic, as most damaged words are (Οла, and ΧΑБΑΡΟВСК in text set in
+// capitals): its capitals are repaired. A word with a Greek letter that is
+// no capital of the table (Πόλη, ΑΘΗΝΑ) is Greek, and stays. No hit comes
+// before `hit` in its word, so the letters before it are Cyrillic ones or
+// none of these.
 template <class Codec>
-size_t WordStage::repair_capital_word(const uint8_t* text, size_t from, size_t hit, size_t settled)
+size_t WordStage::take_capital_word(const uint8_t* text, size_t from, size_t hit, size_t settled)
 {
     size_t start = hit;
     while (start - from >= 2 && plain_word_letter<Codec>(text + start - 2, text + hit))
         start -= 2;
     char32_t code = 0;
-    if (start > from && Codec::decode_before(text + from, text + start, code) && is_word_character(code))
+    bool greek = start > from && Codec::decode_before(text + from, text + start, code) && is_word_character(code);
+    if (greek && !is_greek_letter(code))
         return 0;
     bool cyrillic = start < hit;
-    size_t first_patch = patches_.size(), end = hit;
     // Greek capitals take two bytes in either encoding.
-    for (; end < settled && (code = plain_word_letter<Codec>(text + end, text + settled)); end += 2) {
-        if (!is_table_capital(code)) {
-            cyrillic = true;
-            continue;
-        }
-        Patch& patch = patches_.emplace_back();
-        patch.at = uint32_t(end);
-        Codec::put(repairs[capital_row(code)].replacement[0], patch.bytes);
-    }
+    size_t end = hit;
+    for (; end < settled && (code = plain_word_letter<Codec>(text + end, text + settled)); end += 2)
+        cyrillic |= !is_table_capital(code);
     bool goes_on = end < settled && Codec::decode(text + end, text + settled, code) && is_word_character(code);
-    if (!cyrillic || goes_on || end - start > word_limit_) {
-        patches_.resize(first_patch);
+    if (goes_on && !greek && !is_greek_letter(code))
         return 0;
-    }
-    for (size_t i = first_patch; sink_ && i < patches_.size(); ++i) {
-        Codec::decode_near(text + patches_[i].at, text + end, code);
-        report_capital(text, patches_[i].at, capital_row(code));
+    if (greek || goes_on)
+        return letters_end<Codec>(text, end, settled);
+    if (!cyrillic || end - start > word_limit_)
+        return 0;
+    for (size_t at = start; at < end; at += 2) {
+        Codec::decode_near(text + at, text + end, code);
+        if (!is_table_capital(code))
+            continue;
+        int row = capital_row(code);
+        if (sink_)
+            report_capital(text, at, row);
+        Patch& patch = patches_.emplace_back();
+        patch.at = uint32_t(at);
+        Codec::put(repairs[row].replacement[0], patch.bytes);
     }
     changed_ = true;
     return end;

@@ -169,7 +169,7 @@ private:
     template <class Codec>
     size_t repair_words(const uint8_t* text, size_t from, size_t settled, size_t cut, bool last);
     template <class Codec>
-    size_t repair_capital_word(const uint8_t* text, size_t from, size_t hit, size_t settled);
+    size_t take_capital_word(const uint8_t* text, size_t from, size_t hit, size_t settled);
     template <class Codec>
     size_t next_hit(const uint8_t* text, size_t at, size_t settled);
     size_t next_told_hit(size_t at, size_t end);
