@@ -162,6 +162,8 @@ WIDE_CODE const uint8_t* find_wide_candidates(const uint8_t* p, const uint8_t* e
 }
 #endif
 
+constexpr size_t small_greek_limit = 64;
+
 bool is_watched(uint8_t byte, Watch watch)
 {
     return watch != Watch::keys && is_hit_byte(byte, watch == Watch::twins);
@@ -709,6 +711,7 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
     Watch watch = words_->twins() ? Watch::twins : Watch::capitals;
     clean_ = SIZE_MAX;
     const uint8_t* limit = base + stop;
+    size_t small_greek_seen = 0;
     unsigned mask;
     for (const uint8_t* block = base + read_; (block = find_candidates(block, limit, watch, mask)) != limit;
          block += 32) {
@@ -719,10 +722,16 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
             const uint8_t* key = base + at;
             size_t row = utf8_fix_at(base + read_, key, limit);
             if (row == no_row) {
-                if (!is_watched(*key, watch) || (watch == Watch::capitals && !is_capital_at(key, limit)))
+                if (!is_watched(*key, watch))
+                    continue;
+                // Greek text has the capitals' lead in every other letter:
+                // past a few, the stage's own search, which tells them from
+                // the capitals, costs less than stopping at each.
+                bool small_greek = watch == Watch::capitals && !is_capital_at(key, limit);
+                if (small_greek && ++small_greek_seen < small_greek_limit)
                     continue;
                 size_t repaired_at = written_ + (at - read_);
-                if (words_->hit_read(repaired_at))
+                if (!small_greek && words_->hit_read(repaired_at))
                     continue;
                 clean_ = repaired_at;
                 watch = Watch::keys;
