@@ -166,6 +166,14 @@ struct Utf8 {
         return p;
     }
 
+    // The end of the run of Cyrillic letters below U+0480 at p, by `end`.
+    static const uint8_t* basic_cyrillic_end(const uint8_t* p, const uint8_t* end)
+    {
+        while (end - p >= 2 && (p[0] & 0xFE) == 0xD0 && (p[1] & 0xC0) == 0x80)
+            p += 2;
+        return p;
+    }
+
     // Where the line holding `at` starts, no earlier than `floor`.
     static const uint8_t* line_start(const uint8_t* floor, const uint8_t* at)
     {
@@ -329,6 +337,13 @@ struct Utf16 {
         }
 #endif
         while (end - p >= 2 && unit_at(p) < 0x80)
+            p += 2;
+        return p;
+    }
+
+    static const uint8_t* basic_cyrillic_end(const uint8_t* p, const uint8_t* end)
+    {
+        while (end - p >= 2 && (unit_at(p) & 0xFF80) == 0x0400)
             p += 2;
         return p;
     }
@@ -1228,11 +1243,17 @@ size_t WordStage::take_capital_word(const uint8_t* text, size_t from, size_t hit
     bool greek = start > from && Codec::decode_before(text + from, text + start, code) && is_word_character(code);
     if (greek && !is_greek_letter(code))
         return 0;
-    bool cyrillic = start < hit;
-    // Greek capitals take two bytes in either encoding.
-    size_t end = hit;
-    for (; end < settled && (code = plain_word_letter<Codec>(text + end, text + settled)); end += 2)
-        cyrillic |= !is_table_capital(code);
+    bool cyrillic = start < hit, more_capitals = false;
+    // Greek capitals take two bytes in either encoding; the Cyrillic
+    // letters between them are passed over a run at a time.
+    size_t end = hit + 2;
+    for (;; end += 2, more_capitals = true) {
+        size_t letters = size_t(Codec::basic_cyrillic_end(text + end, text + settled) - text);
+        cyrillic |= letters > end;
+        end = letters;
+        if (end >= settled || !plain_word_letter<Codec>(text + end, text + settled))
+            break;
+    }
     bool goes_on = end < settled && Codec::decode(text + end, text + settled, code) && is_word_character(code);
     if (goes_on && !greek && !is_greek_letter(code))
         return 0;
@@ -1240,19 +1261,25 @@ size_t WordStage::take_capital_word(const uint8_t* text, size_t from, size_t hit
         return letters_end<Codec>(text, end, settled);
     if (!cyrillic || end - start > word_limit_)
         return 0;
-    for (size_t at = start; at < end; at += 2) {
+    for (size_t at = hit; at < end; at += more_capitals ? 2 : end - at) {
         Codec::decode_near(text + at, text + end, code);
-        if (!is_table_capital(code))
-            continue;
-        int row = capital_row(code);
-        if (sink_)
-            report_capital(text, at, row);
-        Patch& patch = patches_.emplace_back();
-        patch.at = uint32_t(at);
-        Codec::put(repairs[row].replacement[0], patch.bytes);
+        if (is_table_capital(code))
+            repair_capital<Codec>(text, at, code);
     }
-    changed_ = true;
     return end;
+}
+
+// Repairs the Greek capital at `at`, which has no mark after it.
+template <class Codec>
+void WordStage::repair_capital(const uint8_t* text, size_t at, char32_t capital)
+{
+    int row = capital_row(capital);
+    if (sink_)
+        report_capital(text, at, row);
+    Patch& patch = patches_.emplace_back();
+    patch.at = uint32_t(at);
+    Codec::put(repairs[row].replacement[0], patch.bytes);
+    changed_ = true;
 }
 
 // The first byte in [at, settled) that may start a hit, or settled. The

@@ -171,6 +171,8 @@ private:
     template <class Codec>
     size_t take_capital_word(const uint8_t* text, size_t from, size_t hit, size_t settled);
     template <class Codec>
+    void repair_capital(const uint8_t* text, size_t at, char32_t capital);
+    template <class Codec>
     size_t next_hit(const uint8_t* text, size_t at, size_t settled);
     size_t next_told_hit(size_t at, size_t end);
     bool twins_change(Alphabets alphabets);
