@@ -267,6 +267,11 @@ unsigned utf16_key_mask(const uint8_t* p)
 }
 #endif
 
+// ASCII, and U+03AA to U+03FF (Greek small letters and signs): no search
+// holds them, and the word stage looks for none of them but ASCII letters,
+// which only the word rule watches for.
+bool is_passed_over(char16_t unit) { return unit < 0x80 || unit - 0x03AAu <= 0x03FF - 0x03AAu; }
+
 template <bool big_endian>
 char16_t unit_at(const uint8_t* p)
 {
@@ -774,6 +779,12 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
                 clean_ = repaired_at;
                 watch = false;
             }
+            // Greek text: its small letters share the key units' high byte,
+            // but are none, nor told unless watched for. They and the ASCII
+            // between them are passed over here rather than by a scan begun
+            // afresh at each letter.
+            while (!watch && stop - at > 2 && is_passed_over(unit_at<big_endian>(base + at + 2)))
+                at += 2;
             continue;
         }
         uint8_t replacement[2];

@@ -110,6 +110,8 @@ TEST(RepairStream, RepairsWhatTheTableNamesAndPassesEverythingElse)
         {"dense greek capitals", repeated("\xCE\x9F\xD0\xBD ", 3000), repeated("\xD0\x9E\xD0\xBD ", 3000)},
         {"utf-16 dense greek capitals", "\xFF\xFE" + repeated(utf16le(u"\u039F\u043D ").substr(2), 3000),
          "\xFF\xFE" + repeated(utf16le(u"\u041E\u043D ").substr(2), 3000)},
+        {"utf-16 greek text, then a capital", utf16le(u"\u03BB\u03CC\u03B3\u03BF\u03C2, \u039F\u043B\u0430"),
+         utf16le(u"\u03BB\u03CC\u03B3\u03BF\u03C2, \u041E\u043B\u0430")},
         // In Greek text, whose small letters share the capitals' lead, too.
         {"greek text, then a capital", repeated("\xCE\xBB\xCF\x8C\xCE\xB3\xCE\xBF\xCF\x82 ", 40) + "\xCE\x9F\xD0\xBB\xD0\xB0",
          repeated("\xCE\xBB\xCF\x8C\xCE\xB3\xCE\xBF\xCF\x82 ", 40) + "\xD0\x9E\xD0\xBB\xD0\xB0"},
