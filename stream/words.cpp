@@ -1180,7 +1180,7 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
             continue;
         }
         if (is_table_capital(code)) {
-            if (size_t end = take_capital_word<Codec>(text, from, hit, settled)) {
+            if (size_t end = take_capital_word<Codec>(text, from, hit, settled, code)) {
                 at = end;
                 continue;
             }
@@ -1224,7 +1224,7 @@ char32_t plain_word_letter(const uint8_t* p, const uint8_t* end)
     return plain ? code : 0;
 }
 
-// Takes the word that holds the Greek capital at `hit` when its letters
+// Takes the word that holds `capital`, at `hit`, when its letters
 // tell at once what it is, and returns where it ends; 0 for any other
 // word, which is left as it is. A word made of Cyrillic letters below
 // U+0480 and capitals of the table, with a Cyrillic letter among them, is
@@ -1234,7 +1234,8 @@ char32_t plain_word_letter(const uint8_t* p, const uint8_t* end)
 // before `hit` in its word, so the letters before it are Cyrillic ones or
 // none of these.
 template <class Codec>
-size_t WordStage::take_capital_word(const uint8_t* text, size_t from, size_t hit, size_t settled)
+size_t WordStage::take_capital_word(const uint8_t* text, size_t from, size_t hit, size_t settled,
+                                    char32_t capital)
 {
     size_t start = hit;
     while (start - from >= 2 && plain_word_letter<Codec>(text + start - 2, text + hit))
@@ -1246,22 +1247,24 @@ size_t WordStage::take_capital_word(const uint8_t* text, size_t from, size_t hit
     bool cyrillic = start < hit, more_capitals = false;
     // Greek capitals take two bytes in either encoding; the Cyrillic
     // letters between them are passed over a run at a time.
-    size_t end = hit + 2;
+    size_t end = hit + 2, size;
     for (;; end += 2, more_capitals = true) {
         size_t letters = size_t(Codec::basic_cyrillic_end(text + end, text + settled) - text);
         cyrillic |= letters > end;
         end = letters;
-        if (end >= settled || !plain_word_letter<Codec>(text + end, text + settled))
+        size = end < settled ? Codec::decode(text + end, text + settled, code) : 0;
+        if (size != 2 || !is_table_capital(code))
             break;
     }
-    bool goes_on = end < settled && Codec::decode(text + end, text + settled, code) && is_word_character(code);
+    bool goes_on = size && is_word_character(code);
     if (goes_on && !greek && !is_greek_letter(code))
         return 0;
     if (greek || goes_on)
         return letters_end<Codec>(text, end, settled);
     if (!cyrillic || end - start > word_limit_)
         return 0;
-    for (size_t at = hit; at < end; at += more_capitals ? 2 : end - at) {
+    repair_capital<Codec>(text, hit, capital);
+    for (size_t at = hit + 2; more_capitals && at < end; at += 2) {
         Codec::decode_near(text + at, text + end, code);
         if (is_table_capital(code))
             repair_capital<Codec>(text, at, code);

@@ -169,7 +169,7 @@ private:
     template <class Codec>
     size_t repair_words(const uint8_t* text, size_t from, size_t settled, size_t cut, bool last);
     template <class Codec>
-    size_t take_capital_word(const uint8_t* text, size_t from, size_t hit, size_t settled);
+    size_t take_capital_word(const uint8_t* text, size_t from, size_t hit, size_t settled, char32_t capital);
     template <class Codec>
     void repair_capital(const uint8_t* text, size_t at, char32_t capital);
     template <class Codec>
