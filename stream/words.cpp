@@ -1214,16 +1214,6 @@ size_t WordStage::repair_words(const uint8_t* text, size_t from, size_t settled,
     return settled;
 }
 
-// The Cyrillic letter below U+0480, or capital of the table, that takes
-// the two bytes at p before `end`; else 0.
-template <class Codec>
-char32_t plain_word_letter(const uint8_t* p, const uint8_t* end)
-{
-    char32_t code = 0;
-    bool plain = Codec::decode_near(p, end, code) == 2 && (code - 0x400 < 0x80 || is_table_capital(code));
-    return plain ? code : 0;
-}
-
 // Takes the word that holds `capital`, at `hit`, when its letters
 // tell at once what it is, and returns where it ends; 0 for any other
 // word, which is left as it is. A word made of Cyrillic letters below
@@ -1231,14 +1221,13 @@ char32_t plain_word_letter(const uint8_t* p, const uint8_t* end)
 // Cyrillic, as most damaged words are (Οла, and ΧΑБΑΡΟВСК in text set in
 // capitals): its capitals are repaired. A word with a Greek letter that is
 // no capital of the table (Πόλη, ΑΘΗΝΑ) is Greek, and stays. No hit comes
-// before `hit` in its word, so the letters before it are Cyrillic ones or
-// none of these.
+// before `hit` in its word, so only Cyrillic letters are walked back over.
 template <class Codec>
 size_t WordStage::take_capital_word(const uint8_t* text, size_t from, size_t hit, size_t settled,
                                     char32_t capital)
 {
     size_t start = hit;
-    while (start - from >= 2 && plain_word_letter<Codec>(text + start - 2, text + hit))
+    while (start - from >= 2 && Codec::basic_cyrillic_end(text + start - 2, text + start) == text + start)
         start -= 2;
     char32_t code = 0;
     bool greek = start > from && Codec::decode_before(text + from, text + start, code) && is_word_character(code);

@@ -110,6 +110,8 @@ TEST(RepairStream, RepairsWhatTheTableNamesAndPassesEverythingElse)
         {"dense greek capitals", repeated("\xCE\x9F\xD0\xBD ", 3000), repeated("\xD0\x9E\xD0\xBD ", 3000)},
         {"utf-16 dense greek capitals", "\xFF\xFE" + repeated(utf16le(u"\u039F\u043D ").substr(2), 3000),
          "\xFF\xFE" + repeated(utf16le(u"\u041E\u043D ").substr(2), 3000)},
+        {"utf-16 text in capitals", utf16le(u"\u03A7\u0391\u0411\u0391\u03A1\u039F\u0412"),
+         utf16le(u"\u0425\u0410\u0411\u0410\u0420\u041E\u0412")},
         {"utf-16 greek text, then a capital", utf16le(u"\u03BB\u03CC\u03B3\u03BF\u03C2, \u039F\u043B\u0430"),
          utf16le(u"\u03BB\u03CC\u03B3\u03BF\u03C2, \u041E\u043B\u0430")},
         // In Greek text, whose small letters share the capitals' lead, too.
