@@ -129,13 +129,94 @@ alignas(16) constexpr uint8_t last_lanes[32] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
+// The kinds of UTF-8 byte that count_three_byte_line tells apart, each as
+// lanes of 0xFF.
+struct ByteKinds {
+    __m128i continuation;  // 80..BF
+    __m128i lead;          // C2..DF, E1..EC, EE, EF: any continuation may follow
+    __m128i three_lead;    // E1..EC, EE, EF
+};
+
+ByteKinds kinds_of(__m128i block)
+{
+    // As signed bytes, continuations lie in [-128, -65] and C2..EF in
+    // [-62, -17]; after E0 (-32) and ED (-19) only some continuations may
+    // follow, which the byte path checks.
+    __m128i in_range = _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8(-63)),
+                                     _mm_cmplt_epi8(block, _mm_set1_epi8(-16)));
+    __m128i narrowed = _mm_or_si128(_mm_cmpeq_epi8(block, _mm_set1_epi8(-32)),
+                                    _mm_cmpeq_epi8(block, _mm_set1_epi8(-19)));
+    __m128i lead = _mm_xor_si128(in_range, narrowed);
+    return {_mm_cmplt_epi8(block, _mm_set1_epi8(-64)), lead,
+            _mm_and_si128(lead, _mm_cmpgt_epi8(block, _mm_set1_epi8(-33)))};
+}
+
+// Counts the characters of the line [start, end) as read_plain_stretch
+// does, where three-byte characters lie among the two-byte ones, as dashes,
+// quotes and ellipses do in most prose: when each continuation byte ends a
+// two-byte character or lies in a whole three-byte one whose lead takes any
+// continuation, the characters are again the bytes that are no
+// continuation. [p, start) holds the lines before it in the stretch, which
+// is at least 18 bytes long. False for any other line.
+bool count_three_byte_line(const uint8_t* p, const uint8_t* start, const uint8_t* end, uint64_t& characters)
+{
+    if (end - p < 18)
+        return false;
+    const __m128i zero = _mm_setzero_si128();
+    __m128i stray = zero, continuations = zero;
+    ByteKinds before{zero, zero, zero};  // the block before's; nothing before the line
+    // `fresh` masks the bytes not counted before.
+    auto take = [&](__m128i block, __m128i fresh) {
+        ByteKinds kinds = kinds_of(block);
+        __m128i after_lead = _mm_or_si128(_mm_slli_si128(kinds.lead, 1), _mm_srli_si128(before.lead, 15));
+        __m128i after_continuation =
+            _mm_or_si128(_mm_slli_si128(kinds.continuation, 1), _mm_srli_si128(before.continuation, 15));
+        __m128i two_after_three =
+            _mm_or_si128(_mm_slli_si128(kinds.three_lead, 2), _mm_srli_si128(before.three_lead, 14));
+        // Where a three-byte character's third byte must lie.
+        __m128i third = _mm_and_si128(_mm_and_si128(two_after_three, after_continuation), fresh);
+        __m128i continuation = _mm_and_si128(kinds.continuation, fresh);
+        __m128i expected = _mm_or_si128(after_lead, third);
+        // A continuation that no character expects, or a three-byte one cut short.
+        stray = _mm_or_si128(stray, _mm_xor_si128(continuation, _mm_and_si128(continuation, expected)));
+        stray = _mm_or_si128(stray, _mm_xor_si128(third, _mm_and_si128(third, continuation)));
+        continuations =
+            _mm_add_epi64(continuations, _mm_sad_epu8(_mm_and_si128(continuation, _mm_set1_epi8(1)), zero));
+        before = kinds;
+    };
+    const __m128i all = _mm_cmpeq_epi8(zero, zero);
+    const uint8_t* q = start;
+    for (; end - q >= 16; q += 16)
+        take(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), all);
+    // The last few bytes, in the block that ends the line, after the two
+    // bytes before that block.
+    if (size_t rest = size_t(end - q)) {
+        before = kinds_of(_mm_slli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 18)), 14));
+        take(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16)),
+             _mm_loadu_si128(reinterpret_cast<const __m128i*>(last_lanes + rest)));
+    }
+    // A character cut at the end waits for the rest: the byte path's.
+    __m128i cut = _mm_or_si128(_mm_srli_si128(before.lead, 15),
+                               _mm_and_si128(_mm_srli_si128(before.three_lead, 14),
+                                             _mm_srli_si128(before.continuation, 15)));
+    stray = _mm_or_si128(stray, cut);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(stray, zero)) != 0xFFFF)
+        return false;
+    // One call sees at most a piece, so each half's sum fits 32 bits.
+    uint32_t sum = uint32_t(_mm_cvtsi128_si32(continuations)) +
+                   uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(continuations, 8)));
+    characters = uint64_t(end - start) - sum;
+    return true;
+}
+
 // Counts [p, end), at least 16 bytes long and starting at a character's
 // start, in one pass of vectors with no branch a block, when each
 // continuation byte in its last line follows a two-byte lead, as in most
 // Cyrillic text. Each such pair is one character, and every other byte
 // starts one or counts one as invalid, so the characters are the bytes
-// that are no continuation. False, with nothing counted, for any other
-// stretch, which the byte path then takes.
+// that are no continuation. Any other last line is counted by
+// count_three_byte_line; false, with nothing counted, when that fails too,
+// and the byte path then takes the stretch.
 bool read_plain_stretch(const uint8_t* p, const uint8_t* end, PlainStretch& stretch)
 {
     read_line_ends(p, end, stretch);
@@ -168,7 +249,7 @@ bool read_plain_stretch(const uint8_t* p, const uint8_t* end, PlainStretch& stre
     // A lead as the last byte waits for its continuation: the byte path's.
     stray = _mm_or_si128(stray, carried_lead);
     if (_mm_movemask_epi8(_mm_cmpeq_epi8(stray, zero)) != 0xFFFF)
-        return false;
+        return count_three_byte_line(p, start, end, stretch.characters);
     // One call sees at most a piece, so each half's sum fits 32 bits.
     uint32_t sum = uint32_t(_mm_cvtsi128_si32(continuations)) +
                    uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(continuations, 8)));
@@ -281,7 +362,7 @@ WIDE_CODE bool read_wide_stretch(const uint8_t* p, const uint8_t* end, PlainStre
                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(last_wide_lanes + rest)));
     // A lead as the last byte waits for its continuation: the byte path's.
     if (!_mm256_testz_si256(count.stray, count.stray) || _mm256_movemask_epi8(count.lead) < 0)
-        return false;
+        return count_three_byte_line(p, start, end, stretch.characters);
     // One call sees at most a piece, so each quarter's sum fits 32 bits.
     __m128i sums = _mm_add_epi64(_mm256_castsi256_si128(count.continuations),
                                  _mm256_extracti128_si256(count.continuations, 1));

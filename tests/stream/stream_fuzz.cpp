@@ -245,6 +245,7 @@ const char* const FRAGMENTS[] = {
     "\t", " ", "\xCE\xA3", "\xCE\xBB", "\xD0\xB0\xD0\xBB\xD1\x8C\xD1\x84\xD0\xB0",
     "\xCC\x81", "\xCC\x80", "\xD0\x93", "\xD1\x96", "\xD1\x83", "\xCC\x8F", "\xD3\x99",
     "\n", "\r", "a", "\xCE", "\xCC", "\xD0", "\xE1\xB4", "\xC0\x80", "\xED\xA0\x80", "\x00",
+    "\xE2\x80\x94",
 };
 
 bool same_findings(const std::vector<Finding>& a, const std::vector<Finding>& b)

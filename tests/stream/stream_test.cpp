@@ -129,7 +129,7 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
     struct Case {
         const char* name;
         std::string input;
-        const char* places;
+        std::string places;
     };
     // Lines of every length below 60, down to empty ones: in a long stretch
     // the line ends are counted a vector at a time, not searched one by one.
@@ -178,17 +178,36 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
          utf16le(u"\u0431\n" + std::u16string(600, u'\u0431') + u"\u0391"), "2:601 "},
     };
     std::vector<Case> all(std::begin(cases), std::end(cases));
-    // A stray continuation at every place of a vector, two-byte letters
-    // before and after it: the vectors carry each block's last lead into
+    // Bytes at every place of a vector, after two-byte letters, and before
+    // more of them, right before the finding, or just before the last
+    // vector: the vectors carry the kinds of each block's last bytes into
     // the next.
-    std::vector<std::string> stray_places;
-    for (size_t shift = 0; shift < 64; ++shift)
-        stray_places.push_back("1:" + std::to_string(shift + 50) + " ");
-    for (size_t shift = 0; shift < 64; ++shift) {
-        const std::string letters = repeated("\xD0\xB1", 24);
-        all.push_back({"a stray continuation",
-                       std::string(shift, 'a') + letters + "\x80" + letters + "\xCE\x91",
-                       stray_places[shift].c_str()});
+    struct Placed {
+        const char* name;
+        const char* bytes;
+        size_t columns;
+    };
+    const Placed placed[] = {
+        {"a stray continuation", "\x80", 1},
+        {"a dash", "\xE2\x80\x94", 1},
+        {"three-byte characters in a row", "\xE2\x80\x94\xE2\x80\xA6\xEF\xBF\xBD", 3},
+        {"a three-byte character cut short", "\xE1\xB4", 2},
+        {"a three-byte lead, a letter, a continuation", "\xE1" "a\x80", 3},
+        {"a continuation after a three-byte character", "\xE2\x80\x94\x80", 2},
+        {"a lead that narrows its continuation's range", "\xE0\xA4\x80", 1},
+        {"an overlong form", "\xE0\x80\x80", 3},
+        {"a surrogate", "\xED\xA0\x80", 3},
+    };
+    const std::string letters = repeated("\xD0\xB1", 24);
+    const std::string afters[] = {letters, "", std::string(15, 'b')};
+    for (const Placed& p : placed) {
+        for (size_t shift = 0; shift < 64; ++shift) {
+            for (const std::string& after : afters) {
+                size_t column = shift + 24 + p.columns + (after.size() == 15 ? 15 : after.size() / 2) + 1;
+                all.push_back({p.name, std::string(shift, 'a') + letters + p.bytes + after + "\xCE\x91",
+                               "1:" + std::to_string(column) + " "});
+            }
+        }
     }
     for (bool wide : {true, false}) {
         allow_wide_scans(wide);
