@@ -164,6 +164,18 @@ WIDE_CODE const uint8_t* find_wide_candidates(const uint8_t* p, const uint8_t* e
 
 constexpr size_t small_greek_limit = 64;
 
+bool is_ascii_letter(uint32_t code) { return (code | 0x20) - 'a' < 26; }
+
+static_assert(
+    [] {
+        for (size_t i = 0; i < utf8_keys.count; ++i) {
+            if (utf8_keys.bytes[i] < 0x80)
+                return false;
+        }
+        return true;
+    }(),
+    "no ASCII byte starts a look-alike");
+
 bool is_watched(uint8_t byte, Watch watch)
 {
     return watch != Watch::keys && is_hit_byte(byte, watch == Watch::twins);
@@ -725,6 +737,11 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
             if (at < read_)
                 continue;  // within the search just repaired
             const uint8_t* key = base + at;
+            // ASCII is no key, and a letter after an ASCII letter lies in that
+            // letter's word, which the word stage judges whole from its first
+            // hit: a Latin word costs one stop.
+            if (*key < 0x80 && at > read_ && is_ascii_letter(key[-1]))
+                continue;
             size_t row = utf8_fix_at(base + read_, key, limit);
             if (row == no_row) {
                 if (!is_watched(*key, watch))
@@ -778,6 +795,11 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
                 !words_->hit_read(repaired_at)) {
                 clean_ = repaired_at;
                 watch = false;
+            }
+            // The letters after an ASCII letter lie in its word, told of by it.
+            if (is_ascii_letter(unit_at<big_endian>(base + at))) {
+                while (stop - at > 2 && is_ascii_letter(unit_at<big_endian>(base + at + 2)))
+                    at += 2;
             }
             // Greek text: its small letters share the key units' high byte,
             // but are none, nor told unless watched for. They and the ASCII
