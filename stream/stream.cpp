@@ -164,8 +164,6 @@ WIDE_CODE const uint8_t* find_wide_candidates(const uint8_t* p, const uint8_t* e
 
 constexpr size_t small_greek_limit = 64;
 
-bool is_ascii_letter(uint32_t code) { return (code | 0x20) - 'a' < 26; }
-
 static_assert(
     [] {
         for (size_t i = 0; i < utf8_keys.count; ++i) {

@@ -8,12 +8,14 @@
 
 #include <cstdint>
 
+constexpr bool is_ascii_letter(uint32_t code) { return (code | 0x20) - 'a' < 26; }
+
 // Whether a byte may start what the word stage looks for: 0xCE (Greek),
 // and with `twins` an ASCII letter or a lead of U+00C0 to U+027F (Latin
 // letters with marks, schwa, barred o).
 inline bool is_hit_byte(uint8_t byte, bool twins)
 {
-    bool twin = uint8_t((byte | 0x20) - 'a') < 26 || (byte >= 0xC3 && byte <= 0xC9);
+    bool twin = is_ascii_letter(byte) || (byte >= 0xC3 && byte <= 0xC9);
     return byte == 0xCE || (twins && twin);
 }
 
@@ -25,7 +27,7 @@ inline bool is_hit_unit(char32_t unit, bool twins)
     if (!twins)
         return unit - 0x0391 <= 0x03A9 - 0x0391;
     if (unit < 0x80)
-        return (unit | 0x20) - 'a' < 26;
+        return is_ascii_letter(unit);
     return (unit >= 0xC0 && unit < 0x280) || unit - 0x0391 <= 0x03BF - 0x0391;
 }
 

@@ -959,7 +959,7 @@ template <class Codec>
 constexpr bool ascii_words_hold_letters_alone()
 {
     for (char32_t code = 0; code < 0x80; ++code) {
-        bool letter = (code | 0x20) - 'a' < 26;
+        bool letter = is_ascii_letter(code);
         if ((LetterKind(near_properties[code] & kind_bits) != LetterKind::other) != letter)
             return false;
     }
@@ -981,7 +981,7 @@ size_t ascii_words_end(const uint8_t* text, size_t from, size_t hit, size_t sett
         size_t size = Codec::decode_near(text + at, text + settled, code);
         return size == Codec::unit && code < 0x80 ? int(code) : -1;
     };
-    auto letter = [](int code) { return code >= 0 && unsigned((code | 0x20) - 'a') < 26; };
+    auto letter = [](int code) { return code >= 0 && is_ascii_letter(uint32_t(code)); };
     // The run starts at a letter after ASCII that is no letter, or at the region's start.
     if (!letter(ascii(hit)))
         return 0;
