@@ -91,8 +91,8 @@ ScanVectors make_scan_vectors(Watch watch)
 {
     uint8_t low = utf8_key_filter.low, high = uint8_t(utf8_key_filter.low + utf8_key_filter.span);
     if (watch != Watch::keys) {
-        low = std::min<uint8_t>(low, watch == Watch::twins ? 0xC3 : 0xCE);
-        high = std::max<uint8_t>(high, 0xCE);
+        low = std::min<uint8_t>(low, watch == Watch::twins ? 0xC3 : greek_lead);
+        high = std::max<uint8_t>(high, greek_lead);
     }
     ScanVectors scan;
     scan.keys = make_range(low, uint8_t(high - low));
@@ -179,12 +179,12 @@ bool is_watched(uint8_t byte, Watch watch)
     return watch != Watch::keys && is_hit_byte(byte, watch == Watch::twins);
 }
 
-// Whether the 0xCE at `lead` starts a Greek capital, U+0391 to U+03A9, that
-// lies whole before end, as is_hit_unit tells a UTF-16 one. A lead cut off
-// at the end is searched for by the word stage, which carries it.
+// Whether the greek_lead at `lead` starts a Greek capital that lies whole
+// before end, as is_hit_unit tells a UTF-16 one. A lead cut off at the end
+// is searched for by the word stage, which carries it.
 bool is_capital_at(const uint8_t* lead, const uint8_t* end)
 {
-    return end - lead >= 2 && uint8_t(lead[1] - 0x91) <= 0xA9 - 0x91;
+    return end - lead >= 2 && is_capital_second(lead[1]);
 }
 
 // The first block of 32 bytes at p, p + 32, ... before end that holds a

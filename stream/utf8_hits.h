@@ -10,13 +10,19 @@
 
 constexpr bool is_ascii_letter(uint32_t code) { return (code | 0x20) - 'a' < 26; }
 
-// Whether a byte may start what the word stage looks for: 0xCE (Greek),
+// The lead byte of the Greek letters U+0380 to U+03BF, and the range of the
+// byte after it in the capitals, U+0391 to U+03A9.
+constexpr uint8_t greek_lead = 0xCE, capital_low = 0x91, capital_high = 0xA9;
+
+constexpr bool is_capital_second(uint8_t byte) { return uint8_t(byte - capital_low) <= capital_high - capital_low; }
+
+// Whether a byte may start what the word stage looks for: greek_lead,
 // and with `twins` an ASCII letter or a lead of U+00C0 to U+027F (Latin
 // letters with marks, schwa, barred o).
 inline bool is_hit_byte(uint8_t byte, bool twins)
 {
     bool twin = is_ascii_letter(byte) || (byte >= 0xC3 && byte <= 0xC9);
-    return byte == 0xCE || (twins && twin);
+    return byte == greek_lead || (twins && twin);
 }
 
 // The same in UTF-16: a Greek capital, U+0391 to U+03A9, and with `twins`
@@ -36,7 +42,7 @@ inline bool is_hit_unit(char32_t unit, bool twins)
 // 0x1F lands below 0x9A, as a signed byte, exactly for the ASCII letters.
 inline unsigned hit_mask(__m128i block, bool twins)
 {
-    __m128i hits = _mm_cmpeq_epi8(block, _mm_set1_epi8(char(0xCE)));
+    __m128i hits = _mm_cmpeq_epi8(block, _mm_set1_epi8(char(greek_lead)));
     if (twins) {
         __m128i folded = _mm_add_epi8(_mm_or_si128(block, _mm_set1_epi8(0x20)), _mm_set1_epi8(0x80 - 'a'));
         __m128i letters = _mm_cmplt_epi8(folded, _mm_set1_epi8(char(0x80 + 26)));

@@ -196,11 +196,11 @@ struct Utf8 {
     static const uint8_t* find_capital(const uint8_t* p, const uint8_t* end)
     {
 #if defined(STREAM_SIMD)
-        // 0xCE before 0x91 to 0xA9: Greek text has that lead in every
-        // other letter, its small ones.
-        const __m128i lead = _mm_set1_epi8(char(0xCE));
-        const __m128i second_bias = _mm_set1_epi8(char(0x80 - 0x91));
-        const __m128i second_limit = _mm_set1_epi8(char(0x80 + 0xA9 - 0x91 + 1));
+        // greek_lead before a capital's second byte: Greek text has that
+        // lead in every other letter, its small ones.
+        const __m128i lead = _mm_set1_epi8(char(greek_lead));
+        const __m128i second_bias = _mm_set1_epi8(char(0x80 - capital_low));
+        const __m128i second_limit = _mm_set1_epi8(char(0x80 + capital_high - capital_low + 1));
         for (; end - p > 16; p += 16) {
             __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
@@ -210,7 +210,7 @@ struct Utf8 {
         }
 #endif
         for (; p < end; ++p) {
-            if (*p == 0xCE && end - p >= 2 && uint8_t(p[1] - 0x91) <= 0xA9 - 0x91)
+            if (*p == greek_lead && end - p >= 2 && is_capital_second(p[1]))
                 return p;
         }
         return end;
