@@ -608,6 +608,108 @@ bool is_told_unit(const uint8_t* at, const uint8_t* end, bool twins)
     return pair < 0 || !is_scanned(size_t(pair));
 }
 
+#if defined(STREAM_WIDE)
+// The three Latin letters: the look-alikes that are one unit, as their
+// replacements are, and repaired wherever they stand unless a mark follows.
+struct LoneUnits {
+    char16_t search[3], replacement[3];
+};
+
+constexpr LoneUnits make_lone_units()
+{
+    LoneUnits lone{};
+    size_t count = 0;
+    for (size_t row = 0; row < fix_count; ++row) {
+        if (is_scanned(row) && !repairs[row].search[1] && count < 3) {
+            lone.search[count] = repairs[row].search[0];
+            lone.replacement[count++] = repairs[row].replacement[0];
+        }
+    }
+    return lone;
+}
+
+constexpr LoneUnits lone_units = make_lone_units();
+
+static_assert(
+    [] {
+        size_t scanned_alone = 0;
+        for (size_t row = 0; row < fix_count; ++row)
+            scanned_alone += is_scanned(row) && !repairs[row].search[1];
+        return scanned_alone == 3;
+    }(),
+    "the scan repairs three look-alikes that are one unit alone");
+
+bool is_mark_unit(char16_t unit) { return char16_t(unit - pair_ends.low) <= pair_ends.high - pair_ends.low; }
+
+// Dense damage in UTF-16 is mostly the Latin letters, which keep their
+// size: 16 units at a time are repaired with no branch on where they lie
+// and moved from `from` to `to` (the same place until a mark has been
+// composed), and each Greek capital is told to the stage (none once it
+// searches for them itself: null). Stops before a block with any other
+// unit the scan stops at (a mark, a small Greek letter), a block that a
+// mark follows, a block whose capitals the stage has no room for, or fewer
+// than 34 bytes before limit.
+template <bool big_endian>
+WIDE_CODE void move_units(const uint8_t*& from, uint8_t*& to, const uint8_t* limit, WordStage* stage,
+                          const uint8_t* base)
+{
+    static_assert(utf16_high_filter.others.count == 1, "the key units' high bytes are one run and one more");
+    const __m256i swap = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5, 4,
+                                          7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    const __m256i run_low = _mm256_set1_epi16(utf16_high_filter.low);
+    const __m256i run_span = _mm256_set1_epi16(utf16_high_filter.span);
+    const __m256i other = _mm256_set1_epi16(utf16_high_filter.others.bytes[0]);
+    const __m256i capital_low = _mm256_set1_epi16(0x0391), capital_span = _mm256_set1_epi16(0x03A9 - 0x0391);
+    __m256i search[3], change[3];
+    for (size_t k = 0; k < 3; ++k) {
+        search[k] = _mm256_set1_epi16(short(lone_units.search[k]));
+        change[k] = _mm256_set1_epi16(short(lone_units.search[k] ^ lone_units.replacement[k]));
+    }
+    const uint8_t* in = from;
+    uint8_t* out = to;
+    __m256i units;
+    unsigned told = 0;
+    // Blocks without capitals go on in the inner loop, which calls nothing,
+    // so that its constants stay in registers.
+    do {
+        for (; limit - in >= 34 && !is_mark_unit(unit_at<big_endian>(in + 32)); in += 32, out += 32) {
+            units = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+            if (big_endian)
+                units = _mm256_shuffle_epi8(units, swap);
+            __m256i highs = _mm256_srli_epi16(units, 8);
+            __m256i offset = _mm256_sub_epi16(highs, run_low);
+            __m256i stops = _mm256_or_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(offset, run_span), offset),
+                                            _mm256_cmpeq_epi16(highs, other));
+            offset = _mm256_sub_epi16(units, capital_low);
+            __m256i capitals = _mm256_cmpeq_epi16(_mm256_min_epu16(offset, capital_span), offset), known = capitals;
+#pragma GCC unroll 3
+            for (size_t k = 0; k < 3; ++k) {
+                __m256i found = _mm256_cmpeq_epi16(units, search[k]);
+                known = _mm256_or_si256(known, found);
+                units = _mm256_xor_si256(units, _mm256_and_si256(found, change[k]));
+            }
+            if (!_mm256_testz_si256(stops, _mm256_andnot_si256(known, stops)))
+                goto done;
+            if (big_endian)
+                units = _mm256_shuffle_epi8(units, swap);
+            if (stage && (told = unsigned(_mm256_movemask_epi8(capitals)) & 0x55555555u))
+                break;
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), units);
+        }
+        if (!told || size_t(__builtin_popcount(told)) > stage->hit_room())
+            break;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), units);
+        for (; told; told &= told - 1)
+            stage->hit_read(size_t(out - base) + __builtin_ctz(told));
+        in += 32;
+        out += 32;
+    } while (true);
+done:
+    from = in;
+    to = out;
+}
+#endif
+
 }  // namespace
 
 RepairStream::RepairStream(FindingSink* sink, bool words, size_t word_limit)
@@ -765,6 +867,35 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
     return stop;
 }
 
+// Dense damage in UTF-16, for the scan to hand over to move_units: each
+// repair reaches this many bytes further on, and once the repairs reach
+// dense_reach ahead of the scan they have come more often than one in each
+// stretch. Sparser damage is scanned faster than moved.
+constexpr size_t dense_stretch = 256;
+constexpr size_t dense_reach = 16 * dense_stretch;
+
+// Moves the text on from `at`, right after a repair, with move_units, and
+// returns where the scan goes on. Nothing waits to be moved there, and a
+// mark there has no letter before it to compose with, as for the scan.
+template <bool big_endian>
+size_t RepairStream::move_dense(size_t at, size_t stop)
+{
+#if defined(STREAM_WIDE)
+    const uint8_t* base = text();
+    if (!wide_scans() || stop - at < 34)
+        return at;
+    const uint8_t* in = base + at;
+    uint8_t* out = text() + written_;
+    move_units<big_endian>(in, out, base + stop, clean_ == SIZE_MAX ? words_.get() : nullptr, base);
+    read_ = size_t(in - base);
+    written_ = size_t(out - base);
+    return read_;
+#else
+    (void)stop;
+    return at;
+#endif
+}
+
 template <bool big_endian>
 size_t RepairStream::repair_utf16(size_t end, bool last)
 {
@@ -779,6 +910,9 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
     // them; the stage searches on from where it stopped telling.
     clean_ = SIZE_MAX;
     bool twins = words_->twins(), watch = twins;
+    // Dense damage hands the scan over to move_units, as dense_reach tells.
+    bool dense_moves = !twins && !sink_;
+    size_t reach = read_;
     for (size_t at = read_; at < stop; at += 2) {
         // Watching is a choice made at compile time: the plain scan's loop
         // stays as short as it was.
@@ -811,6 +945,11 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
         put_unit<big_endian>(repairs[row].replacement[0], replacement);
         size_t start = repairs[row].search[1] ? at - 2 : at;
         take_fix(start, at + 2, row, replacement);
+        reach = std::max(reach, at) + dense_stretch;
+        if (dense_moves && reach - at >= dense_reach) {
+            at = move_dense<big_endian>(at + 2, stop) - 2;
+            reach = std::max(reach, at + dense_reach);
+        }
     }
     // An odd last byte is no unit; it passes through as it is.
     return last ? end : stop;

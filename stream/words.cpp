@@ -1026,7 +1026,6 @@ void WordStage::row_found(int row, size_t at)
 
 bool WordStage::hit_read(size_t at)
 {
-    constexpr size_t most_told = 1024;
     if (told_.size() == most_told)
         return false;
     told_.push_back(static_cast<uint32_t>(at));

@@ -140,6 +140,8 @@ public:
     // the word rule in Latin text, the stage's own search, a word at a
     // time, costs less.
     bool hit_read(size_t at);
+    // How many more hits hit_read takes in this piece.
+    size_t hit_room() const { return most_told - told_.size(); }
     // Puts the bytes that wait for the next piece, and the history before
     // them, right before `piece`, where the caller keeps most_carried()
     // bytes of room.
@@ -269,6 +271,7 @@ private:
     size_t clean_ = 0;         // the piece's first bytes that hold no hit but those told
     // What hit_read told of the current piece, and the first of them not
     // yet passed.
+    static constexpr size_t most_told = 1024;
     std::vector<uint32_t> told_;
     size_t next_told_ = 0;
     uint64_t handed_ = 0;       // bytes handed to take() so far

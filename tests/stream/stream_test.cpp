@@ -255,6 +255,43 @@ TEST(RepairStream, AppliesEveryRowAndComposition)
     }
 }
 
+// Dense damage in UTF-16 is repaired 16 units at a time. Each kind of hit,
+// at every unit of a block, amid dense damage and again further on, must
+// come out as the unit-by-unit path repairs it, in both byte orders.
+TEST(RepairStream, DenseUtf16RepairsAsTheScanDoes)
+{
+    const std::u16string dense = [] {
+        std::u16string text;
+        for (int i = 0; i < 40; ++i)
+            text += u"\u1D0F\u0434";
+        return text;
+    }();
+    const std::u16string kinds[] = {
+        u"\u1D0F", u"\u0138", u"\u0299", u"\u1D0F\u0308", u"\u0138\u0301", u"\u0438\u0306",
+        u"\u0434\u0306", u"\u0306", u"\u0391\u0434", u"\u03B1\u03BF", u"\u0395\u0308",
+        // More capitals than the stage is told of in a piece.
+        [] {
+            std::u16string text;
+            for (int i = 0; i < 1100; ++i)
+                text += u"\u039F\u043D \u1D0F ";
+            return text;
+        }(),
+    };
+    for (const std::u16string& kind : kinds) {
+        for (size_t shift = 0; shift < (kind.size() < 8 ? 16 : 1); ++shift) {
+            std::u16string text = dense + std::u16string(shift, u'\u0434') + kind + dense + kind + dense;
+            for (bool big_endian : {false, true}) {
+                std::string bytes = big_endian ? utf16be(text) : utf16le(text);
+                allow_wide_scans(false);
+                std::string expected = repaired(bytes, RepairStream::piece_size);
+                allow_wide_scans(true);
+                EXPECT_EQ(repaired(bytes, RepairStream::piece_size), expected)
+                    << "shift " << shift << (big_endian ? ", big-endian" : "") << ", U+" << std::hex << int(kind[0]);
+            }
+        }
+    }
+}
+
 TEST(BinaryWatch, NulMakesBinaryUnlessTheTextStartsAsUtf16)
 {
     struct Case {
