@@ -88,11 +88,14 @@ constexpr std::array<int8_t, 0x03A9 - 0x0391 + 1> capital_rows = make_capital_ro
 // The row of a Greek capital of the table.
 constexpr int capital_row(char32_t capital) { return capital_rows[capital - 0x0391]; }
 
+// Whether `unit` lies among the marks that end a pair.
+constexpr bool is_pair_end(char32_t unit) { return unit - pair_ends.low <= char32_t(pair_ends.high - pair_ends.low); }
+
 // The two-unit row whose search is `first` and then `second`, or -1.
 // Most units end no pair, which is told before the rows are searched.
 constexpr int pair_row(char32_t first, char32_t second)
 {
-    if (second - pair_ends.low > char32_t(pair_ends.high - pair_ends.low))
+    if (!is_pair_end(second))
         return -1;
     for (size_t row = 0; row < fix_count; ++row) {
         const char16_t* search = repairs[row].search;

@@ -613,33 +613,26 @@ bool is_told_unit(const uint8_t* at, const uint8_t* end, bool twins)
 // replacements are, and repaired wherever they stand unless a mark follows.
 struct LoneUnits {
     char16_t search[3], replacement[3];
+    size_t count;  // of the scan's one-unit rows, all of which must fit
 };
 
 constexpr LoneUnits make_lone_units()
 {
     LoneUnits lone{};
-    size_t count = 0;
     for (size_t row = 0; row < fix_count; ++row) {
-        if (is_scanned(row) && !repairs[row].search[1] && count < 3) {
-            lone.search[count] = repairs[row].search[0];
-            lone.replacement[count++] = repairs[row].replacement[0];
+        if (!is_scanned(row) || repairs[row].search[1])
+            continue;
+        if (lone.count < 3) {
+            lone.search[lone.count] = repairs[row].search[0];
+            lone.replacement[lone.count] = repairs[row].replacement[0];
         }
+        ++lone.count;
     }
     return lone;
 }
 
 constexpr LoneUnits lone_units = make_lone_units();
-
-static_assert(
-    [] {
-        size_t scanned_alone = 0;
-        for (size_t row = 0; row < fix_count; ++row)
-            scanned_alone += is_scanned(row) && !repairs[row].search[1];
-        return scanned_alone == 3;
-    }(),
-    "the scan repairs three look-alikes that are one unit alone");
-
-bool is_mark_unit(char16_t unit) { return char16_t(unit - pair_ends.low) <= pair_ends.high - pair_ends.low; }
+static_assert(lone_units.count == 3, "the scan repairs three look-alikes that are one unit alone");
 
 // Dense damage in UTF-16 is mostly the Latin letters, which keep their
 // size: 16 units at a time are repaired with no branch on where they lie
@@ -672,7 +665,7 @@ WIDE_CODE void move_units(const uint8_t*& from, uint8_t*& to, const uint8_t* lim
     // Blocks without capitals go on in the inner loop, which calls nothing,
     // so that its constants stay in registers.
     do {
-        for (; limit - in >= 34 && !is_mark_unit(unit_at<big_endian>(in + 32)); in += 32, out += 32) {
+        for (; limit - in >= 34 && !is_pair_end(unit_at<big_endian>(in + 32)); in += 32, out += 32) {
             units = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
             if (big_endian)
                 units = _mm256_shuffle_epi8(units, swap);
@@ -881,11 +874,11 @@ template <bool big_endian>
 size_t RepairStream::move_dense(size_t at, size_t stop)
 {
 #if defined(STREAM_WIDE)
-    const uint8_t* base = text();
-    if (!wide_scans() || stop - at < 34)
+    if (!wide_scans())
         return at;
+    uint8_t* base = text();
     const uint8_t* in = base + at;
-    uint8_t* out = text() + written_;
+    uint8_t* out = base + written_;
     move_units<big_endian>(in, out, base + stop, clean_ == SIZE_MAX ? words_.get() : nullptr, base);
     read_ = size_t(in - base);
     written_ = size_t(out - base);
