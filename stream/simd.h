@@ -20,6 +20,18 @@
 // Whether the wide scans run: where the processor has them, unless turned
 // off with allow_wide_scans (declared in stream.h).
 bool wide_scans();
+
+// Newer processors also permute and pack the bytes of 64-byte vectors
+// (AVX-512 with VBMI and VBMI2), which dense damage in UTF-8 takes. Not on
+// Windows, where the compiler keeps the stack aligned to 16 bytes only and
+// may spill such vectors with aligned moves.
+#if defined(__x86_64__) && !defined(_WIN32)
+#define STREAM_WIDEST 1
+#define WIDEST_CODE __attribute__((target("avx512f,avx512bw,avx512vbmi,avx512vbmi2,bmi2,popcnt")))
+
+// Whether those run, as wide_scans tells.
+bool widest_scans();
+#endif
 #endif
 #elif defined(__wasm_simd128__)
 #include <wasm_simd128.h>

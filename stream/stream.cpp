@@ -29,9 +29,23 @@ bool processor_has_wide_vectors()
 const bool has_wide_vectors = processor_has_wide_vectors();
 bool wide_allowed = true;
 
+#if defined(STREAM_WIDEST)
+bool processor_has_widest_vectors()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+           __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
+}
+
+const bool has_widest_vectors = processor_has_widest_vectors();
+#endif
+
 }  // namespace
 
 bool wide_scans() { return has_wide_vectors && wide_allowed; }
+#if defined(STREAM_WIDEST)
+bool widest_scans() { return has_widest_vectors && wide_allowed; }
+#endif
 #endif
 
 void allow_wide_scans(bool allow)
@@ -712,6 +726,194 @@ done:
 }
 #endif
 
+#if defined(STREAM_WIDEST)
+// The three Latin letters in UTF-8: a lead byte and one or two
+// continuation bytes, each replaced by a two-byte letter.
+struct LoneBytes {
+    uint8_t search[3][3], size[3], replacement[3][2];
+};
+
+constexpr LoneBytes make_lone_bytes()
+{
+    LoneBytes lone{};
+    for (size_t k = 0; k < 3; ++k) {
+        uint8_t replacement[3] = {};
+        lone.size[k] = static_cast<uint8_t>(put_utf8(lone_units.search[k], lone.search[k]));
+        put_utf8(lone_units.replacement[k], replacement);
+        lone.replacement[k][0] = replacement[0];
+        lone.replacement[k][1] = replacement[1];
+    }
+    return lone;
+}
+
+constexpr LoneBytes lone_bytes = make_lone_bytes();
+
+// What each letter's second byte becomes, by that byte's low six bits, as
+// one byte permutation looks it up.
+struct SecondBytes {
+    uint8_t by_low_bits[64];
+    bool apart;  // no two letters' second bytes share their low bits
+};
+
+constexpr SecondBytes make_second_bytes()
+{
+    SecondBytes table{{}, true};
+    for (size_t k = 0; k < 3; ++k) {
+        uint8_t& slot = table.by_low_bits[lone_bytes.search[k][1] & 0x3F];
+        table.apart = table.apart && slot == 0;
+        slot = lone_bytes.replacement[k][1];
+    }
+    return table;
+}
+
+constexpr SecondBytes second_bytes = make_second_bytes();
+static_assert(second_bytes.apart, "the letters' second bytes differ in their low six bits");
+static_assert(lone_bytes.replacement[0][0] == lone_bytes.replacement[1][0] &&
+                  lone_bytes.replacement[0][0] == lone_bytes.replacement[2][0],
+              "the three letters become letters with one lead byte");
+
+// Whether each letter's bytes after its lead are continuation bytes, which
+// no letter starts with, so that no two letters found in a block overlap.
+constexpr bool lone_bytes_apart()
+{
+    for (size_t k = 0; k < 3; ++k) {
+        if (lone_bytes.size[k] < 2 || lone_bytes.search[k][0] < 0xC0)
+            return false;
+        for (size_t i = 1; i < lone_bytes.size[k]; ++i) {
+            if ((lone_bytes.search[k][i] & 0xC0) != 0x80)
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(lone_bytes_apart(), "the Latin letters are two or three bytes, a lead and continuations");
+
+// The lead byte that every mark of a pair starts with.
+constexpr uint8_t mark_lead()
+{
+    uint8_t low[3] = {}, high[3] = {};
+    put_utf8(pair_ends.low, low);
+    put_utf8(pair_ends.high, high);
+    return low[0] == high[0] ? low[0] : 0;
+}
+static_assert(mark_lead() != 0, "the marks share one lead byte");
+
+// The bits [first, end) of a block's mask.
+WIDEST_CODE uint64_t bit_range(size_t first, size_t end)
+{
+    return _bzhi_u64(~uint64_t(0), unsigned(end)) & ~_bzhi_u64(~uint64_t(0), unsigned(first));
+}
+
+// Stores the bytes of `block` that `kept` names, packed, at `out`, and
+// nothing after them; returns where they end.
+WIDEST_CODE uint8_t* store_kept(uint8_t* out, __m512i block, uint64_t kept)
+{
+    unsigned count = unsigned(__builtin_popcountll(kept));
+    _mm512_mask_storeu_epi8(out, _bzhi_u64(~uint64_t(0), count), _mm512_maskz_compress_epi8(kept, block));
+    return out + count;
+}
+
+// Dense damage in UTF-8, as move_units in UTF-16, 64 bytes at a time: the
+// Latin letters are replaced by masked moves with no branch on where they
+// lie, the byte the three-byte one drops is packed out, and the block is
+// stored where the repaired text goes, with nothing after it touched; a
+// mark composes as the scan composes it, and each Greek capital is told to
+// the stage (none once it searches for them itself: null). Blocks start 62
+// bytes apart, each taking whole the letters that start in its first 62,
+// so that no load waits for the count of the block before. Stops before a
+// block with a mark whose letter may lie outside it, a block whose
+// capitals the stage has no room for, or fewer than 66 bytes before limit.
+WIDEST_CODE void move_bytes(const uint8_t*& from, uint8_t*& to, const uint8_t* limit, WordStage* stage,
+                            const uint8_t* base)
+{
+    constexpr uint64_t starts = (uint64_t(1) << 62) - 1;
+    // The marks whose letters, of up to three bytes, lie in the block.
+    constexpr uint64_t composed_here = starts & ~uint64_t(7);
+    const __m512i mark = _mm512_set1_epi8(static_cast<char>(mark_lead()));
+    const __m512i lead = _mm512_set1_epi8(static_cast<char>(greek_lead));
+    const __m512i second_low = _mm512_set1_epi8(static_cast<char>(capital_low));
+    const __m512i second_high = _mm512_set1_epi8(static_cast<char>(capital_high));
+    const __m512i first_replacement = _mm512_set1_epi8(static_cast<char>(lone_bytes.replacement[0][0]));
+    const __m512i second_replacements = _mm512_loadu_si512(second_bytes.by_low_bits);
+    __m512i bytes[3][3];
+    for (size_t k = 0; k < 3; ++k) {
+        for (size_t i = 0; i < 3; ++i)
+            bytes[k][i] = _mm512_set1_epi8(static_cast<char>(lone_bytes.search[k][i]));
+    }
+    const uint8_t* in = from;
+    uint8_t* out = to;
+    __m512i block;
+    // taken: the first bytes of the block that the one before took whole.
+    uint64_t taken = 0, found, thirds, covered, dropped, marks, told;
+    // Blocks without marks or capitals go on in the inner loop, which calls
+    // nothing, so that its constants stay in registers.
+    for (;; in += 62) {
+        marks = told = 0;
+        for (; limit - in >= 66; in += 62) {
+            __m512i at[3];
+            for (size_t i = 0; i < 3; ++i)
+                at[i] = _mm512_loadu_si512(in + i);
+            marks = _mm512_cmpeq_epi8_mask(at[0], mark);
+            // A mark right after the block takes its last letter.
+            if ((marks & ~composed_here) | (_mm512_cmpeq_epi8_mask(at[1], mark) >> 63))
+                goto done;
+            found = thirds = 0;
+#pragma GCC unroll 3
+            for (size_t k = 0; k < 3; ++k) {
+                uint64_t letter = _mm512_mask_cmpeq_epi8_mask(starts, at[0], bytes[k][0]) &
+                                  _mm512_cmpeq_epi8_mask(at[1], bytes[k][1]);
+                if (lone_bytes.size[k] == 3) {
+                    letter &= _mm512_cmpeq_epi8_mask(at[2], bytes[k][2]);
+                    thirds |= letter << 2;
+                }
+                found |= letter;
+            }
+            block = _mm512_mask_mov_epi8(at[0], found, first_replacement);
+            block = _mm512_mask_permutexvar_epi8(block, found << 1, block, second_replacements);
+            covered = found << 1 | thirds;
+            dropped = taken | thirds;
+            told = stage ? _mm512_mask_cmpeq_epi8_mask(starts, at[0], lead) &
+                               _mm512_cmpge_epu8_mask(at[1], second_low) & _mm512_cmple_epu8_mask(at[1], second_high)
+                         : 0;
+            if (marks | told)
+                break;
+            out = store_kept(out, block, (starts | covered) & ~dropped);
+            taken = covered >> 62;
+        }
+        if (!(marks | told))
+            break;
+        // A mark composes with the letter before it, or with the look-alike
+        // that ends at it, as the scan tries them.
+        for (; marks; marks &= marks - 1) {
+            size_t at_mark = size_t(__builtin_ctzll(marks));
+            size_t key = found >> (at_mark - 2) & 1 ? at_mark - 2 : thirds >> (at_mark - 1) & 1 ? at_mark - 3 : at_mark;
+            size_t row = utf8_fix_at(in + (key == at_mark ? at_mark - 2 : key), in + key, limit);
+            if (row == no_row)
+                continue;
+            const Utf8Fix& fix = utf8_fixes[row];
+            size_t start = key - fix.key_at, end = start + fix.search_size;
+            if (end <= at_mark)
+                continue;  // the look-alike alone, as repaired above
+            block = _mm512_mask_set1_epi8(block, uint64_t(1) << start, static_cast<char>(fix.replacement[0]));
+            block = _mm512_mask_set1_epi8(block, uint64_t(1) << (start + 1), static_cast<char>(fix.replacement[1]));
+            uint64_t rest = bit_range(start + 2, end);
+            covered |= rest;
+            dropped |= rest;
+        }
+        uint64_t kept = (starts | covered) & ~dropped;
+        if (told && size_t(__builtin_popcountll(told)) > stage->hit_room())
+            break;
+        for (uint64_t capitals = _pext_u64(told, kept); capitals; capitals &= capitals - 1)
+            stage->hit_read(size_t(out - base) + size_t(__builtin_ctzll(capitals)));
+        out = store_kept(out, block, kept);
+        taken = covered >> 62;
+    }
+done:
+    from = in + __builtin_popcountll(taken);
+    to = out;
+}
+#endif
+
 }  // namespace
 
 RepairStream::RepairStream(FindingSink* sink, bool words, size_t word_limit)
@@ -820,6 +1022,13 @@ void RepairStream::continue_text(TextEncoding encoding)
     words_->start(encoding_, 0);
 }
 
+// Dense damage, for the scan to hand over to a mover: each repair reaches
+// this many bytes further on, and once the repairs reach dense_reach ahead
+// of the scan they have come more often than one in each stretch. Sparser
+// damage is scanned faster than moved.
+constexpr size_t dense_stretch = 256;
+constexpr size_t dense_reach = 16 * dense_stretch;
+
 // Returns where the scan stopped: bytes from there on wait for the next piece.
 // A repair writes only behind the end of its search, so the candidates of a
 // block, found together, stay true for the bytes after it.
@@ -831,6 +1040,9 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
     clean_ = SIZE_MAX;
     const uint8_t* limit = base + stop;
     size_t small_greek_seen = 0;
+    // Dense damage hands the scan over to move_bytes, as dense_reach tells.
+    bool dense_moves = !sink_;
+    size_t reach = read_;
     unsigned mask;
     for (const uint8_t* block = base + read_; (block = find_candidates(block, limit, watch, mask)) != limit;
          block += 32) {
@@ -864,17 +1076,43 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
             const Utf8Fix& fix = utf8_fixes[row];
             size_t start = at - fix.key_at;
             take_fix(start, start + fix.search_size, int(row), fix.replacement);
+            reach = std::max(reach, at) + dense_stretch;
+            if (dense_moves && reach - at >= dense_reach && move_dense_bytes(stop)) {
+                reach = std::max(reach, read_ + dense_reach);
+                watch = clean_ == SIZE_MAX ? watch : Watch::keys;
+                block = base + read_ - 32;
+                break;
+            }
         }
     }
     return stop;
 }
 
-// Dense damage in UTF-16, for the scan to hand over to move_units: each
-// repair reaches this many bytes further on, and once the repairs reach
-// dense_reach ahead of the scan they have come more often than one in each
-// stretch. Sparser damage is scanned faster than moved.
-constexpr size_t dense_stretch = 256;
-constexpr size_t dense_reach = 16 * dense_stretch;
+// Moves the text on from read_, right after a repair, with move_bytes;
+// false when it moved nothing.
+bool RepairStream::move_dense_bytes(size_t stop)
+{
+#if defined(STREAM_WIDEST)
+    if (!widest_scans())
+        return false;
+    uint8_t* base = text();
+    const uint8_t* in = base + read_;
+    uint8_t* out = base + written_;
+    // The mover tells no twins: with the word rule the stage looks for
+    // them, and for the capitals, from here on.
+    size_t clean = words_->twins() ? std::min(clean_, written_) : clean_;
+    move_bytes(in, out, base + stop, clean == SIZE_MAX ? words_.get() : nullptr, base);
+    if (in == base + read_)
+        return false;
+    clean_ = clean;
+    read_ = size_t(in - base);
+    written_ = size_t(out - base);
+    return true;
+#else
+    (void)stop;
+    return false;
+#endif
+}
 
 // Moves the text on from `at`, right after a repair, with move_units, and
 // returns where the scan goes on. Nothing waits to be moved there, and a

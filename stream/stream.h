@@ -146,6 +146,7 @@ private:
     size_t repair_utf16(size_t end, bool last);
     template <bool big_endian>
     size_t move_dense(size_t at, size_t stop);
+    bool move_dense_bytes(size_t stop);
     void take_fix(size_t start, size_t end, int row, const uint8_t* replacement);
     void take_rest(size_t end);
     uint8_t* text() { return buffer_ + front_; }

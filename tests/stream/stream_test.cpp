@@ -23,9 +23,9 @@ public:
 };
 
 // The whole text in pieces of `piece` bytes.
-std::string repaired(const std::string& text, size_t piece, FindingSink* sink = nullptr)
+std::string repaired(const std::string& text, size_t piece, FindingSink* sink = nullptr, bool words = false)
 {
-    RepairStream stream(sink);
+    RepairStream stream(sink, words);
     std::string out;
     for (size_t at = 0; at <= text.size(); at += piece) {
         size_t size = std::min(piece, text.size() - at);
@@ -255,38 +255,45 @@ TEST(RepairStream, AppliesEveryRowAndComposition)
     }
 }
 
-// Dense damage in UTF-16 is repaired 16 units at a time. Each kind of hit,
-// at every unit of a block, amid dense damage and again further on, must
-// come out as the unit-by-unit path repairs it, in both byte orders.
-TEST(RepairStream, DenseUtf16RepairsAsTheScanDoes)
+// Dense damage is repaired a block at a time: 16 units of UTF-16, and 62
+// bytes of UTF-8 where the processor packs bytes. Each kind of hit, at every
+// place in a block amid dense damage, must come out as the scan alone
+// repairs it, in each encoding.
+TEST(RepairStream, DenseDamageRepairsAsTheScanDoes)
 {
-    const std::u16string dense = [] {
-        std::u16string text;
-        for (int i = 0; i < 40; ++i)
-            text += u"\u1D0F\u0434";
-        return text;
-    }();
+    std::u16string dense;
+    for (int i = 0; i < 40; ++i)
+        dense += u"\u1D0F\u0434";
     const std::u16string kinds[] = {
-        u"\u1D0F", u"\u0138", u"\u0299", u"\u1D0F\u0308", u"\u0138\u0301", u"\u0438\u0306",
-        u"\u0434\u0306", u"\u0306", u"\u0391\u0434", u"\u03B1\u03BF", u"\u0395\u0308",
-        // More capitals than the stage is told of in a piece.
-        [] {
-            std::u16string text;
-            for (int i = 0; i < 1100; ++i)
-                text += u"\u039F\u043D \u1D0F ";
-            return text;
-        }(),
+        u"\u1D0F", u"\u0138", u"\u0299", u"\u1D0F\u0308", u"\u0138\u0301", u"\u0138\u0306", u"\u0438\u0306",
+        u"\u0434\u0306", u"\u0306", u"\u0438\u0306\u0306", u"\u0438\u0311", u"\u0434a\u0434", u" \u0434o\u043C ",
+        u"\u0391\u0434", u"\u03B1\u03BF", u"\u0395\u0308",
     };
-    for (const std::u16string& kind : kinds) {
-        for (size_t shift = 0; shift < (kind.size() < 8 ? 16 : 1); ++shift) {
-            std::u16string text = dense + std::u16string(shift, u'\u0434') + kind + dense + kind + dense;
-            for (bool big_endian : {false, true}) {
-                std::string bytes = big_endian ? utf16be(text) : utf16le(text);
+    // More capitals than the stage is told of in a piece.
+    std::u16string capitals = dense;
+    for (int i = 0; i < 1100; ++i)
+        capitals += u"\u039F\u043D \u1D0F ";
+    struct Encoding {
+        std::string (*encode)(const std::u16string&);
+        size_t block;  // in units of the shift
+    };
+    const Encoding encodings[] = {{utf8, 64}, {utf16le, 16}, {utf16be, 16}};
+    for (const Encoding& encoding : encodings) {
+        for (size_t shift = 0; shift <= encoding.block; ++shift) {
+            // Each kind where the block before it left off, and again after
+            // dense damage took the blocks up again; the last one among the
+            // last blocks, which end the text.
+            std::u16string text = shift < encoding.block ? dense : capitals;
+            for (const std::u16string& kind : kinds)
+                text += std::u16string(shift % encoding.block, u'x') + kind + dense + kind;
+            text += std::u16string(40, u'x');
+            std::string bytes = encoding.encode(text);
+            for (bool words : {false, true}) {
                 allow_wide_scans(false);
-                std::string expected = repaired(bytes, RepairStream::piece_size);
+                std::string expected = repaired(bytes, RepairStream::piece_size, nullptr, words);
                 allow_wide_scans(true);
-                EXPECT_EQ(repaired(bytes, RepairStream::piece_size), expected)
-                    << "shift " << shift << (big_endian ? ", big-endian" : "") << ", U+" << std::hex << int(kind[0]);
+                EXPECT_EQ(repaired(bytes, RepairStream::piece_size, nullptr, words), expected)
+                    << "shift " << shift << " of a block of " << encoding.block << (words ? ", words" : "");
             }
         }
     }
