@@ -17,8 +17,8 @@
 #define STREAM_WIDE 1
 #define WIDE_CODE __attribute__((target("avx2")))
 
-// Whether the wide scans run: where the processor has them, unless turned
-// off with allow_wide_scans (declared in stream.h).
+// Whether the wide scans run: where the processor has them, unless
+// allow_vectors (declared in stream.h) keeps them narrower.
 bool wide_scans();
 
 // Newer processors also permute and pack the bytes of 64-byte vectors

@@ -27,7 +27,7 @@ bool processor_has_wide_vectors()
 }
 
 const bool has_wide_vectors = processor_has_wide_vectors();
-bool wide_allowed = true;
+VectorWidth allowed_width = VectorWidth::widest;
 
 #if defined(STREAM_WIDEST)
 bool processor_has_widest_vectors()
@@ -42,18 +42,18 @@ const bool has_widest_vectors = processor_has_widest_vectors();
 
 }  // namespace
 
-bool wide_scans() { return has_wide_vectors && wide_allowed; }
+bool wide_scans() { return has_wide_vectors && allowed_width != VectorWidth::narrow; }
 #if defined(STREAM_WIDEST)
-bool widest_scans() { return has_widest_vectors && wide_allowed; }
+bool widest_scans() { return has_widest_vectors && allowed_width == VectorWidth::widest; }
 #endif
 #endif
 
-void allow_wide_scans(bool allow)
+void allow_vectors(VectorWidth widest)
 {
 #if defined(STREAM_WIDE)
-    wide_allowed = allow;
+    allowed_width = widest;
 #else
-    (void)allow;
+    (void)widest;
 #endif
 }
 
@@ -727,6 +727,86 @@ done:
 #endif
 
 #if defined(STREAM_WIDEST)
+// move_units with 64-byte vectors, 32 units at a time, which also composes
+// the marks whose letters lie in the block: the block is then packed as
+// move_bytes packs it.
+template <bool big_endian>
+WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uint8_t* limit, WordStage* stage,
+                                   const uint8_t* base)
+{
+    // Each unit's two bytes swapped, for big-endian text.
+    const __m512i swap = _mm512_set4_epi64(0x0E0F0C0D0A0B0809, 0x0607040502030001, 0x0E0F0C0D0A0B0809,
+                                           0x0607040502030001);
+    const __m512i run_low = _mm512_set1_epi16(utf16_high_filter.low);
+    const __m512i run_span = _mm512_set1_epi16(utf16_high_filter.span);
+    const __m512i other = _mm512_set1_epi16(utf16_high_filter.others.bytes[0]);
+    const __m512i capital_low = _mm512_set1_epi16(0x0391), capital_span = _mm512_set1_epi16(0x03A9 - 0x0391);
+    const __m512i mark_low = _mm512_set1_epi16(short(pair_ends.low));
+    const __m512i mark_span = _mm512_set1_epi16(short(pair_ends.high - pair_ends.low));
+    __m512i search[3], replacement[3];
+    for (size_t k = 0; k < 3; ++k) {
+        search[k] = _mm512_set1_epi16(short(lone_units.search[k]));
+        replacement[k] = _mm512_set1_epi16(short(lone_units.replacement[k]));
+    }
+    const uint8_t* in = from;
+    uint8_t* out = to;
+    __m512i units;
+    uint32_t told, marks;
+    // Blocks without capitals or marks go on in the inner loop, which calls
+    // nothing, so that its constants stay in registers.
+    for (;; in += 64) {
+        told = marks = 0;
+        for (; limit - in >= 66 && !is_pair_end(unit_at<big_endian>(in + 64)); in += 64, out += 64) {
+            units = _mm512_loadu_si512(in);
+            if (big_endian)
+                units = _mm512_shuffle_epi8(units, swap);
+            __m512i highs = _mm512_srli_epi16(units, 8);
+            uint32_t stops = _mm512_cmple_epu16_mask(_mm512_sub_epi16(highs, run_low), run_span) |
+                             _mm512_cmpeq_epi16_mask(highs, other);
+            uint32_t capitals = _mm512_cmple_epu16_mask(_mm512_sub_epi16(units, capital_low), capital_span);
+            marks = _mm512_cmple_epu16_mask(_mm512_sub_epi16(units, mark_low), mark_span);
+            uint32_t known = capitals | marks;
+#pragma GCC unroll 3
+            for (size_t k = 0; k < 3; ++k) {
+                uint32_t found = _mm512_cmpeq_epi16_mask(units, search[k]);
+                known |= found;
+                units = _mm512_mask_mov_epi16(units, found, replacement[k]);
+            }
+            if (stops & ~known)
+                goto done;
+            told = stage ? capitals : 0;
+            if (told | marks)
+                break;
+            _mm512_storeu_si512(out, big_endian ? _mm512_shuffle_epi8(units, swap) : units);
+        }
+        if (!(told | marks))
+            break;
+        // A mark composes with the unit before it, as the scan tries them;
+        // one first in the block has none there.
+        uint32_t dropped = 0;
+        for (marks &= ~1u; marks; marks &= marks - 1) {
+            size_t at_mark = size_t(__builtin_ctz(marks));
+            int row = utf16_fix_at<big_endian>(in + 2 * (at_mark - 1), in + 2 * at_mark, limit);
+            if (row < 0)
+                continue;
+            units = _mm512_mask_set1_epi16(units, 1u << (at_mark - 1), short(repairs[row].replacement[0]));
+            dropped |= 1u << at_mark;
+        }
+        uint32_t kept = ~dropped;
+        if (told && size_t(__builtin_popcount(told)) > stage->hit_room())
+            break;
+        for (uint32_t capitals = _pext_u32(told, kept); capitals; capitals &= capitals - 1)
+            stage->hit_read(size_t(out - base) + 2 * size_t(__builtin_ctz(capitals)));
+        units = _mm512_maskz_compress_epi16(kept, units);
+        unsigned count = unsigned(__builtin_popcount(kept));
+        _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, count), big_endian ? _mm512_shuffle_epi8(units, swap) : units);
+        out += 2 * count;
+    }
+done:
+    from = in;
+    to = out;
+}
+
 // The three Latin letters in UTF-8: a lead byte and one or two
 // continuation bytes, each replaced by a two-byte letter.
 struct LoneBytes {
@@ -1114,9 +1194,11 @@ bool RepairStream::move_dense_bytes(size_t stop)
 #endif
 }
 
-// Moves the text on from `at`, right after a repair, with move_units, and
-// returns where the scan goes on. Nothing waits to be moved there, and a
-// mark there has no letter before it to compose with, as for the scan.
+// Moves the text on from `at`, right after a repair, with move_widest_units
+// where the processor has 64-byte vectors and move_units on from where it
+// stops, and returns where the scan goes on. Nothing waits to be moved
+// there, and a mark there has no letter before it to compose with, as for
+// the scan.
 template <bool big_endian>
 size_t RepairStream::move_dense(size_t at, size_t stop)
 {
@@ -1126,7 +1208,12 @@ size_t RepairStream::move_dense(size_t at, size_t stop)
     uint8_t* base = text();
     const uint8_t* in = base + at;
     uint8_t* out = base + written_;
-    move_units<big_endian>(in, out, base + stop, clean_ == SIZE_MAX ? words_.get() : nullptr, base);
+    WordStage* stage = clean_ == SIZE_MAX ? words_.get() : nullptr;
+#if defined(STREAM_WIDEST)
+    if (widest_scans())
+        move_widest_units<big_endian>(in, out, base + stop, stage, base);
+#endif
+    move_units<big_endian>(in, out, base + stop, stage, base);
     read_ = size_t(in - base);
     written_ = size_t(out - base);
     return read_;

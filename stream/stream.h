@@ -74,10 +74,12 @@ private:
     bool nul_ = false;
 };
 
-// The scans take the processor's widest vectors that they know; false keeps
-// them to the narrower ones every processor of the build's kind has, so
-// that tests check both on one machine. Call while no stream repairs.
-void allow_wide_scans(bool allow);
+// The widest vectors the scans may take where the processor has them: 16
+// bytes, which every processor of the build's kind has, 32, or 64 (the
+// default), so that tests check each on one machine. Call while no stream
+// repairs.
+enum class VectorWidth { narrow, wide, widest };
+void allow_vectors(VectorWidth widest);
 
 // The encoding that a text's first bytes (all of it, or at least three)
 // announce, and the size of its byte order mark.

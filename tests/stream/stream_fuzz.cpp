@@ -269,7 +269,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const size_t LARGEST[] = {1, 2, 3, 5, 17, RepairStream::piece_size};
     std::mt19937 cuts(in.below(65536));
     size_t largest = LARGEST[in.below(6)];
-    allow_wide_scans(cuts() % 2);
+    allow_vectors(VectorWidth(cuts() % 3));
     const Bytes text = make_text(in, FRAGMENTS);
 
     const Text tokens = tokenize(text);

@@ -209,18 +209,18 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
             }
         }
     }
-    for (bool wide : {true, false}) {
-        allow_wide_scans(wide);
+    for (VectorWidth width : {VectorWidth::widest, VectorWidth::narrow}) {
+        allow_vectors(width);
         for (const Case& c : all) {
             for (size_t piece : {size_t{1}, RepairStream::piece_size}) {
                 Recorder recorder;
                 repaired(c.input, piece, &recorder);
                 EXPECT_EQ(recorder.places, c.places)
-                    << c.name << ", pieces of " << piece << (wide ? ", wide vectors" : "");
+                    << c.name << ", pieces of " << piece << (width == VectorWidth::widest ? ", wide vectors" : "");
             }
         }
     }
-    allow_wide_scans(true);
+    allow_vectors(VectorWidth::widest);
 }
 
 TEST(RepairStream, ChangedOnlyWhenSomethingWasRepaired)
@@ -255,10 +255,10 @@ TEST(RepairStream, AppliesEveryRowAndComposition)
     }
 }
 
-// Dense damage is repaired a block at a time: 16 units of UTF-16, and 62
-// bytes of UTF-8 where the processor packs bytes. Each kind of hit, at every
-// place in a block amid dense damage, must come out as the scan alone
-// repairs it, in each encoding.
+// Dense damage is repaired a block at a time: 16 units of UTF-16 in 32-byte
+// vectors, and in 64-byte ones 32 units or 62 bytes of UTF-8. Each kind of
+// hit, at every place in a block amid dense damage, must come out as the
+// scan alone repairs it, in each encoding and at each vector width.
 TEST(RepairStream, DenseDamageRepairsAsTheScanDoes)
 {
     std::u16string dense;
@@ -267,7 +267,7 @@ TEST(RepairStream, DenseDamageRepairsAsTheScanDoes)
     const std::u16string kinds[] = {
         u"\u1D0F", u"\u0138", u"\u0299", u"\u1D0F\u0308", u"\u0138\u0301", u"\u0138\u0306", u"\u0438\u0306",
         u"\u0434\u0306", u"\u0306", u"\u0438\u0306\u0306", u"\u0438\u0311", u"\u0434a\u0434", u" \u0434o\u043C ",
-        u"\u0391\u0434", u"\u03B1\u03BF", u"\u0395\u0308",
+        u"\u0438\u0306\u0391 ", u"\u0391\u0434", u"\u03B1\u03BF", u"\u0395\u0308",
     };
     // More capitals than the stage is told of in a piece.
     std::u16string capitals = dense;
@@ -277,7 +277,7 @@ TEST(RepairStream, DenseDamageRepairsAsTheScanDoes)
         std::string (*encode)(const std::u16string&);
         size_t block;  // in units of the shift
     };
-    const Encoding encodings[] = {{utf8, 64}, {utf16le, 16}, {utf16be, 16}};
+    const Encoding encodings[] = {{utf8, 64}, {utf16le, 32}, {utf16be, 32}};
     for (const Encoding& encoding : encodings) {
         for (size_t shift = 0; shift <= encoding.block; ++shift) {
             // Each kind where the block before it left off, and again after
@@ -289,11 +289,14 @@ TEST(RepairStream, DenseDamageRepairsAsTheScanDoes)
             text += std::u16string(40, u'x');
             std::string bytes = encoding.encode(text);
             for (bool words : {false, true}) {
-                allow_wide_scans(false);
+                allow_vectors(VectorWidth::narrow);
                 std::string expected = repaired(bytes, RepairStream::piece_size, nullptr, words);
-                allow_wide_scans(true);
-                EXPECT_EQ(repaired(bytes, RepairStream::piece_size, nullptr, words), expected)
-                    << "shift " << shift << " of a block of " << encoding.block << (words ? ", words" : "");
+                for (VectorWidth width : {VectorWidth::wide, VectorWidth::widest}) {
+                    allow_vectors(width);
+                    EXPECT_EQ(repaired(bytes, RepairStream::piece_size, nullptr, words), expected)
+                        << "shift " << shift << " of a block of " << encoding.block << (words ? ", words" : "")
+                        << (width == VectorWidth::widest ? ", widest vectors" : "");
+                }
             }
         }
     }

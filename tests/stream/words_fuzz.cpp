@@ -334,7 +334,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     size_t largest = LARGEST[choice % 6];
     size_t limit = LIMITS[choice / 6 % 5];
     bool twins = choice / 30 % 2 == 0;
-    allow_wide_scans(choice / 60 % 2 == 0);
+    allow_vectors(VectorWidth(choice / 60 % 3));
     const Bytes text = make_text(in, FRAGMENTS);
 
     const Expected e = expected(text, limit, twins);
