@@ -3,6 +3,8 @@
 // The differential fuzz target covers everything else.
 #include "stream/stream.h"
 
+#include "stream/position.h"
+
 #include "letters/repairs.h"
 
 #include <gtest/gtest.h>
@@ -159,6 +161,9 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
          "a" + repeated("\xD0\xB1", 8) + "\x80\xC0\x80\xD0" "a\xCE\x91", "1:15 "},
         {"a line end first in the last vector, a few bytes after the start",
          "abc\n" + std::string(15, 'b') + "\xCE\x91", "2:16 "},
+        {"line ends among stretches of several vectors",
+         repeated("\xD0\xB1", 40) + "\n" + repeated("\xD0\xB1", 70) + "\n" + repeated("\xD0\xB1", 33) + "\xCE\x91",
+         "3:34 "},
         {"invalid bytes but no stray continuation in a long stretch",
          "a" + repeated("\xD0\xB1", 8) + "\xE2\xC0\xFF\xD0" "a\xD0\xB1\xCE\x91", "1:16 "},
         {"utf-16le: lf and a pair within long stretches",
@@ -215,9 +220,26 @@ TEST(RepairStream, FindingsCountLinesAtLfAndColumnsInCodePoints)
             for (size_t piece : {size_t{1}, RepairStream::piece_size}) {
                 Recorder recorder;
                 repaired(c.input, piece, &recorder);
-                EXPECT_EQ(recorder.places, c.places)
-                    << c.name << ", pieces of " << piece << (width == VectorWidth::widest ? ", wide vectors" : "");
+                EXPECT_EQ(recorder.places, c.places) << c.name << ", pieces of " << piece << ", vectors of width "
+                                                     << int(width);
             }
+        }
+    }
+    allow_vectors(VectorWidth::widest);
+}
+
+// A two-byte letter cut by the end of what the tracker is given waits for
+// its second byte, after stretches of every length the vectors count.
+TEST(PositionTracker, ALetterCutAtTheEndWaitsForTheRest)
+{
+    for (VectorWidth width : {VectorWidth::widest, VectorWidth::narrow}) {
+        allow_vectors(width);
+        for (size_t letters = 8; letters < 80; ++letters) {
+            std::string text = repeated("\xD0\xB1", letters) + "\xD0";
+            PositionTracker tracker(TextEncoding::utf8, 0);
+            tracker.advance(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+            tracker.advance(reinterpret_cast<const uint8_t*>("\xB1"), 1);
+            EXPECT_EQ(tracker.next_position().column, letters + 2) << letters << " letters, width " << int(width);
         }
     }
     allow_vectors(VectorWidth::widest);
