@@ -728,11 +728,13 @@ done:
 
 #if defined(STREAM_WIDEST)
 // move_units with 64-byte vectors, 32 units at a time, which also composes
-// the marks whose letters lie in the block: the block is then packed as
-// move_bytes packs it.
+// the marks whose letters lie in the block (the block is then packed as
+// move_bytes packs it), and with `twins` tells the stage what the scan
+// tells it with the word rule: the first ASCII letter of each run of them,
+// and the letters U+00C0 to U+00FF.
 template <bool big_endian>
 WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uint8_t* limit, WordStage* stage,
-                                   const uint8_t* base)
+                                   const uint8_t* base, bool twins)
 {
     // Each unit's two bytes swapped, for big-endian text.
     const __m512i swap = _mm512_set4_epi64(0x0E0F0C0D0A0B0809, 0x0607040502030001, 0x0E0F0C0D0A0B0809,
@@ -743,6 +745,9 @@ WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uin
     const __m512i capital_low = _mm512_set1_epi16(0x0391), capital_span = _mm512_set1_epi16(0x03A9 - 0x0391);
     const __m512i mark_low = _mm512_set1_epi16(short(pair_ends.low));
     const __m512i mark_span = _mm512_set1_epi16(short(pair_ends.high - pair_ends.low));
+    const __m512i case_bit = _mm512_set1_epi16(0x20), letter_a = _mm512_set1_epi16('a');
+    const __m512i letter_span = _mm512_set1_epi16('z' - 'a'), latin_low = _mm512_set1_epi16(0xC0);
+    const __m512i latin_span = _mm512_set1_epi16(0xFF - 0xC0);
     __m512i search[3], replacement[3];
     for (size_t k = 0; k < 3; ++k) {
         search[k] = _mm512_set1_epi16(short(lone_units.search[k]));
@@ -751,7 +756,7 @@ WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uin
     const uint8_t* in = from;
     uint8_t* out = to;
     __m512i units;
-    uint32_t told, marks;
+    uint32_t told, marks, letters = 0;  // letters: the block's ASCII letters
     // Blocks without capitals or marks go on in the inner loop, which calls
     // nothing, so that its constants stay in registers.
     for (;; in += 64) {
@@ -774,7 +779,16 @@ WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uin
             }
             if (stops & ~known)
                 goto done;
-            told = stage ? capitals : 0;
+            told = capitals;
+            if (twins) {
+                // A run of letters that goes on from the block before was told there.
+                uint32_t before = letters >> 31;
+                letters = _mm512_cmple_epu16_mask(_mm512_sub_epi16(_mm512_or_si512(units, case_bit), letter_a),
+                                                  letter_span);
+                told |= (letters & ~(letters << 1 | before)) |
+                        _mm512_cmple_epu16_mask(_mm512_sub_epi16(units, latin_low), latin_span);
+            }
+            told = stage ? told : 0;
             if (told | marks)
                 break;
             _mm512_storeu_si512(out, big_endian ? _mm512_shuffle_epi8(units, swap) : units);
@@ -1195,10 +1209,10 @@ bool RepairStream::move_dense_bytes(size_t stop)
 }
 
 // Moves the text on from `at`, right after a repair, with move_widest_units
-// where the processor has 64-byte vectors and move_units on from where it
-// stops, and returns where the scan goes on. Nothing waits to be moved
-// there, and a mark there has no letter before it to compose with, as for
-// the scan.
+// where the processor has 64-byte vectors and, without the word rule,
+// move_units on from where it stops; returns where the scan goes on.
+// Nothing waits to be moved there, and a mark there has no letter before it
+// to compose with, as for the scan.
 template <bool big_endian>
 size_t RepairStream::move_dense(size_t at, size_t stop)
 {
@@ -1211,9 +1225,11 @@ size_t RepairStream::move_dense(size_t at, size_t stop)
     WordStage* stage = clean_ == SIZE_MAX ? words_.get() : nullptr;
 #if defined(STREAM_WIDEST)
     if (widest_scans())
-        move_widest_units<big_endian>(in, out, base + stop, stage, base);
+        move_widest_units<big_endian>(in, out, base + stop, stage, base, words_->twins());
 #endif
-    move_units<big_endian>(in, out, base + stop, stage, base);
+    // It tells no twins, which the word rule needs.
+    if (!words_->twins())
+        move_units<big_endian>(in, out, base + stop, stage, base);
     read_ = size_t(in - base);
     written_ = size_t(out - base);
     return read_;
@@ -1237,8 +1253,8 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
     // them; the stage searches on from where it stopped telling.
     clean_ = SIZE_MAX;
     bool twins = words_->twins(), watch = twins;
-    // Dense damage hands the scan over to move_units, as dense_reach tells.
-    bool dense_moves = !twins && !sink_;
+    // Dense damage hands the scan over to the movers, as dense_reach tells.
+    bool dense_moves = !sink_;
     size_t reach = read_;
     for (size_t at = read_; at < stop; at += 2) {
         // Watching is a choice made at compile time: the plain scan's loop

@@ -289,7 +289,7 @@ TEST(RepairStream, DenseDamageRepairsAsTheScanDoes)
     const std::u16string kinds[] = {
         u"\u1D0F", u"\u0138", u"\u0299", u"\u1D0F\u0308", u"\u0138\u0301", u"\u0138\u0306", u"\u0438\u0306",
         u"\u0434\u0306", u"\u0306", u"\u0438\u0306\u0306", u"\u0438\u0311", u"\u0434a\u0434", u" \u0434o\u043C ",
-        u"\u0438\u0306\u0391 ", u"\u0391\u0434", u"\u03B1\u03BF", u"\u0395\u0308",
+        u" \u043A\u0440\u0430\u00EF\u043D\u0430 ", u"\u0438\u0306\u0391 ", u"\u0391\u0434", u"\u03B1\u03BF", u"\u0395\u0308",
     };
     // More capitals than the stage is told of in a piece.
     std::u16string capitals = dense;
