@@ -892,6 +892,127 @@ constexpr uint8_t mark_lead()
 }
 static_assert(mark_lead() != 0, "the marks share one lead byte");
 
+// The constants of move_bytes, most of them a byte repeated over a vector,
+// as memory that its instructions read: built in registers, they were built
+// again for every block, since the calls after its loop take every register.
+struct alignas(64) ByteVector {
+    uint8_t bytes[64];
+};
+
+constexpr ByteVector splat(uint8_t byte)
+{
+    ByteVector vector{};
+    for (uint8_t& b : vector.bytes)
+        b = byte;
+    return vector;
+}
+
+struct MoverBytes {
+    ByteVector mark, lead, second_low, second_high, first_replacement, second_replacements, search[3][3];
+    // For the two commonest marks, their second bytes, and what each letter
+    // from U+0400 to U+047F composes with them into, less U+0400; 0 for none.
+    ByteVector breve, diaeresis, with_breve[2], with_diaeresis[2];
+    ByteVector bit_6, low_2_bits, low_6_bits, cyrillic_lead, lead_span, continuation, one_later;
+};
+
+// What `letter` (U+0400 to U+04FF) composes with `mark` into, less U+0400,
+// as the scan's rows give it; 0 for none.
+constexpr uint8_t composed_with(char16_t mark, size_t letter)
+{
+    size_t row = mark_rows[(mark - pair_ends.low) * 0x100 + letter];
+    if (row == no_row)
+        return 0;
+    const Utf8Fix& fix = utf8_fixes[row];
+    return static_cast<uint8_t>((fix.replacement[0] & 0x03) << 6 | (fix.replacement[1] & 0x3F));
+}
+
+// Whether each composition above is a two-byte letter from U+0401 to
+// U+04FF, whose lead byte its value's top two bits tell.
+constexpr bool compositions_fit(char16_t mark)
+{
+    if (!is_pair_end(mark))
+        return false;
+    for (size_t letter = 0; letter < 0x80; ++letter) {
+        size_t row = mark_rows[(mark - pair_ends.low) * 0x100 + letter];
+        if (row == no_row)
+            continue;
+        const Utf8Fix& fix = utf8_fixes[row];
+        if (fix.replacement_size != 2 || (fix.replacement[0] & 0xFC) != 0xD0 || composed_with(mark, letter) == 0)
+            return false;
+    }
+    return true;
+}
+constexpr char16_t breve = 0x0306, diaeresis = 0x0308;
+static_assert(compositions_fit(breve) && compositions_fit(diaeresis), "the marks compose into two-byte letters");
+
+constexpr MoverBytes make_mover_bytes()
+{
+    MoverBytes bytes{splat(mark_lead()), splat(greek_lead), splat(capital_low), splat(capital_high),
+                     splat(lone_bytes.replacement[0][0]), {}, {}};
+    for (size_t i = 0; i < 64; ++i)
+        bytes.second_replacements.bytes[i] = second_bytes.by_low_bits[i];
+    for (size_t k = 0; k < 3; ++k) {
+        for (size_t i = 0; i < 3; ++i)
+            bytes.search[k][i] = splat(lone_bytes.search[k][i]);
+    }
+    uint8_t mark_bytes[3] = {};
+    put_utf8(breve, mark_bytes);
+    bytes.breve = splat(mark_bytes[1]);
+    put_utf8(diaeresis, mark_bytes);
+    bytes.diaeresis = splat(mark_bytes[1]);
+    for (size_t letter = 0; letter < 0x80; ++letter) {
+        bytes.with_breve[letter >> 6].bytes[letter & 0x3F] = composed_with(breve, letter);
+        bytes.with_diaeresis[letter >> 6].bytes[letter & 0x3F] = composed_with(diaeresis, letter);
+    }
+    bytes.bit_6 = splat(0x40);
+    bytes.low_2_bits = splat(0x03);
+    bytes.low_6_bits = splat(0x3F);
+    bytes.cyrillic_lead = splat(0xD0);
+    bytes.lead_span = splat(0x01);
+    bytes.continuation = splat(0x80);
+    for (size_t i = 1; i < 64; ++i)
+        bytes.one_later.bytes[i] = static_cast<uint8_t>(i - 1);
+    return bytes;
+}
+
+constexpr MoverBytes mover_bytes = make_mover_bytes();
+
+WIDEST_CODE __m512i load(const ByteVector& vector) { return _mm512_load_si512(vector.bytes); }
+
+// Composes in `block` each breve and diaeresis of `marks` (lead bytes in
+// at[0], whose letters lie in the block) that follows a letter from U+0400
+// to U+047F, as utf8_fix_at does: such a letter composes with the mark or
+// keeps it. at[i] holds the bytes from i on. Returns the other marks.
+WIDEST_CODE uint64_t compose_common_marks(const MoverBytes& c, const __m512i (&at)[4], uint64_t marks,
+                                          __m512i& block, uint64_t& covered, uint64_t& dropped)
+{
+    uint64_t letters = marks >> 2;
+    uint64_t with_breve = _mm512_mask_cmpeq_epi8_mask(letters, at[3], load(c.breve));
+    uint64_t with_diaeresis = _mm512_mask_cmpeq_epi8_mask(letters, at[3], load(c.diaeresis));
+    // Letters from U+0400 to U+047F, whose lead bytes are 0xD0 and 0xD1.
+    uint64_t cyrillic =
+        _mm512_cmple_epu8_mask(_mm512_sub_epi8(at[0], load(c.cyrillic_lead)), load(c.lead_span)) &
+        _mm512_cmple_epu8_mask(_mm512_sub_epi8(at[1], load(c.continuation)), load(c.low_6_bits));
+    uint64_t known = (with_breve | with_diaeresis) & cyrillic;
+    // The letter's distance from U+0400: its lead byte's low bit, then its
+    // second byte's low six bits (0xE4: c ? a : b, bit by bit).
+    __m512i letter = _mm512_ternarylogic_epi32(_mm512_slli_epi16(at[0], 6), at[1], load(c.bit_6), 0xE4);
+    __m512i value = _mm512_mask_blend_epi8(
+        with_diaeresis, _mm512_permutex2var_epi8(load(c.with_breve[0]), letter, load(c.with_breve[1])),
+        _mm512_permutex2var_epi8(load(c.with_diaeresis[0]), letter, load(c.with_diaeresis[1])));
+    uint64_t composes = _mm512_test_epi8_mask(value, value) & known;
+    // Its lead byte, 0xD0 to 0xD3, and its second byte; 0xEA: (a & b) | c.
+    __m512i lead =
+        _mm512_ternarylogic_epi32(_mm512_srli_epi16(value, 6), load(c.low_2_bits), load(c.cyrillic_lead), 0xEA);
+    __m512i second = _mm512_ternarylogic_epi32(value, load(c.low_6_bits), load(c.continuation), 0xEA);
+    block = _mm512_mask_mov_epi8(block, composes, lead);
+    block = _mm512_mask_permutexvar_epi8(block, composes << 1, load(c.one_later), second);
+    uint64_t gone = composes << 2 | composes << 3;
+    covered |= gone;
+    dropped |= gone;
+    return marks & ~(known << 2);
+}
+
 // The bits [first, end) of a block's mask.
 WIDEST_CODE uint64_t bit_range(size_t first, size_t end)
 {
@@ -911,63 +1032,59 @@ WIDEST_CODE uint8_t* store_kept(uint8_t* out, __m512i block, uint64_t kept)
 // Latin letters are replaced by masked moves with no branch on where they
 // lie, the byte the three-byte one drops is packed out, and the block is
 // stored where the repaired text goes, with nothing after it touched; a
-// mark composes as the scan composes it, and each Greek capital is told to
-// the stage (none once it searches for them itself: null). Blocks start 62
-// bytes apart, each taking whole the letters that start in its first 62,
-// so that no load waits for the count of the block before. Stops before a
-// block with a mark whose letter may lie outside it, a block whose
-// capitals the stage has no room for, or fewer than 66 bytes before limit.
+// mark composes as the scan composes it (a breve or diaeresis after a
+// Cyrillic letter in the loop, others after it), and each Greek capital is
+// told to the stage (none once it searches for them itself: null). Blocks
+// start 62 bytes apart, each taking whole the letters that start in its
+// first 62, so that no load waits for the count of the block before. Stops
+// before a block with a mark whose letter may lie outside it, a block whose
+// capitals the stage has no room for, or fewer than 67 bytes before limit.
 WIDEST_CODE void move_bytes(const uint8_t*& from, uint8_t*& to, const uint8_t* limit, WordStage* stage,
                             const uint8_t* base)
 {
     constexpr uint64_t starts = (uint64_t(1) << 62) - 1;
     // The marks whose letters, of up to three bytes, lie in the block.
     constexpr uint64_t composed_here = starts & ~uint64_t(7);
-    const __m512i mark = _mm512_set1_epi8(static_cast<char>(mark_lead()));
-    const __m512i lead = _mm512_set1_epi8(static_cast<char>(greek_lead));
-    const __m512i second_low = _mm512_set1_epi8(static_cast<char>(capital_low));
-    const __m512i second_high = _mm512_set1_epi8(static_cast<char>(capital_high));
-    const __m512i first_replacement = _mm512_set1_epi8(static_cast<char>(lone_bytes.replacement[0][0]));
-    const __m512i second_replacements = _mm512_loadu_si512(second_bytes.by_low_bits);
-    __m512i bytes[3][3];
-    for (size_t k = 0; k < 3; ++k) {
-        for (size_t i = 0; i < 3; ++i)
-            bytes[k][i] = _mm512_set1_epi8(static_cast<char>(lone_bytes.search[k][i]));
-    }
+    const MoverBytes* constants = &mover_bytes;
+    asm("" : "+r"(constants));  // so that the compiler cannot fold them back
+    const MoverBytes& c = *constants;
     const uint8_t* in = from;
     uint8_t* out = to;
     __m512i block;
     // taken: the first bytes of the block that the one before took whole.
     uint64_t taken = 0, found, thirds, covered, dropped, marks, told;
-    // Blocks without marks or capitals go on in the inner loop, which calls
-    // nothing, so that its constants stay in registers.
+    // Blocks without capitals, or marks other than those that
+    // compose_common_marks composes, go on in the inner loop.
     for (;; in += 62) {
         marks = told = 0;
-        for (; limit - in >= 66; in += 62) {
-            __m512i at[3];
-            for (size_t i = 0; i < 3; ++i)
+        for (; limit - in >= 67; in += 62) {
+            __m512i at[4];
+            for (size_t i = 0; i < 4; ++i)
                 at[i] = _mm512_loadu_si512(in + i);
-            marks = _mm512_cmpeq_epi8_mask(at[0], mark);
+            marks = _mm512_cmpeq_epi8_mask(at[0], load(c.mark));
             // A mark right after the block takes its last letter.
-            if ((marks & ~composed_here) | (_mm512_cmpeq_epi8_mask(at[1], mark) >> 63))
+            if ((marks & ~composed_here) | (_mm512_cmpeq_epi8_mask(at[1], load(c.mark)) >> 63))
                 goto done;
             found = thirds = 0;
 #pragma GCC unroll 3
             for (size_t k = 0; k < 3; ++k) {
-                uint64_t letter = _mm512_mask_cmpeq_epi8_mask(starts, at[0], bytes[k][0]) &
-                                  _mm512_cmpeq_epi8_mask(at[1], bytes[k][1]);
+                uint64_t letter = _mm512_mask_cmpeq_epi8_mask(starts, at[0], load(c.search[k][0])) &
+                                  _mm512_cmpeq_epi8_mask(at[1], load(c.search[k][1]));
                 if (lone_bytes.size[k] == 3) {
-                    letter &= _mm512_cmpeq_epi8_mask(at[2], bytes[k][2]);
+                    letter &= _mm512_cmpeq_epi8_mask(at[2], load(c.search[k][2]));
                     thirds |= letter << 2;
                 }
                 found |= letter;
             }
-            block = _mm512_mask_mov_epi8(at[0], found, first_replacement);
-            block = _mm512_mask_permutexvar_epi8(block, found << 1, block, second_replacements);
+            block = _mm512_mask_mov_epi8(at[0], found, load(c.first_replacement));
+            block = _mm512_mask_permutexvar_epi8(block, found << 1, block, load(c.second_replacements));
             covered = found << 1 | thirds;
             dropped = taken | thirds;
-            told = stage ? _mm512_mask_cmpeq_epi8_mask(starts, at[0], lead) &
-                               _mm512_cmpge_epu8_mask(at[1], second_low) & _mm512_cmple_epu8_mask(at[1], second_high)
+            if (marks)
+                marks = compose_common_marks(c, at, marks, block, covered, dropped);
+            told = stage ? _mm512_mask_cmpeq_epi8_mask(starts, at[0], load(c.lead)) &
+                               _mm512_cmpge_epu8_mask(at[1], load(c.second_low)) &
+                               _mm512_cmple_epu8_mask(at[1], load(c.second_high))
                          : 0;
             if (marks | told)
                 break;

@@ -290,6 +290,7 @@ TEST(RepairStream, DenseDamageRepairsAsTheScanDoes)
         u"\u1D0F", u"\u0138", u"\u0299", u"\u1D0F\u0308", u"\u0138\u0301", u"\u0138\u0306", u"\u0438\u0306",
         u"\u0434\u0306", u"\u0306", u"\u0438\u0306\u0306", u"\u0438\u0311", u"\u0434a\u0434", u" \u0434o\u043C ",
         u" \u043A\u0440\u0430\u00EF\u043D\u0430 ", u"\u0438\u0306\u0391 ", u"\u0391\u0434", u"\u03B1\u03BF", u"\u0395\u0308",
+        u"\u0456\u0308", u"\u0430\u0306", u"\u04D9\u0308",
     };
     // More capitals than the stage is told of in a piece.
     std::u16string capitals = dense;
@@ -310,6 +311,11 @@ TEST(RepairStream, DenseDamageRepairsAsTheScanDoes)
                 text += std::u16string(shift % encoding.block, u'x') + kind + dense + kind;
             text += std::u16string(40, u'x');
             std::string bytes = encoding.encode(text);
+            // A lead byte, then an ASCII digit whose low bits would make it
+            // и, and a breve: no letter to compose.
+            if (encoding.encode == utf8)
+                bytes.insert(bytes.size() - 40,
+                             std::string(shift % encoding.block, 'x') + "\xD0" "8\xCC\x86" + utf8(dense));
             for (bool words : {false, true}) {
                 allow_vectors(VectorWidth::narrow);
                 std::string expected = repaired(bytes, RepairStream::piece_size, nullptr, words);
