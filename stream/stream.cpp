@@ -727,6 +727,68 @@ done:
 #endif
 
 #if defined(STREAM_WIDEST)
+// The movers' constants, most of them a byte or unit repeated over a
+// vector, as memory that their instructions read: built in registers, they
+// were built again for every block, since the calls after the movers' inner
+// loops take every vector register.
+struct alignas(64) ByteVector {
+    uint8_t bytes[64];
+};
+
+constexpr ByteVector splat(uint8_t byte)
+{
+    ByteVector vector{};
+    for (uint8_t& b : vector.bytes)
+        b = byte;
+    return vector;
+}
+
+constexpr ByteVector splat_units(uint16_t unit)
+{
+    ByteVector vector{};
+    for (size_t i = 0; i < 64; i += 2) {
+        vector.bytes[i] = static_cast<uint8_t>(unit);
+        vector.bytes[i + 1] = static_cast<uint8_t>(unit >> 8);
+    }
+    return vector;
+}
+
+WIDEST_CODE __m512i load(const ByteVector& vector) { return _mm512_load_si512(vector.bytes); }
+
+// `constants`, hidden from the compiler, which would otherwise build them
+// in registers again.
+template <class Constants>
+const Constants& opaque(const Constants& constants)
+{
+    const Constants* hidden = &constants;
+    asm("" : "+r"(hidden));
+    return *hidden;
+}
+
+struct UnitMoverVectors {
+    ByteVector swap, run_low, run_span, other, capital_low, capital_span, mark_low, mark_span;
+    ByteVector case_bit, letter_a, letter_span, latin_low, latin_span, search[3], replacement[3];
+};
+
+constexpr UnitMoverVectors make_unit_mover_vectors()
+{
+    UnitMoverVectors vectors{{}, splat_units(utf16_high_filter.low), splat_units(utf16_high_filter.span),
+                             splat_units(utf16_high_filter.others.bytes[0]), splat_units(0x0391),
+                             splat_units(0x03A9 - 0x0391), splat_units(pair_ends.low),
+                             splat_units(pair_ends.high - pair_ends.low), splat_units(0x20), splat_units('a'),
+                             splat_units('z' - 'a'), splat_units(0xC0), splat_units(0xFF - 0xC0), {}, {}};
+    // Each unit's two bytes swapped, for big-endian text.
+    for (size_t i = 0; i < 64; ++i)
+        vectors.swap.bytes[i] = static_cast<uint8_t>(i ^ 1);
+    for (size_t k = 0; k < 3; ++k) {
+        vectors.search[k] = splat_units(lone_units.search[k]);
+        vectors.replacement[k] = splat_units(lone_units.replacement[k]);
+    }
+    return vectors;
+}
+
+constexpr UnitMoverVectors unit_mover_vectors = make_unit_mover_vectors();
+
 // move_units with 64-byte vectors, 32 units at a time, which also composes
 // the marks whose letters lie in the block (the block is then packed as
 // move_bytes packs it), and with `twins` tells the stage what the scan
@@ -736,46 +798,30 @@ template <bool big_endian>
 WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uint8_t* limit, WordStage* stage,
                                    const uint8_t* base, bool twins)
 {
-    // Each unit's two bytes swapped, for big-endian text.
-    const __m512i swap = _mm512_set4_epi64(0x0E0F0C0D0A0B0809, 0x0607040502030001, 0x0E0F0C0D0A0B0809,
-                                           0x0607040502030001);
-    const __m512i run_low = _mm512_set1_epi16(utf16_high_filter.low);
-    const __m512i run_span = _mm512_set1_epi16(utf16_high_filter.span);
-    const __m512i other = _mm512_set1_epi16(utf16_high_filter.others.bytes[0]);
-    const __m512i capital_low = _mm512_set1_epi16(0x0391), capital_span = _mm512_set1_epi16(0x03A9 - 0x0391);
-    const __m512i mark_low = _mm512_set1_epi16(short(pair_ends.low));
-    const __m512i mark_span = _mm512_set1_epi16(short(pair_ends.high - pair_ends.low));
-    const __m512i case_bit = _mm512_set1_epi16(0x20), letter_a = _mm512_set1_epi16('a');
-    const __m512i letter_span = _mm512_set1_epi16('z' - 'a'), latin_low = _mm512_set1_epi16(0xC0);
-    const __m512i latin_span = _mm512_set1_epi16(0xFF - 0xC0);
-    __m512i search[3], replacement[3];
-    for (size_t k = 0; k < 3; ++k) {
-        search[k] = _mm512_set1_epi16(short(lone_units.search[k]));
-        replacement[k] = _mm512_set1_epi16(short(lone_units.replacement[k]));
-    }
+    const UnitMoverVectors& c = opaque(unit_mover_vectors);
     const uint8_t* in = from;
     uint8_t* out = to;
     __m512i units;
     uint32_t told, marks, letters = 0;  // letters: the block's ASCII letters
-    // Blocks without capitals or marks go on in the inner loop, which calls
-    // nothing, so that its constants stay in registers.
+    // Blocks without capitals or marks go on in the inner loop.
     for (;; in += 64) {
         told = marks = 0;
         for (; limit - in >= 66 && !is_pair_end(unit_at<big_endian>(in + 64)); in += 64, out += 64) {
             units = _mm512_loadu_si512(in);
             if (big_endian)
-                units = _mm512_shuffle_epi8(units, swap);
+                units = _mm512_shuffle_epi8(units, load(c.swap));
             __m512i highs = _mm512_srli_epi16(units, 8);
-            uint32_t stops = _mm512_cmple_epu16_mask(_mm512_sub_epi16(highs, run_low), run_span) |
-                             _mm512_cmpeq_epi16_mask(highs, other);
-            uint32_t capitals = _mm512_cmple_epu16_mask(_mm512_sub_epi16(units, capital_low), capital_span);
-            marks = _mm512_cmple_epu16_mask(_mm512_sub_epi16(units, mark_low), mark_span);
+            uint32_t stops = _mm512_cmple_epu16_mask(_mm512_sub_epi16(highs, load(c.run_low)), load(c.run_span)) |
+                             _mm512_cmpeq_epi16_mask(highs, load(c.other));
+            uint32_t capitals =
+                _mm512_cmple_epu16_mask(_mm512_sub_epi16(units, load(c.capital_low)), load(c.capital_span));
+            marks = _mm512_cmple_epu16_mask(_mm512_sub_epi16(units, load(c.mark_low)), load(c.mark_span));
             uint32_t known = capitals | marks;
 #pragma GCC unroll 3
             for (size_t k = 0; k < 3; ++k) {
-                uint32_t found = _mm512_cmpeq_epi16_mask(units, search[k]);
+                uint32_t found = _mm512_cmpeq_epi16_mask(units, load(c.search[k]));
                 known |= found;
-                units = _mm512_mask_mov_epi16(units, found, replacement[k]);
+                units = _mm512_mask_mov_epi16(units, found, load(c.replacement[k]));
             }
             if (stops & ~known)
                 goto done;
@@ -783,15 +829,15 @@ WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uin
             if (twins) {
                 // A run of letters that goes on from the block before was told there.
                 uint32_t before = letters >> 31;
-                letters = _mm512_cmple_epu16_mask(_mm512_sub_epi16(_mm512_or_si512(units, case_bit), letter_a),
-                                                  letter_span);
+                __m512i lower = _mm512_or_si512(units, load(c.case_bit));
+                letters = _mm512_cmple_epu16_mask(_mm512_sub_epi16(lower, load(c.letter_a)), load(c.letter_span));
                 told |= (letters & ~(letters << 1 | before)) |
-                        _mm512_cmple_epu16_mask(_mm512_sub_epi16(units, latin_low), latin_span);
+                        _mm512_cmple_epu16_mask(_mm512_sub_epi16(units, load(c.latin_low)), load(c.latin_span));
             }
             told = stage ? told : 0;
             if (told | marks)
                 break;
-            _mm512_storeu_si512(out, big_endian ? _mm512_shuffle_epi8(units, swap) : units);
+            _mm512_storeu_si512(out, big_endian ? _mm512_shuffle_epi8(units, load(c.swap)) : units);
         }
         if (!(told | marks))
             break;
@@ -813,7 +859,8 @@ WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uin
             stage->hit_read(size_t(out - base) + 2 * size_t(__builtin_ctz(capitals)));
         units = _mm512_maskz_compress_epi16(kept, units);
         unsigned count = unsigned(__builtin_popcount(kept));
-        _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, count), big_endian ? _mm512_shuffle_epi8(units, swap) : units);
+        _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, count),
+                                 big_endian ? _mm512_shuffle_epi8(units, load(c.swap)) : units);
         out += 2 * count;
     }
 done:
@@ -892,21 +939,6 @@ constexpr uint8_t mark_lead()
 }
 static_assert(mark_lead() != 0, "the marks share one lead byte");
 
-// The constants of move_bytes, most of them a byte repeated over a vector,
-// as memory that its instructions read: built in registers, they were built
-// again for every block, since the calls after its loop take every register.
-struct alignas(64) ByteVector {
-    uint8_t bytes[64];
-};
-
-constexpr ByteVector splat(uint8_t byte)
-{
-    ByteVector vector{};
-    for (uint8_t& b : vector.bytes)
-        b = byte;
-    return vector;
-}
-
 struct MoverBytes {
     ByteVector mark, lead, second_low, second_high, first_replacement, second_replacements, search[3][3];
     // For the two commonest marks, their second bytes, and what each letter
@@ -977,7 +1009,6 @@ constexpr MoverBytes make_mover_bytes()
 
 constexpr MoverBytes mover_bytes = make_mover_bytes();
 
-WIDEST_CODE __m512i load(const ByteVector& vector) { return _mm512_load_si512(vector.bytes); }
 
 // Composes in `block` each breve and diaeresis of `marks` (lead bytes in
 // at[0], whose letters lie in the block) that follows a letter from U+0400
@@ -1045,9 +1076,7 @@ WIDEST_CODE void move_bytes(const uint8_t*& from, uint8_t*& to, const uint8_t* l
     constexpr uint64_t starts = (uint64_t(1) << 62) - 1;
     // The marks whose letters, of up to three bytes, lie in the block.
     constexpr uint64_t composed_here = starts & ~uint64_t(7);
-    const MoverBytes* constants = &mover_bytes;
-    asm("" : "+r"(constants));  // so that the compiler cannot fold them back
-    const MoverBytes& c = *constants;
+    const MoverBytes& c = opaque(mover_bytes);
     const uint8_t* in = from;
     uint8_t* out = to;
     __m512i block;
