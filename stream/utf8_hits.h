@@ -53,3 +53,18 @@ inline unsigned hit_mask(__m128i block, bool twins)
     return static_cast<unsigned>(_mm_movemask_epi8(hits));
 }
 #endif
+
+#if defined(STREAM_WIDE)
+// hit_mask with twins, 32 bytes at a time.
+WIDE_CODE inline unsigned wide_twin_hit_mask(const uint8_t* p)
+{
+    __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i hits = _mm256_cmpeq_epi8(block, _mm256_set1_epi8(char(greek_lead)));
+    __m256i folded =
+        _mm256_add_epi8(_mm256_or_si256(block, _mm256_set1_epi8(0x20)), _mm256_set1_epi8(char(0x80 - 'a')));
+    __m256i letters = _mm256_cmpgt_epi8(_mm256_set1_epi8(char(0x80 + 26)), folded);
+    __m256i shifted = _mm256_sub_epi8(block, _mm256_set1_epi8(char(0xC3)));
+    __m256i latin = _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(0xC9 - 0xC3)), shifted);
+    return static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(hits, _mm256_or_si256(letters, latin))));
+}
+#endif

@@ -45,6 +45,19 @@ void append_utf8(std::string& text, char32_t code)
 // Each codec reads characters as the letter table's pass and the position
 // tracker do: a valid character, or else one byte (UTF-8) or unit (UTF-16)
 // that is no character and so ends any word.
+#if defined(STREAM_WIDE)
+// The first hit of the 64-byte steps from p on, as Utf8::find_hit tests
+// them, or null with p past the steps that hold none.
+WIDE_CODE const uint8_t* find_wide_hit(const uint8_t*& p, const uint8_t* end)
+{
+    for (; end - p >= 64; p += 64) {
+        if (uint64_t hits = wide_twin_hit_mask(p) | uint64_t(wide_twin_hit_mask(p + 32)) << 32)
+            return p + __builtin_ctzll(hits);
+    }
+    return nullptr;
+}
+#endif
+
 struct Utf8 {
     static constexpr size_t unit = 1;
 
@@ -122,12 +135,16 @@ struct Utf8 {
     }
 
     // The first byte in [p, end) that may start a twin (is_hit_byte), or
-    // end. Clean text is tested 64 bytes to a branch.
+    // end. Clean text is tested 64 bytes to a branch, in 32-byte vectors
+    // where the processor has them.
     static const uint8_t* find_hit(const uint8_t* p, const uint8_t* end)
     {
 #if defined(STREAM_SIMD)
         auto mask = [](const uint8_t* at) -> uint64_t {
             return hit_mask(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at)), true);
+        };
+        auto four_masks = [&](const uint8_t* at) {
+            return mask(at) | mask(at + 16) << 16 | mask(at + 32) << 32 | mask(at + 48) << 48;
         };
         // In damaged text the next hit most often lies in the next word.
         if (end - p >= 16) {
@@ -135,9 +152,20 @@ struct Utf8 {
                 return p + __builtin_ctzll(hits);
             p += 16;
         }
+        if (end - p >= 64) {
+            if (uint64_t hits = four_masks(p))
+                return p + __builtin_ctzll(hits);
+            p += 64;
+        }
+#if defined(STREAM_WIDE)
+        // Past the next few words the wider test pays for its call.
+        if (end - p >= 64 && wide_scans()) {
+            if (const uint8_t* hit = find_wide_hit(p, end))
+                return hit;
+        }
+#endif
         for (; end - p >= 64; p += 64) {
-            uint64_t hits = mask(p) | mask(p + 16) << 16 | mask(p + 32) << 32 | mask(p + 48) << 48;
-            if (hits)
+            if (uint64_t hits = four_masks(p))
                 return p + __builtin_ctzll(hits);
         }
         for (; end - p >= 16; p += 16) {
