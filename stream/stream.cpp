@@ -827,12 +827,16 @@ WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uin
                 goto done;
             told = capitals;
             if (twins) {
-                // A run of letters that goes on from the block before was told there.
-                uint32_t before = letters >> 31;
                 __m512i lower = _mm512_or_si512(units, load(c.case_bit));
+                uint32_t before = letters >> 31;
                 letters = _mm512_cmple_epu16_mask(_mm512_sub_epi16(lower, load(c.letter_a)), load(c.letter_span));
-                told |= (letters & ~(letters << 1 | before)) |
-                        _mm512_cmple_epu16_mask(_mm512_sub_epi16(units, load(c.latin_low)), load(c.latin_span));
+                uint32_t latin =
+                    _mm512_cmple_epu16_mask(_mm512_sub_epi16(units, load(c.latin_low)), load(c.latin_span));
+                // Such letters are rare in Cyrillic text, so a branch
+                // passes over telling them. A run of letters that goes on
+                // from the block before was told there.
+                if (letters | latin)
+                    told |= (letters & ~(letters << 1 | before)) | latin;
             }
             told = stage ? told : 0;
             if (told | marks)
