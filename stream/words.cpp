@@ -42,9 +42,6 @@ void append_utf8(std::string& text, char32_t code)
     }
 }
 
-// Each codec reads characters as the letter table's pass and the position
-// tracker do: a valid character, or else one byte (UTF-8) or unit (UTF-16)
-// that is no character and so ends any word.
 #if defined(STREAM_WIDE)
 // The first hit of the 64-byte steps from p on, as Utf8::find_hit tests
 // them, or null with p past the steps that hold none.
@@ -58,6 +55,9 @@ WIDE_CODE const uint8_t* find_wide_hit(const uint8_t*& p, const uint8_t* end)
 }
 #endif
 
+// Each codec reads characters as the letter table's pass and the position
+// tracker do: a valid character, or else one byte (UTF-8) or unit (UTF-16)
+// that is no character and so ends any word.
 struct Utf8 {
     static constexpr size_t unit = 1;
 
