@@ -32,7 +32,7 @@ struct FindingPrinter::LettersText {
 
 struct FindingPrinter::Report {
     const std::string& path;  // as the format prints the file's name
-    TextPosition at;
+    const TextPosition& at;
     uint64_t column;  // in the unit asked for
     const LettersText& letters;
     const char* word;  // twins only: the word as it was read; else null

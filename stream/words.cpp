@@ -1064,7 +1064,11 @@ void WordStage::start(TextEncoding encoding, size_t bom)
 
 void WordStage::row_found(int row, size_t at)
 {
-    queued_.push_back({row, handed_ + at});
+    // Field by field: a record built whole on the stack was copied with a
+    // load wider than its stores, which waited for them to reach memory.
+    QueuedFinding& finding = queued_.emplace_back();
+    finding.row = row;
+    finding.offset = handed_ + at;
 }
 
 bool WordStage::hit_read(size_t at)
