@@ -983,8 +983,12 @@ static_assert(compositions_fit(breve) && compositions_fit(diaeresis), "the marks
 
 constexpr MoverBytes make_mover_bytes()
 {
-    MoverBytes bytes{splat(mark_lead()), splat(greek_lead), splat(capital_low), splat(capital_high),
-                     splat(lone_bytes.replacement[0][0]), {}, {}};
+    MoverBytes bytes{};
+    bytes.mark = splat(mark_lead());
+    bytes.lead = splat(greek_lead);
+    bytes.second_low = splat(capital_low);
+    bytes.second_high = splat(capital_high);
+    bytes.first_replacement = splat(lone_bytes.replacement[0][0]);
     for (size_t i = 0; i < 64; ++i)
         bytes.second_replacements.bytes[i] = second_bytes.by_low_bits[i];
     for (size_t k = 0; k < 3; ++k) {
