@@ -657,6 +657,18 @@ constexpr LoneUnits make_lone_units()
 constexpr LoneUnits lone_units = make_lone_units();
 static_assert(lone_units.count == 3, "the scan repairs three look-alikes that are one unit alone");
 
+// Tells the stage of each capital of a block stored at `at`, bit i of
+// `capitals` standing for the character that starts `unit` * i bytes on;
+// false, with none told, when the stage has no room for them all.
+inline bool tell_capitals(WordStage* stage, uint64_t capitals, size_t at, size_t unit)
+{
+    if (size_t(__builtin_popcountll(capitals)) > stage->hit_room())
+        return false;
+    for (; capitals; capitals &= capitals - 1)
+        stage->hit_read(at + unit * size_t(__builtin_ctzll(capitals)));
+    return true;
+}
+
 // Dense damage in UTF-16 is mostly the Latin letters, which keep their
 // size: 16 units at a time are repaired with no branch on where they lie
 // and moved from `from` to `to` (the same place until a mark has been
@@ -684,10 +696,11 @@ WIDE_CODE void move_units(const uint8_t*& from, uint8_t*& to, const uint8_t* lim
     const uint8_t* in = from;
     uint8_t* out = to;
     __m256i units;
-    unsigned told = 0;
+    unsigned told;
     // Blocks without capitals go on in the inner loop, which calls nothing,
     // so that its constants stay in registers.
     do {
+        told = 0;
         for (; limit - in >= 34 && !is_pair_end(unit_at<big_endian>(in + 32)); in += 32, out += 32) {
             units = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
             if (big_endian)
@@ -712,11 +725,9 @@ WIDE_CODE void move_units(const uint8_t*& from, uint8_t*& to, const uint8_t* lim
                 break;
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), units);
         }
-        if (!told || size_t(__builtin_popcount(told)) > stage->hit_room())
+        if (!told || !tell_capitals(stage, told, size_t(out - base), 1))
             break;
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), units);
-        for (; told; told &= told - 1)
-            stage->hit_read(size_t(out - base) + __builtin_ctz(told));
         in += 32;
         out += 32;
     } while (true);
@@ -857,10 +868,8 @@ WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uin
             dropped |= 1u << at_mark;
         }
         uint32_t kept = ~dropped;
-        if (told && size_t(__builtin_popcount(told)) > stage->hit_room())
+        if (told && !tell_capitals(stage, _pext_u32(told, kept), size_t(out - base), 2))
             break;
-        for (uint32_t capitals = _pext_u32(told, kept); capitals; capitals &= capitals - 1)
-            stage->hit_read(size_t(out - base) + 2 * size_t(__builtin_ctz(capitals)));
         units = _mm512_maskz_compress_epi16(kept, units);
         unsigned count = unsigned(__builtin_popcount(kept));
         _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, count),
@@ -1149,10 +1158,8 @@ WIDEST_CODE void move_bytes(const uint8_t*& from, uint8_t*& to, const uint8_t* l
             dropped |= rest;
         }
         uint64_t kept = (starts | covered) & ~dropped;
-        if (told && size_t(__builtin_popcountll(told)) > stage->hit_room())
+        if (told && !tell_capitals(stage, _pext_u64(told, kept), size_t(out - base), 1))
             break;
-        for (uint64_t capitals = _pext_u64(told, kept); capitals; capitals &= capitals - 1)
-            stage->hit_read(size_t(out - base) + size_t(__builtin_ctzll(capitals)));
         out = store_kept(out, block, kept);
         taken = covered >> 62;
     }

@@ -291,6 +291,8 @@ TEST(RepairStream, DenseDamageRepairsAsTheScanDoes)
         u"\u0434\u0306", u"\u0306", u"\u0438\u0306\u0306", u"\u0438\u0311", u"\u0434a\u0434", u" \u0434o\u043C ",
         u" \u043A\u0440\u0430\u00EF\u043D\u0430 ", u"\u0438\u0306\u0391 ", u"\u0391\u0434", u"\u03B1\u03BF", u"\u0395\u0308",
         u"\u0456\u0308", u"\u0430\u0306", u"\u04D9\u0308",
+        // A capital, and a mark that stops the mover right after it told of it.
+        u"\u0391" + std::u16string(24, u'\u0434') + u"\u0438\u0306",
     };
     // More capitals than the stage is told of in a piece.
     std::u16string capitals = dense;
