@@ -636,6 +636,7 @@ bool is_told_unit(const uint8_t* at, const uint8_t* end, bool twins)
 // replacements are, and repaired wherever they stand unless a mark follows.
 struct LoneUnits {
     char16_t search[3], replacement[3];
+    uint8_t row[3];
     size_t count;  // of the scan's one-unit rows, all of which must fit
 };
 
@@ -648,6 +649,7 @@ constexpr LoneUnits make_lone_units()
         if (lone.count < 3) {
             lone.search[lone.count] = repairs[row].search[0];
             lone.replacement[lone.count] = repairs[row].replacement[0];
+            lone.row[lone.count] = static_cast<uint8_t>(row);
         }
         ++lone.count;
     }
@@ -800,20 +802,39 @@ constexpr UnitMoverVectors make_unit_mover_vectors()
 
 constexpr UnitMoverVectors unit_mover_vectors = make_unit_mover_vectors();
 
+// The repairs of a block of units stored at `at` (its `kept` units packed),
+// in the order of the text, as the scan reports them: the Latin letters of
+// `lone` (by letter), and the compositions with marks at `composed`, whose
+// rows `rows` holds by where they start.
+WIDEST_CODE void report_unit_repairs(WordStage& stage, const uint32_t (&lone)[3], uint32_t composed,
+                                     const uint8_t* rows, size_t at, uint32_t kept)
+{
+    for (uint32_t repairs = lone[0] | lone[1] | lone[2] | composed; repairs; repairs &= repairs - 1) {
+        unsigned i = unsigned(__builtin_ctz(repairs));
+        size_t row = composed >> i & 1  ? rows[i]
+                     : lone[0] >> i & 1 ? lone_units.row[0]
+                     : lone[1] >> i & 1 ? lone_units.row[1]
+                                        : lone_units.row[2];
+        stage.row_found(int(row), at + 2 * size_t(__builtin_popcount(_bzhi_u32(kept, i))));
+    }
+}
+
 // move_units with 64-byte vectors, 32 units at a time, which also composes
 // the marks whose letters lie in the block (the block is then packed as
 // move_bytes packs it), and with `twins` tells the stage what the scan
 // tells it with the word rule: the first ASCII letter of each run of them,
-// and the letters U+00C0 to U+00FF.
+// and the letters U+00C0 to U+00FF. With `reports` it reports each repair
+// to that stage, as the scan does.
 template <bool big_endian>
 WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uint8_t* limit, WordStage* stage,
-                                   const uint8_t* base, bool twins)
+                                   WordStage* reports, const uint8_t* base, bool twins)
 {
     const UnitMoverVectors& c = opaque(unit_mover_vectors);
     const uint8_t* in = from;
     uint8_t* out = to;
     __m512i units;
     uint32_t told, marks, letters = 0;  // letters: the block's ASCII letters
+    uint32_t lone[3];                     // the block's Latin letters, by letter
     // Blocks without capitals or marks go on in the inner loop.
     for (;; in += 64) {
         told = marks = 0;
@@ -830,9 +851,9 @@ WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uin
             uint32_t known = capitals | marks;
 #pragma GCC unroll 3
             for (size_t k = 0; k < 3; ++k) {
-                uint32_t found = _mm512_cmpeq_epi16_mask(units, load(c.search[k]));
-                known |= found;
-                units = _mm512_mask_mov_epi16(units, found, load(c.replacement[k]));
+                lone[k] = _mm512_cmpeq_epi16_mask(units, load(c.search[k]));
+                known |= lone[k];
+                units = _mm512_mask_mov_epi16(units, lone[k], load(c.replacement[k]));
             }
             if (stops & ~known)
                 goto done;
@@ -852,13 +873,16 @@ WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uin
             told = stage ? told : 0;
             if (told | marks)
                 break;
+            if (reports && (lone[0] | lone[1] | lone[2]))
+                report_unit_repairs(*reports, lone, 0, nullptr, size_t(out - base), ~0u);
             _mm512_storeu_si512(out, big_endian ? _mm512_shuffle_epi8(units, load(c.swap)) : units);
         }
         if (!(told | marks))
             break;
         // A mark composes with the unit before it, as the scan tries them;
         // one first in the block has none there.
-        uint32_t dropped = 0;
+        uint32_t dropped = 0, composed = 0;
+        uint8_t rows[32];
         for (marks &= ~1u; marks; marks &= marks - 1) {
             size_t at_mark = size_t(__builtin_ctz(marks));
             int row = utf16_fix_at<big_endian>(in + 2 * (at_mark - 1), in + 2 * at_mark, limit);
@@ -866,10 +890,14 @@ WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uin
                 continue;
             units = _mm512_mask_set1_epi16(units, 1u << (at_mark - 1), short(repairs[row].replacement[0]));
             dropped |= 1u << at_mark;
+            composed |= 1u << (at_mark - 1);
+            rows[at_mark - 1] = uint8_t(row);
         }
         uint32_t kept = ~dropped;
         if (told && !tell_capitals(stage, _pext_u32(told, kept), size_t(out - base), 2))
             break;
+        if (reports)
+            report_unit_repairs(*reports, lone, composed, rows, size_t(out - base), kept);
         units = _mm512_maskz_compress_epi16(kept, units);
         unsigned count = unsigned(__builtin_popcount(kept));
         _mm512_mask_storeu_epi16(out, _bzhi_u32(~0u, count),
@@ -1032,7 +1060,8 @@ constexpr MoverBytes mover_bytes = make_mover_bytes();
 // to U+047F, as utf8_fix_at does: such a letter composes with the mark or
 // keeps it. at[i] holds the bytes from i on. Returns the other marks.
 WIDEST_CODE uint64_t compose_common_marks(const MoverBytes& c, const __m512i (&at)[4], uint64_t marks,
-                                          __m512i& block, uint64_t& covered, uint64_t& dropped)
+                                          __m512i& block, uint64_t& covered, uint64_t& dropped,
+                                          uint64_t& composed)
 {
     uint64_t letters = marks >> 2;
     uint64_t with_breve = _mm512_mask_cmpeq_epi8_mask(letters, at[3], load(c.breve));
@@ -1058,7 +1087,31 @@ WIDEST_CODE uint64_t compose_common_marks(const MoverBytes& c, const __m512i (&a
     uint64_t gone = composes << 2 | composes << 3;
     covered |= gone;
     dropped |= gone;
+    composed = composes;
     return marks & ~(known << 2);
+}
+
+// The repairs of a block read at `in` and stored at `at` (its `kept` bytes
+// packed), in the order of the text, as the scan reports them: the Latin
+// letters starting at `found`, the letters composed with their marks at
+// `composed`, and the repairs of marks after the loop at `others`, whose
+// rows `rows` holds by where they start.
+WIDEST_CODE void report_repairs(WordStage& stage, const uint8_t* in, size_t at, uint64_t kept, uint64_t found,
+                                uint64_t composed, uint64_t others, const uint8_t* rows)
+{
+    for (uint64_t repairs = found | composed | others; repairs; repairs &= repairs - 1) {
+        size_t i = size_t(__builtin_ctzll(repairs));
+        size_t row;
+        if (others >> i & 1) {
+            row = rows[i];
+        } else if (found >> i & 1) {
+            row = key_entries.entries[key_index(in[i], in[i + 1])].alone;
+        } else {
+            size_t mark = key_entries.entries[key_index(in[i + 2], in[i + 3])].mark;
+            row = mark_rows[mark * 0x100 + ((in[i] & 0x03) << 6 | (in[i + 1] & 0x3F))];
+        }
+        stage.row_found(int(row), at + size_t(__builtin_popcountll(_bzhi_u64(kept, unsigned(i)))));
+    }
 }
 
 // The bits [first, end) of a block's mask.
@@ -1087,8 +1140,9 @@ WIDEST_CODE uint8_t* store_kept(uint8_t* out, __m512i block, uint64_t kept)
 // first 62, so that no load waits for the count of the block before. Stops
 // before a block with a mark whose letter may lie outside it, a block whose
 // capitals the stage has no room for, or fewer than 67 bytes before limit.
+// With `reports` it reports each repair to that stage, as the scan does.
 WIDEST_CODE void move_bytes(const uint8_t*& from, uint8_t*& to, const uint8_t* limit, WordStage* stage,
-                            const uint8_t* base)
+                            WordStage* reports, const uint8_t* base)
 {
     constexpr uint64_t starts = (uint64_t(1) << 62) - 1;
     // The marks whose letters, of up to three bytes, lie in the block.
@@ -1098,7 +1152,7 @@ WIDEST_CODE void move_bytes(const uint8_t*& from, uint8_t*& to, const uint8_t* l
     uint8_t* out = to;
     __m512i block;
     // taken: the first bytes of the block that the one before took whole.
-    uint64_t taken = 0, found, thirds, covered, dropped, marks, told;
+    uint64_t taken = 0, found, thirds, covered, dropped, marks, told, composed;
     // Blocks without capitals, or marks other than those that
     // compose_common_marks composes, go on in the inner loop.
     for (;; in += 62) {
@@ -1126,21 +1180,27 @@ WIDEST_CODE void move_bytes(const uint8_t*& from, uint8_t*& to, const uint8_t* l
             block = _mm512_mask_permutexvar_epi8(block, found << 1, block, load(c.second_replacements));
             covered = found << 1 | thirds;
             dropped = taken | thirds;
+            composed = 0;
             if (marks)
-                marks = compose_common_marks(c, at, marks, block, covered, dropped);
+                marks = compose_common_marks(c, at, marks, block, covered, dropped, composed);
             told = stage ? _mm512_mask_cmpeq_epi8_mask(starts, at[0], load(c.lead)) &
                                _mm512_cmpge_epu8_mask(at[1], load(c.second_low)) &
                                _mm512_cmple_epu8_mask(at[1], load(c.second_high))
                          : 0;
             if (marks | told)
                 break;
-            out = store_kept(out, block, (starts | covered) & ~dropped);
+            uint64_t kept = (starts | covered) & ~dropped;
+            if (reports && (found | composed))
+                report_repairs(*reports, in, size_t(out - base), kept, found, composed, 0, nullptr);
+            out = store_kept(out, block, kept);
             taken = covered >> 62;
         }
         if (!(marks | told))
             break;
         // A mark composes with the letter before it, or with the look-alike
         // that ends at it, as the scan tries them.
+        uint64_t others = 0;
+        uint8_t rows[64];
         for (; marks; marks &= marks - 1) {
             size_t at_mark = size_t(__builtin_ctzll(marks));
             size_t key = found >> (at_mark - 2) & 1 ? at_mark - 2 : thirds >> (at_mark - 1) & 1 ? at_mark - 3 : at_mark;
@@ -1156,10 +1216,14 @@ WIDEST_CODE void move_bytes(const uint8_t*& from, uint8_t*& to, const uint8_t* l
             uint64_t rest = bit_range(start + 2, end);
             covered |= rest;
             dropped |= rest;
+            others |= uint64_t(1) << start;
+            rows[start] = uint8_t(row);
         }
         uint64_t kept = (starts | covered) & ~dropped;
         if (told && !tell_capitals(stage, _pext_u64(told, kept), size_t(out - base), 1))
             break;
+        if (reports)
+            report_repairs(*reports, in, size_t(out - base), kept, found, composed, others, rows);
         out = store_kept(out, block, kept);
         taken = covered >> 62;
     }
@@ -1296,7 +1360,6 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
     const uint8_t* limit = base + stop;
     size_t small_greek_seen = 0;
     // Dense damage hands the scan over to move_bytes, as dense_reach tells.
-    bool dense_moves = !sink_;
     size_t reach = read_;
     unsigned mask;
     for (const uint8_t* block = base + read_; (block = find_candidates(block, limit, watch, mask)) != limit;
@@ -1332,7 +1395,7 @@ size_t RepairStream::repair_utf8(size_t end, bool last)
             size_t start = at - fix.key_at;
             take_fix(start, start + fix.search_size, int(row), fix.replacement);
             reach = std::max(reach, at) + dense_stretch;
-            if (dense_moves && reach - at >= dense_reach && move_dense_bytes(stop)) {
+            if (reach - at >= dense_reach && move_dense_bytes(stop)) {
                 reach = std::max(reach, read_ + dense_reach);
                 watch = clean_ == SIZE_MAX ? watch : Watch::keys;
                 block = base + read_ - 32;
@@ -1356,7 +1419,8 @@ bool RepairStream::move_dense_bytes(size_t stop)
     // The mover tells no twins: with the word rule the stage looks for
     // them, and for the capitals, from here on.
     size_t clean = words_->twins() ? std::min(clean_, written_) : clean_;
-    move_bytes(in, out, base + stop, clean == SIZE_MAX ? words_.get() : nullptr, base);
+    move_bytes(in, out, base + stop, clean == SIZE_MAX ? words_.get() : nullptr, sink_ ? words_.get() : nullptr,
+               base);
     if (in == base + read_)
         return false;
     clean_ = clean;
@@ -1370,8 +1434,9 @@ bool RepairStream::move_dense_bytes(size_t stop)
 }
 
 // Moves the text on from `at`, right after a repair, with move_widest_units
-// where the processor has 64-byte vectors and, without the word rule,
-// move_units on from where it stops; returns where the scan goes on.
+// where the processor has 64-byte vectors and, without the word rule or
+// findings to report, move_units on from where it stops; returns where the
+// scan goes on.
 // Nothing waits to be moved there, and a mark there has no letter before it
 // to compose with, as for the scan.
 template <bool big_endian>
@@ -1386,10 +1451,11 @@ size_t RepairStream::move_dense(size_t at, size_t stop)
     WordStage* stage = clean_ == SIZE_MAX ? words_.get() : nullptr;
 #if defined(STREAM_WIDEST)
     if (widest_scans())
-        move_widest_units<big_endian>(in, out, base + stop, stage, base, words_->twins());
+        move_widest_units<big_endian>(in, out, base + stop, stage, sink_ ? words_.get() : nullptr, base,
+                                      words_->twins());
 #endif
-    // It tells no twins, which the word rule needs.
-    if (!words_->twins())
+    // It tells no twins, which the word rule needs, and reports no repairs.
+    if (!words_->twins() && !sink_)
         move_units<big_endian>(in, out, base + stop, stage, base);
     read_ = size_t(in - base);
     written_ = size_t(out - base);
@@ -1415,7 +1481,6 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
     clean_ = SIZE_MAX;
     bool twins = words_->twins(), watch = twins;
     // Dense damage hands the scan over to the movers, as dense_reach tells.
-    bool dense_moves = !sink_;
     size_t reach = read_;
     for (size_t at = read_; at < stop; at += 2) {
         // Watching is a choice made at compile time: the plain scan's loop
@@ -1450,7 +1515,7 @@ size_t RepairStream::repair_utf16(size_t end, bool last)
         size_t start = repairs[row].search[1] ? at - 2 : at;
         take_fix(start, at + 2, row, replacement);
         reach = std::max(reach, at) + dense_stretch;
-        if (dense_moves && reach - at >= dense_reach) {
+        if (reach - at >= dense_reach) {
             at = move_dense<big_endian>(at + 2, stop) - 2;
             reach = std::max(reach, at + dense_reach);
         }

@@ -19,9 +19,11 @@ public:
     void found(const Finding& finding) override
     {
         places += std::to_string(finding.at.line) + ':' + std::to_string(finding.at.column) + ' ';
+        rows += std::to_string(finding.row) + ' ';
     }
     void found_twin(const TwinFinding&) override {}
     std::string places;
+    std::string rows;
 };
 
 // The whole text in pieces of `piece` bytes.
@@ -318,12 +320,20 @@ TEST(RepairStream, DenseDamageRepairsAsTheScanDoes)
             if (encoding.encode == utf8)
                 bytes.insert(bytes.size() - 40,
                              std::string(shift % encoding.block, 'x') + "\xD0" "8\xCC\x86" + utf8(dense));
+            // The text, and where each look-alike was found.
             for (bool words : {false, true}) {
                 allow_vectors(VectorWidth::narrow);
+                Recorder expected_places;
                 std::string expected = repaired(bytes, RepairStream::piece_size, nullptr, words);
+                repaired(bytes, RepairStream::piece_size, &expected_places, words);
                 for (VectorWidth width : {VectorWidth::wide, VectorWidth::widest}) {
                     allow_vectors(width);
+                    Recorder places;
                     EXPECT_EQ(repaired(bytes, RepairStream::piece_size, nullptr, words), expected)
+                        << "shift " << shift << " of a block of " << encoding.block << (words ? ", words" : "")
+                        << (width == VectorWidth::widest ? ", widest vectors" : "");
+                    repaired(bytes, RepairStream::piece_size, &places, words);
+                    EXPECT_EQ(places.places + places.rows, expected_places.places + expected_places.rows)
                         << "shift " << shift << " of a block of " << encoding.block << (words ? ", words" : "")
                         << (width == VectorWidth::widest ? ", widest vectors" : "");
                 }
