@@ -823,9 +823,10 @@ WIDEST_CODE void report_unit_repairs(WordStage& stage, const uint32_t (&lone)[3]
 // the marks whose letters lie in the block (the block is then packed as
 // move_bytes packs it), and with `twins` tells the stage what the scan
 // tells it with the word rule: the first ASCII letter of each run of them,
-// and the letters U+00C0 to U+00FF. With `reports` it reports each repair
-// to that stage, as the scan does.
-template <bool big_endian>
+// and the letters U+00C0 to U+00FF. With `report` it reports each repair
+// to the stage `reports`, as the scan does; the filter's loop, without,
+// keeps no record of its repairs.
+template <bool big_endian, bool report>
 WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uint8_t* limit, WordStage* stage,
                                    WordStage* reports, const uint8_t* base, bool twins)
 {
@@ -873,7 +874,7 @@ WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uin
             told = stage ? told : 0;
             if (told | marks)
                 break;
-            if (reports && (lone[0] | lone[1] | lone[2]))
+            if (report && (lone[0] | lone[1] | lone[2]))
                 report_unit_repairs(*reports, lone, 0, nullptr, size_t(out - base), ~0u);
             _mm512_storeu_si512(out, big_endian ? _mm512_shuffle_epi8(units, load(c.swap)) : units);
         }
@@ -896,7 +897,7 @@ WIDEST_CODE void move_widest_units(const uint8_t*& from, uint8_t*& to, const uin
         uint32_t kept = ~dropped;
         if (told && !tell_capitals(stage, _pext_u32(told, kept), size_t(out - base), 2))
             break;
-        if (reports)
+        if (report)
             report_unit_repairs(*reports, lone, composed, rows, size_t(out - base), kept);
         units = _mm512_maskz_compress_epi16(kept, units);
         unsigned count = unsigned(__builtin_popcount(kept));
@@ -1059,7 +1060,7 @@ constexpr MoverBytes mover_bytes = make_mover_bytes();
 // at[0], whose letters lie in the block) that follows a letter from U+0400
 // to U+047F, as utf8_fix_at does: such a letter composes with the mark or
 // keeps it. at[i] holds the bytes from i on. Returns the other marks.
-WIDEST_CODE uint64_t compose_common_marks(const MoverBytes& c, const __m512i (&at)[4], uint64_t marks,
+__attribute__((always_inline)) inline WIDEST_CODE uint64_t compose_common_marks(const MoverBytes& c, const __m512i (&at)[4], uint64_t marks,
                                           __m512i& block, uint64_t& covered, uint64_t& dropped,
                                           uint64_t& composed)
 {
@@ -1140,7 +1141,9 @@ WIDEST_CODE uint8_t* store_kept(uint8_t* out, __m512i block, uint64_t kept)
 // first 62, so that no load waits for the count of the block before. Stops
 // before a block with a mark whose letter may lie outside it, a block whose
 // capitals the stage has no room for, or fewer than 67 bytes before limit.
-// With `reports` it reports each repair to that stage, as the scan does.
+// With `report` it reports each repair to the stage `reports`, as the scan
+// does; the filter's loop, without, keeps no record of its repairs.
+template <bool report>
 WIDEST_CODE void move_bytes(const uint8_t*& from, uint8_t*& to, const uint8_t* limit, WordStage* stage,
                             WordStage* reports, const uint8_t* base)
 {
@@ -1190,7 +1193,7 @@ WIDEST_CODE void move_bytes(const uint8_t*& from, uint8_t*& to, const uint8_t* l
             if (marks | told)
                 break;
             uint64_t kept = (starts | covered) & ~dropped;
-            if (reports && (found | composed))
+            if (report && (found | composed))
                 report_repairs(*reports, in, size_t(out - base), kept, found, composed, 0, nullptr);
             out = store_kept(out, block, kept);
             taken = covered >> 62;
@@ -1222,7 +1225,7 @@ WIDEST_CODE void move_bytes(const uint8_t*& from, uint8_t*& to, const uint8_t* l
         uint64_t kept = (starts | covered) & ~dropped;
         if (told && !tell_capitals(stage, _pext_u64(told, kept), size_t(out - base), 1))
             break;
-        if (reports)
+        if (report)
             report_repairs(*reports, in, size_t(out - base), kept, found, composed, others, rows);
         out = store_kept(out, block, kept);
         taken = covered >> 62;
@@ -1419,8 +1422,11 @@ bool RepairStream::move_dense_bytes(size_t stop)
     // The mover tells no twins: with the word rule the stage looks for
     // them, and for the capitals, from here on.
     size_t clean = words_->twins() ? std::min(clean_, written_) : clean_;
-    move_bytes(in, out, base + stop, clean == SIZE_MAX ? words_.get() : nullptr, sink_ ? words_.get() : nullptr,
-               base);
+    WordStage* stage = clean == SIZE_MAX ? words_.get() : nullptr;
+    if (sink_)
+        move_bytes<true>(in, out, base + stop, stage, words_.get(), base);
+    else
+        move_bytes<false>(in, out, base + stop, stage, nullptr, base);
     if (in == base + read_)
         return false;
     clean_ = clean;
@@ -1450,9 +1456,10 @@ size_t RepairStream::move_dense(size_t at, size_t stop)
     uint8_t* out = base + written_;
     WordStage* stage = clean_ == SIZE_MAX ? words_.get() : nullptr;
 #if defined(STREAM_WIDEST)
-    if (widest_scans())
-        move_widest_units<big_endian>(in, out, base + stop, stage, sink_ ? words_.get() : nullptr, base,
-                                      words_->twins());
+    if (widest_scans() && sink_)
+        move_widest_units<big_endian, true>(in, out, base + stop, stage, words_.get(), base, words_->twins());
+    else if (widest_scans())
+        move_widest_units<big_endian, false>(in, out, base + stop, stage, nullptr, base, words_->twins());
 #endif
     // It tells no twins, which the word rule needs, and reports no repairs.
     if (!words_->twins() && !sink_)
